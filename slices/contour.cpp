@@ -1,0 +1,352 @@
+#include "contour.h"
+
+#include "polygonsimplifier.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+typedef geom::PolygonSimplifier<geom::Point2Df> Simplifier;
+
+// The float 1e-5 widened, the threshold below which simplify() only drops
+// collinear vertices.
+const double simplifyThreshold = double(1e-5f);
+
+} // namespace
+
+Contour::Contour()
+    : m_area(0.0)
+    , m_length(0.0)
+    , m_dirty(true)
+{
+}
+
+Contour::Contour(const geom::Point2Df *points, int count)
+    : Contour()
+{
+    if (points && count > 0) {
+        m_points.resize(count);
+        std::copy(points, points + count, m_points.data());
+    }
+}
+
+Contour::Contour(const QVector<geom::Point2Df> &points)
+    : Contour()
+{
+    m_points = points;
+}
+
+Contour::Contour(QVector<geom::Point2Df> &&points) noexcept
+    : m_points(std::move(points))
+    , m_area(0.0)
+    , m_length(0.0)
+    , m_dirty(true)
+{
+}
+
+Contour::Contour(const geom::Bounds2Df &box, bool clockwise)
+    : Contour()
+{
+    m_points.reserve(4);
+    m_points.append(box.anchor(geom::MinX | geom::MinY));
+    if (clockwise) {
+        m_points.append(box.anchor(geom::MinX | geom::MaxY));
+        m_points.append(box.anchor(geom::MaxX | geom::MaxY));
+        m_points.append(box.anchor(geom::MaxX | geom::MinY));
+    } else {
+        m_points.append(box.anchor(geom::MaxX | geom::MinY));
+        m_points.append(box.anchor(geom::MaxX | geom::MaxY));
+        m_points.append(box.anchor(geom::MinX | geom::MaxY));
+    }
+}
+
+Contour::Contour(const geom::Point2Df &a, const geom::Point2Df &b, const geom::Point2Df &c)
+    : Contour()
+{
+    m_points.reserve(3);
+    m_points.append(a);
+    m_points.append(b);
+    m_points.append(c);
+}
+
+// A copy never takes the point set: it is rebuilt on demand from the shared
+// vertices, so copies stay as cheap as two reference counts.
+Contour::Contour(const Contour &other)
+    : m_points(other.m_points)
+    , m_children(other.m_children)
+    , m_area(other.m_area)
+    , m_length(other.m_length)
+    , m_bounds(other.m_bounds)
+    , m_dirty(other.m_dirty)
+{
+}
+
+Contour::Contour(Contour &&other) noexcept = default;
+
+Contour::~Contour() = default;
+
+Contour &Contour::operator=(const Contour &other)
+{
+    if (this != &other) {
+        m_points = other.m_points;
+        m_children = other.m_children;
+        m_pointSet.reset();
+        m_area = other.m_area;
+        m_length = other.m_length;
+        m_bounds = other.m_bounds;
+        m_dirty = other.m_dirty;
+    }
+    return *this;
+}
+
+Contour &Contour::operator=(Contour &&other) noexcept = default;
+
+void Contour::addChild(const Contour &child)
+{
+    m_children.append(child);
+}
+
+void Contour::addChild(Contour &&child)
+{
+    m_children.append(std::move(child));
+}
+
+bool Contour::isDirty() const
+{
+    if (m_dirty)
+        return true;
+    for (const Contour &child : m_children) {
+        if (child.isDirty())
+            return true;
+    }
+    return false;
+}
+
+void Contour::update() const
+{
+    if (!isDirty())
+        return;
+    double area = 0.0;
+    double length = 0.0;
+    geom::Bounds2Df bounds;
+    const int n = m_points.size();
+    const geom::Point2Df *p = m_points.constData();
+    if (n == 1 || n == 2) {
+        // An open run: the way there and back.
+        length = 2.0 * (p[0] - p[n - 1]).length();
+    } else if (n >= 3) {
+        geom::Point2Df prev = p[n - 1];
+        for (int i = 0; i < n; ++i) {
+            const geom::Point2Df cur = p[i];
+            area += double(prev.x) * double(cur.y) - double(cur.x) * double(prev.y);
+            length += (cur - prev).length();
+            prev = cur;
+        }
+        area *= 0.5;
+        bounds.extend(p, n);
+    }
+    m_area = area;
+    m_length = length;
+    m_bounds = bounds;
+    m_dirty = false;
+}
+
+double Contour::area() const
+{
+    update();
+    return m_area;
+}
+
+double Contour::length() const
+{
+    update();
+    return m_length;
+}
+
+geom::Bounds2Df Contour::boundingRect() const
+{
+    update();
+    return m_bounds;
+}
+
+geom::Point2Df Contour::center() const
+{
+    update();
+    if (!m_bounds.isValid())
+        return geom::Point2Df(0.0f, 0.0f);
+    return geom::Point2Df((m_bounds.minX + m_bounds.maxX) * 0.5f, (m_bounds.minY + m_bounds.maxY) * 0.5f);
+}
+
+double Contour::totalArea() const
+{
+    double sum = area();
+    for (const Contour &child : m_children)
+        sum += child.totalArea();
+    return sum;
+}
+
+double Contour::totalLength() const
+{
+    double sum = length();
+    for (const Contour &child : m_children)
+        sum += child.totalLength();
+    return sum;
+}
+
+int Contour::vertexCount() const
+{
+    int count = m_points.size();
+    for (const Contour &child : m_children)
+        count += child.vertexCount();
+    return count;
+}
+
+bool Contour::isEmpty() const
+{
+    if (!m_points.isEmpty())
+        return false;
+    for (const Contour &child : m_children) {
+        if (!child.isEmpty())
+            return false;
+    }
+    return true;
+}
+
+const Contour::PointSet &Contour::pointSet() const
+{
+    // Contours without points answer with one shared empty set, so that reading
+    // an empty contour never allocates (and never writes a shared object).
+    static const PointSet emptySet;
+    if (m_points.isEmpty() && !m_pointSet)
+        return emptySet;
+    if (!m_pointSet)
+        m_pointSet.reset(new PointSet);
+    if (m_pointSet->empty())
+        m_pointSet->insert(m_points.cbegin(), m_points.cend());
+    return *m_pointSet;
+}
+
+void Contour::invalidate()
+{
+    m_dirty = true;
+    m_pointSet.reset();
+}
+
+void Contour::clearPointSet()
+{
+    m_pointSet.reset();
+}
+
+void Contour::append(float x, float y)
+{
+    const geom::Point2Df p(x, y);
+    m_points.append(p);
+    m_dirty = true;
+    // A set not built yet is built from all points when asked for; a built one
+    // must stay complete.
+    if (m_pointSet && !m_pointSet->empty())
+        m_pointSet->insert(p);
+}
+
+void Contour::translate(float dx, float dy)
+{
+    for (geom::Point2Df &p : m_points) {
+        p.x += dx;
+        p.y += dy;
+    }
+    invalidate();
+    if (m_bounds.isValid()) {
+        m_bounds.minX += dx;
+        m_bounds.maxX += dx;
+        m_bounds.minY += dy;
+        m_bounds.maxY += dy;
+    }
+    for (Contour &child : m_children)
+        child.translate(dx, dy);
+}
+
+Contour Contour::translated(const geom::Point2Df &d) const
+{
+    Contour copy(*this);
+    copy.translate(d.x, d.y);
+    return copy;
+}
+
+void Contour::mirror(const uint &mirrorFlags)
+{
+    const bool mirrorX = (mirrorFlags & 0x3) != 0;
+    const bool mirrorY = (mirrorFlags & 0xC) != 0;
+    // The cached box is flipped whatever its shape: a flat box (all points on
+    // one vertical line, say) is still the box of the mirrored points, and the
+    // empty box maps onto itself.
+    if (mirrorX) {
+        for (geom::Point2Df &p : m_points)
+            p.x = -p.x;
+        const float minX = m_bounds.minX;
+        m_bounds.minX = -m_bounds.maxX;
+        m_bounds.maxX = -minX;
+    }
+    if (mirrorY) {
+        for (geom::Point2Df &p : m_points)
+            p.y = -p.y;
+        const float minY = m_bounds.minY;
+        m_bounds.minY = -m_bounds.maxY;
+        m_bounds.maxY = -minY;
+    }
+    if (mirrorX != mirrorY)
+        std::reverse(m_points.begin(), m_points.end());
+    for (Contour &child : m_children)
+        child.mirror(mirrorFlags);
+    m_pointSet.reset();
+}
+
+void Contour::reverse()
+{
+    std::reverse(m_points.begin(), m_points.end());
+    invalidate();
+}
+
+void Contour::clear()
+{
+    for (Contour &child : m_children)
+        child.clear();
+    invalidate();
+    m_points.clear();
+}
+
+void Contour::snapToGrid(double step)
+{
+    bool changed = false;
+    const int before = m_points.size();
+    m_points = Simplifier::snapToGrid(m_points, step, &changed);
+    // Neighbours that land on one grid point merge even when no coordinate
+    // moved by more than the tolerance: the vertices changed all the same.
+    if (changed || m_points.size() != before)
+        invalidate();
+}
+
+void Contour::simplify(double tolerance)
+{
+    if (tolerance < simplifyThreshold) {
+        QVector<geom::Point2Df> kept = Simplifier::removeCollinear(m_points);
+        if (kept.size() < m_points.size()) {
+            m_points = std::move(kept);
+            invalidate();
+        }
+    } else if (Simplifier::closeAndSimplify(m_points, tolerance) != 0) {
+        invalidate();
+    }
+}
+
+int Contour::reduce(double tolerance)
+{
+    const int before = m_points.size();
+    simplify(tolerance);
+    if (m_points.size() < 2)
+        m_points.clear();
+    else
+        m_points = Simplifier::removeCollinear(m_points);
+    invalidate();
+    return before - m_points.size();
+}

@@ -1,0 +1,67 @@
+#ifndef SLICESTACK_H
+#define SLICESTACK_H
+
+#include "slice.h"
+
+#include "bounds3d.h"
+
+#include <QList>
+
+// The slices of one part ordered by height, with the totals of the whole part.
+// Two slices whose heights differ by at most 1e-5 of the smaller magnitude
+// are one layer: the one added later wins. Once update() has run, every slice
+// but the last is as thick as the gap to the next one.
+class SliceStack
+{
+public:
+    SliceStack();
+
+    // Appends the slices, orders each one's contours by decreasing absolute
+    // area, sorts the stack by height (stable, so the later of two equal
+    // heights comes last) and drops repeated heights.
+    void addSlices(const QList<Slice> &slices, bool deferUpdate);
+    void update();
+    void clear();
+
+    // Index of the first slice at or above z when that slice lies within the
+    // height tolerance of z, else -1.
+    int sliceIndexAt(float z) const;
+    // A negative index counts from the end.
+    void removeSlice(int index, bool deferUpdate);
+    bool removeSliceAt(float z, bool deferUpdate);
+    // Replaces the slice whose height matches, or inserts in height order;
+    // returns the slice's index.
+    int insertSlice(const Slice &slice, bool deferUpdate);
+    // A slice at z made of the children of contour followed by contour's own
+    // points as one more contour.
+    int insertSlice(float z, const Contour &contour, bool deferUpdate);
+
+    float maxThickness() const;
+    float minThickness() const;
+
+    const QList<Slice> &slices() const { return m_slices; }
+    // x/y: union of the slice boxes (left empty when no slice has an area);
+    // z: first to last slice height.
+    const geom::Bounds3Df &bounds() const { return m_bounds; }
+    int contourCount() const { return m_contourCount; }
+    qint64 vertexCount() const { return m_vertexCount; }
+    double sideArea() const { return m_sideArea; }
+    double volume() const { return m_volume; }
+    // Radius of the bounding sphere about the centre of bounds().
+    double radius() const { return m_radius; }
+
+private:
+    geom::Bounds3Df m_bounds;
+    int m_contourCount;
+    qint64 m_vertexCount;
+    double m_sideArea;
+    double m_radius;
+    QList<Slice> m_slices;
+    double m_volume;
+};
+
+// Index of the first slice whose z is not less than z, or -1 when every slice
+// is lower. The slices must be ordered by z.
+int sliceLowerBound(const QList<Slice> &slices, float z);
+
+#endif // SLICESTACK_H

@@ -1,0 +1,62 @@
+#ifndef GEOMTESTUTIL_H
+#define GEOMTESTUTIL_H
+
+// Readable failure messages for the kernel's values in QCOMPARE.
+
+#include "bounds2d.h"
+#include "bounds3d.h"
+#include "point2d.h"
+#include "point3d.h"
+
+#include <QByteArray>
+#include <QTest>
+
+namespace geom {
+
+inline char *toString(const Point2Df &p)
+{
+    return qstrdup(QByteArray("P(" + QByteArray::number(double(p.x), 'g', 9) + ", " + QByteArray::number(double(p.y), 'g', 9) + ")")
+                       .constData());
+}
+
+inline char *toString(const Point2Dd &p)
+{
+    return qstrdup(QByteArray("P(" + QByteArray::number(p.x, 'g', 17) + ", " + QByteArray::number(p.y, 'g', 17) + ")")
+                       .constData());
+}
+
+inline char *toString(const Point3Df &p)
+{
+    return qstrdup(QByteArray("V(" + QByteArray::number(double(p.x), 'g', 9) + ", " + QByteArray::number(double(p.y), 'g', 9)
+                              + ", " + QByteArray::number(double(p.z), 'g', 9) + ")")
+                       .constData());
+}
+
+inline char *toString(const Bounds2Df &b)
+{
+    QByteArray text("B(");
+    const float *c = b.data();
+    for (int i = 0; i < 4; ++i)
+        text += (i ? ", " : "") + QByteArray::number(double(c[i]), 'g', 9);
+    return qstrdup((text + ")").constData());
+}
+
+inline char *toString(const Bounds3Df &b)
+{
+    QByteArray text("B(");
+    const float *c = b.data();
+    for (int i = 0; i < 6; ++i)
+        text += (i ? ", " : "") + QByteArray::number(double(c[i]), 'g', 9);
+    return qstrdup((text + ")").constData());
+}
+
+} // namespace geom
+
+// For QtTest data tables.
+Q_DECLARE_METATYPE(geom::Point2Df)
+Q_DECLARE_METATYPE(geom::Point2Dd)
+Q_DECLARE_METATYPE(geom::Point3Df)
+Q_DECLARE_METATYPE(geom::Bounds2Df)
+Q_DECLARE_METATYPE(geom::Bounds3Df)
+
+#endif // GEOMTESTUTIL_H

@@ -1,0 +1,557 @@
+#include "slicestack.h"
+
+#include <QtTest>
+
+#include <cfloat>
+#include <cmath>
+#include <limits>
+
+using geom::Point2Df;
+typedef QVector<Point2Df> Points;
+typedef QVector<float> Floats;
+
+Q_DECLARE_METATYPE(Slice)
+
+namespace {
+
+const float notANumber = std::numeric_limits<float>::quiet_NaN();
+
+Points square(float x0, float y0, float x1, float y1)
+{
+    return Points{{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
+}
+
+// A slice with one square contour; the square's side tells slices apart that
+// share a height.
+Slice squareSlice(float z, float thickness, float side = 1)
+{
+    return Slice(z, thickness, {Contour(square(0, 0, side, side))});
+}
+
+QList<Slice> slicesAt(const Floats &heights, float thickness = 0.1f)
+{
+    QList<Slice> slices;
+    for (float z : heights)
+        slices.append(squareSlice(z, thickness));
+    return slices;
+}
+
+Floats heights(const SliceStack &stack)
+{
+    Floats result;
+    for (const Slice &s : stack.slices())
+        result.append(s.z());
+    return result;
+}
+
+Floats thicknesses(const SliceStack &stack)
+{
+    Floats result;
+    for (const Slice &s : stack.slices())
+        result.append(s.thickness());
+    return result;
+}
+
+// Exact comparison, NaN equal to NaN.
+bool sameFloats(const Floats &a, const Floats &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (int i = 0; i < a.size(); ++i) {
+        if (!(a.at(i) == b.at(i) || (std::isnan(a.at(i)) && std::isnan(b.at(i)))))
+            return false;
+    }
+    return true;
+}
+
+QByteArray describe(const Floats &values)
+{
+    QByteArray text;
+    for (float v : values)
+        text += QByteArray::number(double(v), 'g', 9) + ' ';
+    return text;
+}
+
+#define COMPARE_FLOATS(actual, expected)                                                                               \
+    QVERIFY2(sameFloats(actual, expected), describe(actual) + "!= " + describe(expected))
+
+float side(const Slice &s)
+{
+    return s.contours().at(0).boundingRect().maxX;
+}
+
+} // namespace
+
+class TestSliceStack : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void newStack();
+    void ordersByHeight();
+    void mergesNearEqualHeights_data();
+    void mergesNearEqualHeights();
+    void laterArrivalWins();
+    void sortsContoursByArea();
+    void rewritesThickness();
+    void lastThicknessFromPreviousGap_data();
+    void lastThicknessFromPreviousGap();
+    void totals();
+    void bounds();
+    void noAreaKeepsEmptyBox_data();
+    void noAreaKeepsEmptyBox();
+    void radius();
+    void leavesCachesClean();
+    void sliceIndexAt_data();
+    void sliceIndexAt();
+    void sliceLowerBound();
+    void removeSlice_data();
+    void removeSlice();
+    void removeSliceAt();
+    void insertSlice();
+    void insertSliceMatchesBelow();
+    void insertContour();
+    void thicknessRange();
+    void clear();
+};
+
+void TestSliceStack::newStack()
+{
+    SliceStack stack;
+    stack.update();
+    QVERIFY(stack.slices().isEmpty());
+    QCOMPARE(stack.contourCount(), 0);
+    QCOMPARE(stack.vertexCount(), qint64(0));
+    QCOMPARE(stack.sideArea(), 0.0);
+    QCOMPARE(stack.volume(), 0.0);
+    QCOMPARE(stack.radius(), 0.0);
+    QCOMPARE(stack.bounds().minX, FLT_MAX);
+    QCOMPARE(stack.bounds().maxZ, -FLT_MAX);
+    QCOMPARE(stack.maxThickness(), 0.0f);
+    QCOMPARE(stack.minThickness(), 0.0f);
+}
+
+void TestSliceStack::ordersByHeight()
+{
+    SliceStack stack;
+    stack.addSlices(slicesAt({0.3f, 0.1f, 0.2f, -1.0f}), false);
+    COMPARE_FLOATS(heights(stack), (Floats{-1.0f, 0.1f, 0.2f, 0.3f}));
+
+    // A second batch is merged into the order.
+    stack.addSlices(slicesAt({0.15f, 5.0f}), false);
+    COMPARE_FLOATS(heights(stack), (Floats{-1.0f, 0.1f, 0.15f, 0.2f, 0.3f, 5.0f}));
+
+    // A damaged height sorts last instead of scrambling the order.
+    stack.addSlices(slicesAt({notANumber, 0.05f}), false);
+    COMPARE_FLOATS(heights(stack), (Floats{-1.0f, 0.05f, 0.1f, 0.15f, 0.2f, 0.3f, 5.0f, notANumber}));
+}
+
+void TestSliceStack::mergesNearEqualHeights_data()
+{
+    QTest::addColumn<Floats>("input");
+    QTest::addColumn<Floats>("kept");
+
+    QTest::newRow("relative difference below 1e-5") << Floats{1.0f, 2.0f, 2.0000100f} << Floats{1.0f, 2.0000100f};
+    QTest::newRow("relative difference above 1e-5") << Floats{2.0f, 2.0001f} << Floats{2.0f, 2.0001f};
+    QTest::newRow("at 0 only exact equality") << Floats{0.0f, 0.0000001f} << Floats{0.0f, 0.0000001f};
+    QTest::newRow("exact 0 twice") << Floats{0.0f, 0.0f} << Floats{0.0f};
+    QTest::newRow("negative heights") << Floats{-2.0f, -2.00001f} << Floats{-2.0f};
+    // Each survivor is compared with the one below: the run collapses to its top.
+    QTest::newRow("run within reach of its top") << Floats{100.0f, 100.0005f, 100.0009f} << Floats{100.0009f};
+    QTest::newRow("run longer than the tolerance") << Floats{100.0f, 100.0008f, 100.0016f} << Floats{100.0f, 100.0016f};
+    QTest::newRow("equal heights unsorted") << Floats{3.0f, 1.0f, 3.0f, 1.0f} << Floats{1.0f, 3.0f};
+}
+
+void TestSliceStack::mergesNearEqualHeights()
+{
+    QFETCH(Floats, input);
+    QFETCH(Floats, kept);
+    SliceStack stack;
+    stack.addSlices(slicesAt(input), false);
+    COMPARE_FLOATS(heights(stack), kept);
+}
+
+// Of two slices at one height the one added later stays: the sort keeps the
+// order of arrival among equal heights.
+void TestSliceStack::laterArrivalWins()
+{
+    SliceStack stack;
+    stack.addSlices({squareSlice(2, 0.1f, 1), squareSlice(1, 0.1f, 2), squareSlice(2, 0.1f, 3),
+                     squareSlice(3, 0.1f, 4), squareSlice(1, 0.1f, 5)},
+                    false);
+    COMPARE_FLOATS(heights(stack), (Floats{1, 2, 3}));
+    QCOMPARE(side(stack.slices().at(0)), 5.0f);
+    QCOMPARE(side(stack.slices().at(1)), 3.0f);
+
+    stack.addSlices({squareSlice(2, 0.1f, 6)}, false);
+    COMPARE_FLOATS(heights(stack), (Floats{1, 2, 3}));
+    QCOMPARE(side(stack.slices().at(1)), 6.0f);
+
+    // Enough slices for a sort that is not stable to shuffle equal heights:
+    // 200 arrivals over 10 heights, the arrival number in the square's side.
+    QList<Slice> many;
+    for (int i = 0; i < 200; ++i)
+        many.append(squareSlice(float((i * 7) % 10), 0.1f, float(i + 1)));
+    SliceStack big;
+    big.addSlices(many, false);
+    QCOMPARE(big.slices().size(), 10);
+    for (const Slice &s : big.slices()) {
+        const int z = int(s.z());
+        // The last arrival at height z is the largest i with (7 i) mod 10 == z.
+        int last = -1;
+        for (int i = 0; i < 200; ++i) {
+            if ((i * 7) % 10 == z)
+                last = i;
+        }
+        QCOMPARE(side(s), float(last + 1));
+    }
+}
+
+void TestSliceStack::sortsContoursByArea()
+{
+    SliceStack stack;
+    Contour hole(square(0, 0, 3, 3));
+    hole.reverse();
+    stack.addSlices({Slice(1, 0.1f, {Contour(square(0, 0, 1, 1)), hole, Contour(square(0, 0, 2, 2))})}, false);
+    QVector<double> areas;
+    for (const Contour &c : stack.slices().at(0).contours())
+        areas.append(c.area());
+    QCOMPARE(areas, (QVector<double>{-9, 4, 1}));
+}
+
+void TestSliceStack::rewritesThickness()
+{
+    SliceStack stack;
+    stack.addSlices({squareSlice(0.35f, 7), squareSlice(0.1f, 5), squareSlice(0.2f, 6)}, false);
+    COMPARE_FLOATS(thicknesses(stack), (Floats{0.2f - 0.1f, 0.35f - 0.2f, 7.0f}));
+
+    // Removing a slice without an update leaves the thicknesses as they were.
+    stack.removeSlice(1, true);
+    COMPARE_FLOATS(thicknesses(stack), (Floats{0.2f - 0.1f, 7.0f}));
+    stack.update();
+    COMPARE_FLOATS(thicknesses(stack), (Floats{0.35f - 0.1f, 7.0f}));
+}
+
+// A file listed top down reads with negative thicknesses (each layer's next
+// height lies below it); once sorted, the last slice carries one of those.
+void TestSliceStack::lastThicknessFromPreviousGap_data()
+{
+    QTest::addColumn<Floats>("z");
+    QTest::addColumn<Floats>("thickness");
+    QTest::addColumn<Floats>("expected");
+
+    QTest::newRow("descending file") << Floats{0.3f, 0.2f, 0.1f} << Floats{0.2f - 0.3f, 0.1f - 0.2f, 0.0f - 0.1f}
+                                     << Floats{0.2f - 0.1f, 0.3f - 0.2f, 0.3f - 0.2f};
+    QTest::newRow("unknown last") << Floats{0.1f, 0.3f} << Floats{0.2f, notANumber} << Floats{0.3f - 0.1f, 0.3f - 0.1f};
+    QTest::newRow("good last kept") << Floats{0.1f, 0.3f} << Floats{0.2f, 0.5f} << Floats{0.3f - 0.1f, 0.5f};
+    QTest::newRow("zero last kept") << Floats{0.1f, 0.3f} << Floats{0.2f, 0.0f} << Floats{0.3f - 0.1f, 0.0f};
+    QTest::newRow("only slice, negative") << Floats{0.3f} << Floats{-0.1f} << Floats{0.0f};
+    QTest::newRow("only slice, unknown") << Floats{0.3f} << Floats{notANumber} << Floats{0.0f};
+}
+
+void TestSliceStack::lastThicknessFromPreviousGap()
+{
+    QFETCH(Floats, z);
+    QFETCH(Floats, thickness);
+    QFETCH(Floats, expected);
+
+    QList<Slice> slices;
+    for (int i = 0; i < z.size(); ++i)
+        slices.append(squareSlice(z.at(i), thickness.at(i)));
+    SliceStack stack;
+    stack.addSlices(slices, false);
+    COMPARE_FLOATS(thicknesses(stack), expected);
+    QVERIFY(stack.volume() >= 0.0);
+    QVERIFY(!std::isnan(stack.sideArea()));
+}
+
+void TestSliceStack::totals()
+{
+    // z 0: a 2x2 square with a 1x1 hole (grouped); z 1: a 3x3 square and a
+    // two-point contour; z 3: empty.
+    Contour outer(square(0, 0, 2, 2));
+    Contour hole(square(0.5f, 0.5f, 1.5f, 1.5f));
+    hole.reverse();
+    outer.addChild(hole);
+    Slice grouped(0, 0.5f, {outer});
+    Slice flat(1, 0.5f, {Contour(square(0, 0, 3, 3)), Contour(Points{{0, 0}, {3, 4}})});
+    Slice empty(3, 0.25f);
+
+    SliceStack stack;
+    stack.addSlices({flat, empty, grouped}, false);
+    QCOMPARE(stack.contourCount(), 2 + 2 + 0);
+    QCOMPARE(stack.vertexCount(), qint64(8 + 6));
+    // Thicknesses become 1, 2 and the last keeps 0.25.
+    QCOMPARE(stack.volume(), 1.0 * (4 - 1) + 2.0 * 9);
+    QCOMPARE(stack.sideArea(), 1.0 * (8 + 4) + 2.0 * (12 + 10));
+}
+
+void TestSliceStack::bounds()
+{
+    SliceStack stack;
+    stack.addSlices({Slice(2, 0.1f, {Contour(square(-1, 0, 1, 4))}), Slice(-0.5f, 0.1f, {Contour(square(0, -3, 5, 1))}),
+                     Slice(7, 0.1f)},
+                    false);
+    const geom::Bounds3Df &b = stack.bounds();
+    QCOMPARE(b.minX, -1.0f);
+    QCOMPARE(b.minY, -3.0f);
+    QCOMPARE(b.minZ, -0.5f);
+    QCOMPARE(b.maxX, 5.0f);
+    QCOMPARE(b.maxY, 4.0f);
+    QCOMPARE(b.maxZ, 7.0f);
+
+    const SliceStack single = [] {
+        SliceStack s;
+        s.addSlices({Slice(2, 0.1f, {Contour(square(0, 0, 1, 1))})}, false);
+        return s;
+    }();
+    QCOMPARE(single.bounds().minZ, 2.0f);
+    QCOMPARE(single.bounds().maxZ, 2.0f);
+}
+
+// Without a contour of three or more vertices there is no box in x and y; the
+// stack box must stay empty there, not span the whole float range.
+void TestSliceStack::noAreaKeepsEmptyBox_data()
+{
+    QTest::addColumn<QList<Slice>>("slices");
+
+    QTest::newRow("no contours") << QList<Slice>{Slice(1, 0.1f), Slice(2, 0.1f)};
+    QTest::newRow("contours without points") << QList<Slice>{Slice(1, 0.1f, {Contour()}), Slice(2, 0.1f)};
+    QTest::newRow("one- and two-point contours")
+        << QList<Slice>{Slice(1, 0.1f, {Contour(Points{{5, 5}})}), Slice(2, 0.1f, {Contour(Points{{0, 0}, {1, 1}})})};
+}
+
+void TestSliceStack::noAreaKeepsEmptyBox()
+{
+    QFETCH(QList<Slice>, slices);
+    SliceStack stack;
+    stack.addSlices(slices, false);
+    const geom::Bounds3Df &b = stack.bounds();
+    QCOMPARE(b.minX, FLT_MAX);
+    QCOMPARE(b.minY, FLT_MAX);
+    QCOMPARE(b.maxX, -FLT_MAX);
+    QCOMPARE(b.maxY, -FLT_MAX);
+    QCOMPARE(b.minZ, 1.0f);
+    QCOMPARE(b.maxZ, 2.0f);
+    QVERIFY(b.isNull());
+}
+
+void TestSliceStack::radius()
+{
+    // One slice: no z term.
+    SliceStack single;
+    single.addSlices({Slice(5, 0.1f, {Contour(square(0, 0, 1, 1))})}, false);
+    QCOMPARE(single.radius(), std::sqrt(0.5));
+
+    // Centre (0, 0, 1): the corners lie at sqrt(2) in the plane and 1 above.
+    SliceStack two;
+    two.addSlices({Slice(0, 0.1f, {Contour(square(-1, -1, 1, 1))}), Slice(2, 0.1f, {Contour(square(-1, -1, 1, 1))})},
+                  false);
+    QCOMPARE(two.radius(), std::sqrt(3.0));
+
+    // The holes of a grouped slice are walked too; an empty slice adds nothing.
+    Contour outer(square(-1, -1, 1, 1));
+    outer.addChild(Contour(Points{{-4, 0}, {-4, 0.5f}, {-3.5f, 0.5f}}));
+    SliceStack grouped;
+    grouped.addSlices({Slice(0, 0.1f, {outer}), Slice(100, 0.1f)}, false);
+    // Box x -4..1, y -1..1: centre (-1.5, 0, 50).
+    QCOMPARE(grouped.radius(), std::sqrt(50.0 * 50.0 + 2.5 * 2.5 + 1.0));
+}
+
+// The stack brings every cache up to date, so that copies handed to other
+// threads only read them.
+void TestSliceStack::leavesCachesClean()
+{
+    Contour outer(square(0, 0, 4, 4));
+    outer.addChild(Contour(square(1, 1, 2, 2)));
+    SliceStack stack;
+    stack.addSlices({Slice(0, 0.1f, {outer, Contour(square(10, 0, 11, 1))}), squareSlice(1, 0.1f)}, false);
+    for (const Slice &s : stack.slices()) {
+        QVERIFY(!s.isDirty());
+        for (int i = 0; i < s.contourCount(); ++i)
+            QVERIFY(!s.contourAt(i).isDirty());
+    }
+}
+
+void TestSliceStack::sliceIndexAt_data()
+{
+    QTest::addColumn<float>("z");
+    QTest::addColumn<int>("index");
+
+    QTest::newRow("exact") << 2.0f << 1;
+    QTest::newRow("just below a slice") << 0.9999995f << 0;
+    QTest::newRow("just above a slice") << 1.000001f << -1;
+    QTest::newRow("between") << 1.5f << -1;
+    QTest::newRow("above all") << 3.0f << -1;
+    QTest::newRow("below all") << -1.0f << -1;
+    QTest::newRow("NaN") << notANumber << -1;
+}
+
+void TestSliceStack::sliceIndexAt()
+{
+    QFETCH(float, z);
+    QFETCH(int, index);
+    SliceStack stack;
+    stack.addSlices(slicesAt({1.0f, 2.0f}), false);
+    QCOMPARE(stack.sliceIndexAt(z), index);
+}
+
+void TestSliceStack::sliceLowerBound()
+{
+    const QList<Slice> slices = slicesAt({1, 2, 2, 3});
+    QCOMPARE(::sliceLowerBound(slices, 0), 0);
+    QCOMPARE(::sliceLowerBound(slices, 2), 1);
+    QCOMPARE(::sliceLowerBound(slices, 2.5f), 3);
+    QCOMPARE(::sliceLowerBound(slices, 3.5f), -1);
+    QCOMPARE(::sliceLowerBound(QList<Slice>(), 0), -1);
+}
+
+void TestSliceStack::removeSlice_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<Floats>("left");
+
+    QTest::newRow("first") << 0 << Floats{2, 3};
+    QTest::newRow("last by -1") << -1 << Floats{1, 2};
+    QTest::newRow("first by -3") << -3 << Floats{2, 3};
+    QTest::newRow("too negative") << -5 << Floats{1, 2, 3};
+    QTest::newRow("past the end") << 3 << Floats{1, 2, 3};
+}
+
+void TestSliceStack::removeSlice()
+{
+    QFETCH(int, index);
+    QFETCH(Floats, left);
+
+    SliceStack stack;
+    stack.addSlices(slicesAt({1, 2, 3}), true);
+    QCOMPARE(stack.contourCount(), 0);
+    stack.removeSlice(index, false);
+    COMPARE_FLOATS(heights(stack), left);
+    // Updated even when nothing was removed.
+    QCOMPARE(stack.contourCount(), left.size());
+}
+
+void TestSliceStack::removeSliceAt()
+{
+    SliceStack stack;
+    stack.addSlices(slicesAt({1, 2, 3}), false);
+    QVERIFY(!stack.removeSliceAt(2.5f, false));
+    QVERIFY(stack.removeSliceAt(1.9999995f, false));
+    COMPARE_FLOATS(heights(stack), (Floats{1, 3}));
+    COMPARE_FLOATS(thicknesses(stack), (Floats{2, 0.1f}));
+}
+
+void TestSliceStack::insertSlice()
+{
+    SliceStack stack;
+    stack.addSlices(slicesAt({1, 3}), false);
+
+    QCOMPARE(stack.insertSlice(squareSlice(2, 0.1f, 2), false), 1);
+    COMPARE_FLOATS(heights(stack), (Floats{1, 2, 3}));
+    COMPARE_FLOATS(thicknesses(stack), (Floats{1, 1, 0.1f}));
+    QCOMPARE(stack.contourCount(), 3);
+
+    QCOMPARE(stack.insertSlice(squareSlice(4, 0.1f), false), 3);
+    QCOMPARE(stack.insertSlice(squareSlice(0, 0.1f), false), 0);
+    COMPARE_FLOATS(heights(stack), (Floats{0, 1, 2, 3, 4}));
+
+    // The same height replaces the slice there.
+    QCOMPARE(stack.insertSlice(squareSlice(2, 0.1f, 7), false), 2);
+    COMPARE_FLOATS(heights(stack), (Floats{0, 1, 2, 3, 4}));
+    QCOMPARE(side(stack.slices().at(2)), 7.0f);
+
+    // The inserted slice is ordered like the others.
+    Slice mixed(2.5f, 0.1f, {Contour(square(0, 0, 1, 1)), Contour(square(0, 0, 3, 3))});
+    const int i = stack.insertSlice(mixed, true);
+    QCOMPARE(stack.slices().at(i).contours().at(0).area(), 9.0);
+    QCOMPARE(stack.contourCount(), 5); // deferred: totals not yet recomputed
+}
+
+// A near-equal height may lie just below the new one, where the search for
+// the first slice at or above it does not look.
+void TestSliceStack::insertSliceMatchesBelow()
+{
+    SliceStack stack;
+    stack.addSlices(slicesAt({1, 2, 3}), false);
+
+    QCOMPARE(stack.insertSlice(squareSlice(2.00001f, 0.1f, 5), false), 1);
+    COMPARE_FLOATS(heights(stack), (Floats{1, 2.00001f, 3}));
+    QCOMPARE(side(stack.slices().at(1)), 5.0f);
+
+    // At the top, past every slice.
+    QCOMPARE(stack.insertSlice(squareSlice(3.00002f, 0.1f, 6), false), 2);
+    COMPARE_FLOATS(heights(stack), (Floats{1, 2.00001f, 3.00002f}));
+
+    // Matches on both sides: the nearer one is replaced.
+    SliceStack close;
+    close.addSlices(slicesAt({100.0f, 100.0016f}), false);
+    QCOMPARE(close.insertSlice(squareSlice(100.0011f, 0.1f, 2), false), 1);
+    QCOMPARE(close.insertSlice(squareSlice(100.0003f, 0.1f, 3), false), 0);
+    COMPARE_FLOATS(heights(close), (Floats{100.0003f, 100.0011f}));
+}
+
+void TestSliceStack::insertContour()
+{
+    Contour parent(square(0, 0, 10, 10));
+    parent.addChild(Contour(square(1, 1, 2, 2)));
+    parent.addChild(Contour(square(3, 3, 6, 6)));
+
+    SliceStack stack;
+    stack.addSlices(slicesAt({1}), false);
+    QCOMPARE(stack.insertSlice(5, parent, false), 1);
+    const Slice &s = stack.slices().at(1);
+    QCOMPARE(s.format(), 0);
+    QCOMPARE(s.contourCount(), 3);
+    // Ordered by area: the parent's own points first, then the children.
+    QCOMPARE(s.contours().at(0).points(), square(0, 0, 10, 10));
+    QVERIFY(s.contours().at(0).children().isEmpty());
+    QCOMPARE(s.contours().at(1).points(), square(3, 3, 6, 6));
+    QCOMPARE(s.thickness(), 0.0f);
+
+    // A contour without points of its own gives only its children.
+    Contour bare;
+    bare.addChild(Contour(square(0, 0, 1, 1)));
+    QCOMPARE(stack.insertSlice(7, bare, false), 2);
+    QCOMPARE(stack.slices().at(2).contourCount(), 1);
+}
+
+void TestSliceStack::thicknessRange()
+{
+    SliceStack stack;
+    stack.addSlices({squareSlice(0, 9), squareSlice(1, 9), squareSlice(1.25f, 9), squareSlice(2, 3)}, false);
+    QCOMPARE(stack.maxThickness(), 3.0f);
+    QCOMPARE(stack.minThickness(), 0.25f);
+
+    // One slice has no range; no thickness goes below 0 for the maximum.
+    SliceStack single;
+    single.addSlices({squareSlice(1, 0.5f)}, false);
+    QCOMPARE(single.minThickness(), 0.0f);
+    QCOMPARE(single.maxThickness(), 0.5f);
+
+    // The minimum never exceeds the height of the stack, here 0 as long as no
+    // update has measured it.
+    SliceStack deferred;
+    deferred.addSlices({squareSlice(0, 9), squareSlice(1, 9)}, true);
+    QCOMPARE(deferred.minThickness(), 0.0f);
+    deferred.update();
+    QCOMPARE(deferred.minThickness(), 1.0f);
+}
+
+void TestSliceStack::clear()
+{
+    SliceStack stack;
+    stack.addSlices(slicesAt({1, 2}), false);
+    QVERIFY(stack.radius() > 0.0);
+    stack.clear();
+    QVERIFY(stack.slices().isEmpty());
+    QCOMPARE(stack.contourCount(), 0);
+    QCOMPARE(stack.vertexCount(), qint64(0));
+    QCOMPARE(stack.radius(), 0.0);
+    QCOMPARE(stack.volume(), 0.0);
+    QCOMPARE(stack.sideArea(), 0.0);
+    QCOMPARE(stack.bounds().minZ, FLT_MAX);
+}
+
+QTEST_APPLESS_MAIN(TestSliceStack)
+#include "tst_slicestack.moc"
