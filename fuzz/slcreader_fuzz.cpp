@@ -1,0 +1,140 @@
+// libFuzzer target for SlcReader.
+//
+// Every input is read twice, once from a device of known size and once from a
+// sequential device that hides its size; both must give the same slices and
+// agree on success, since the size checks only change how early a bad count is
+// noticed. A peek must equal the read that follows it. The slices read are
+// written back with SlcWriter and read again: the copy must hold the same
+// layers.
+
+#include "slcreader.h"
+#include "slcwriter.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QIODevice>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// A read-only device that, like a pipe, cannot tell how much data is left.
+class SequentialReader : public QIODevice
+{
+public:
+    explicit SequentialReader(const QByteArray &data)
+        : m_data(data)
+    {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        const qint64 n = std::min<qint64>(maxSize, m_data.size() - m_pos);
+        if (n <= 0)
+            return -1;
+        std::memcpy(data, m_data.constData() + m_pos, size_t(n));
+        m_pos += n;
+        return n;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QByteArray m_data;
+    qint64 m_pos = 0;
+};
+
+void check(bool condition, const char *what)
+{
+    if (!condition) {
+        std::fprintf(stderr, "slcreader_fuzz: %s\n", what);
+        std::abort();
+    }
+}
+
+bool sameBits(float a, float b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+bool sameSlice(const Slice &a, const Slice &b)
+{
+    if (!sameBits(a.z(), b.z()) || !sameBits(a.thickness(), b.thickness()) || a.contourCount() != b.contourCount())
+        return false;
+    for (int i = 0; i < a.contourCount(); ++i) {
+        const QVector<geom::Point2Df> &p = a.contourAt(i).points();
+        const QVector<geom::Point2Df> &q = b.contourAt(i).points();
+        if (p.size() != q.size() || std::memcmp(p.constData(), q.constData(), size_t(p.size()) * sizeof(geom::Point2Df)) != 0)
+            return false;
+    }
+    return true;
+}
+
+bool sameSlices(const QList<Slice> &a, const QList<Slice> &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (int i = 0; i < a.size(); ++i) {
+        if (!sameSlice(a.at(i), b.at(i)))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size));
+    const bool removeGaps = (size & 1) != 0;
+
+    QByteArray copy = bytes;
+    QBuffer buffer(&copy);
+    SlcReader reader(&buffer);
+    const QList<Slice> slices = reader.readSlices(removeGaps, -1);
+    const bool ok = reader.stream()->status() == QDataStream::Ok;
+
+    SequentialReader pipe(bytes);
+    SlcReader sequentialReader(&pipe);
+    const QList<Slice> sequentialSlices = sequentialReader.readSlices(removeGaps, -1);
+    check(sameSlices(slices, sequentialSlices), "sequential and random-access reads differ");
+    check(ok == (sequentialReader.stream()->status() == QDataStream::Ok),
+          "sequential and random-access reads disagree on success");
+
+    QBuffer peekBuffer(&copy);
+    SlcReader peekReader(&peekBuffer);
+    const Slice peeked = peekReader.peekSlice(removeGaps);
+    const Slice first = peekReader.readSlice(removeGaps);
+    check(sameSlice(peeked, first), "peekSlice differs from the readSlice after it");
+    if (!slices.isEmpty())
+        check(sameSlice(first, slices.first()), "readSlice differs from the first of readSlices");
+
+    QByteArray written;
+    QBuffer out(&written);
+    int count = 0;
+    bool finished = false;
+    {
+        SlcWriter writer(&out);
+        count = writer.writeSlices(slices, false);
+        finished = writer.finish();
+    }
+    if (count > 0 && finished) {
+        out.close();
+        out.open(QIODevice::ReadOnly);
+        SlcReader again(&out);
+        const QList<Slice> reread = again.readSlices(false, -1);
+        check(again.stream()->status() == QDataStream::Ok, "a file we wrote does not read back");
+        check(reread.size() == count, "a file we wrote reads back with another layer count");
+        for (int i = 0; i < count; ++i) {
+            check(sameBits(reread.at(i).z(), slices.at(i).z()), "a layer height changed on the way back");
+            check(reread.at(i).contourCount() == slices.at(i).contourCount(),
+                  "a layer's boundary count changed on the way back");
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,703 @@
+#include "slcreader.h"
+
+#include <QIODevice>
+#include <QSysInfo>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+const float unknownZ = std::numeric_limits<float>::signaling_NaN();
+const qint32 terminatorCount = -1;
+
+// The header text with its end mark (CR LF 0x1A) takes at most this many bytes.
+const int maxHeaderSize = 2048;
+const char headerEndMark = 0x1A;
+const int reservedSize = 256;
+const int sampleEntrySize = 16;
+const int vertexSize = 8;
+// Vertex count and gap count of a boundary record.
+const int boundaryHeadSize = 8;
+// z and boundary count of a layer record.
+const int layerHeadSize = 8;
+
+const float inch = 25.4f;
+
+// A boundary keeps at most this many vertices; the rest of a longer one is
+// skipped. The format's own limit is 0x1FFFFFFF, but a QVector's storage is
+// limited to an int's worth of bytes.
+const qint64 maxVertices =
+    std::min<qint64>(0x1FFFFFFF, (std::numeric_limits<int>::max() - 64) / qint64(sizeof(geom::Point2Df)));
+// The most contours one slice's QVector can hold.
+const qint64 maxContours = (std::numeric_limits<int>::max() - 64) / qint64(sizeof(Contour));
+
+// On sequential devices nothing tells how much data is left, so vertices are
+// read (and their storage grown) this many at a time, and no more contours are
+// reserved up front than this.
+const int sequentialVertexChunk = 1 << 16;
+const int sequentialContourReserve = 1 << 10;
+
+// Bytes read from a device of known size at a time (see SlcReaderPrivate),
+// and the largest block taken from that window; larger vertex arrays are read
+// from the device straight into their storage.
+const int windowSize = 1 << 14;
+const int windowBlock = 1 << 11;
+// Vertex arrays up to this size pass through a reused buffer (see readVertices).
+const int scratchVertices = 1 << 17;
+
+// Vertex storage with more spare room than this is shrunk to fit.
+bool hasMuchSpare(const QVector<geom::Point2Df> &points)
+{
+    return points.capacity() - points.size() > std::max(8, points.size() / 8);
+}
+
+bool isUnitScale(float scale)
+{
+    return std::fabs(scale - 1.0f) <= 1e-5f * std::min(std::fabs(scale), 1.0f);
+}
+
+quint32 decode32(const char *bytes, QDataStream::ByteOrder order)
+{
+    return order == QDataStream::LittleEndian ? qFromLittleEndian<quint32>(bytes)
+                                              : qFromBigEndian<quint32>(bytes);
+}
+
+float decodeFloat(const char *bytes, QDataStream::ByteOrder order)
+{
+    const quint32 bits = decode32(bytes, order);
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+qint32 decodeInt(const char *bytes, QDataStream::ByteOrder order)
+{
+    return qint32(decode32(bytes, order));
+}
+
+bool isHostOrder(QDataStream::ByteOrder order)
+{
+    return (order == QDataStream::LittleEndian) == (QSysInfo::ByteOrder == QSysInfo::LittleEndian);
+}
+
+void swapWords(float *values, qint64 count)
+{
+    for (qint64 i = 0; i < count; ++i) {
+        quint32 bits;
+        std::memcpy(&bits, values + i, sizeof bits);
+        bits = qbswap(bits);
+        std::memcpy(values + i, &bits, sizeof bits);
+    }
+}
+
+// Both loops work on whole groups of four floats inside the array and leave
+// the remainder to the scalar loop, so no load reaches past the last float.
+void scaleFloats(float *values, qint64 count, float factor)
+{
+    qint64 i = 0;
+#if defined(__SSE2__)
+    const __m128 f = _mm_set1_ps(factor);
+    for (; i + 4 <= count; i += 4)
+        _mm_storeu_ps(values + i, _mm_mul_ps(_mm_loadu_ps(values + i), f));
+#endif
+    for (; i < count; ++i)
+        values[i] *= factor;
+}
+
+bool allFinite(const float *values, qint64 count)
+{
+    const quint32 exponent = 0x7F800000u;
+    qint64 i = 0;
+#if defined(__SSE2__)
+    const __m128i mask = _mm_set1_epi32(int(exponent));
+    __m128i bad = _mm_setzero_si128();
+    for (; i + 8 <= count; i += 8) {
+        const __m128i a = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(values + i)), mask);
+        const __m128i b = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(values + i + 4)), mask);
+        bad = _mm_or_si128(bad, _mm_or_si128(_mm_cmpeq_epi32(a, mask), _mm_cmpeq_epi32(b, mask)));
+    }
+    if (_mm_movemask_epi8(bad) != 0)
+        return false;
+#endif
+    for (; i < count; ++i) {
+        quint32 bits;
+        std::memcpy(&bits, values + i, sizeof bits);
+        if ((bits & exponent) == exponent)
+            return false;
+    }
+    return true;
+}
+
+// Of every run of equal consecutive vertices only the last one stays.
+void removeRepeatedVertices(QVector<geom::Point2Df> &points)
+{
+    const int n = points.size();
+    if (n < 2)
+        return;
+    geom::Point2Df *p = points.data();
+    int kept = 0;
+    for (int i = 0; i + 1 < n; ++i) {
+        if (p[i] != p[i + 1])
+            p[kept++] = p[i];
+    }
+    p[kept++] = p[n - 1];
+    points.resize(kept);
+}
+
+QStringList headerTokens(QByteArray text)
+{
+    const int zero = text.indexOf('\0');
+    if (zero >= 0)
+        text.truncate(zero);
+    return QString::fromLatin1(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+// The value of a keyword: the token after its first occurrence, trimmed.
+QString headerValue(const QStringList &tokens, const QString &keyword)
+{
+    const int at = tokens.indexOf(keyword);
+    if (at < 0 || at + 1 >= tokens.size())
+        return QString();
+    return tokens.at(at + 1).trimmed();
+}
+
+} // namespace
+
+class SlcReaderPrivate
+{
+public:
+    explicit SlcReaderPrivate(QIODevice *device);
+    // A second reader state on the same device: its own stream (status Ok),
+    // the same header and read-ahead.
+    SlcReaderPrivate(const SlcReaderPrivate &other);
+
+    bool deviceReady();
+    bool readHeader();
+    // Reads the layer whose z and boundary count were read ahead, and the next
+    // read-ahead. False, with the stream status set, when the layer is not
+    // complete or not sound; slice is then left alone.
+    bool readSliceData(bool removeGapDuplicates, Slice &slice);
+    QVector<geom::Point2Df> &scalePoints(QVector<geom::Point2Df> &points) const;
+
+    QDataStream stream;
+    QStringList header;
+    qint32 boundaryCount = 0;
+    float nextZ = unknownZ;
+    float unitScale = 1.0f;
+    geom::Point3Df offset;
+    // Gap (file units) between the last two layers read: the thickness of a
+    // last layer whose upper limit is missing.
+    float lastGap = 0.0f;
+
+private:
+    enum class HeaderEnd { Mark, EndOfData, TooLong };
+
+    HeaderEnd readHeaderText(QByteArray &text);
+    bool readHeaderData();
+    bool readSliceRecords(bool removeGapDuplicates, Slice &slice);
+    bool readLayerHead();
+    bool readBoundary(bool removeGapDuplicates, QVector<geom::Point2Df> &points);
+    bool readVertices(qint64 count, bool dropClosing, QVector<geom::Point2Df> &points);
+
+    // Input. On devices of known size the fields come out of a window read
+    // from the device in large blocks: most boundaries are a few dozen bytes,
+    // and one device call each would cost more than the copy. Whatever the
+    // window holds unread is handed back (the device seeked back) before each
+    // public operation returns, so the device is always where the reader is.
+    void beginInput();
+    void endInput();
+    bool readBytes(char *data, qint64 size);
+    bool readDirect(char *data, qint64 size);
+    const char *takeBytes(qint64 size);
+    bool skipBytes(qint64 size);
+    qint64 dataLeft() const;
+    void fail(QDataStream::Status status) { stream.setStatus(status); }
+
+    // End of the device's data, or -1 when it is sequential (size unknown).
+    qint64 m_end = -1;
+    QByteArray m_window;
+    QVector<geom::Point2Df> m_scratch;
+    int m_windowBegin = 0;
+    int m_windowEnd = 0;
+};
+
+SlcReaderPrivate::SlcReaderPrivate(QIODevice *device)
+    : stream(device)
+{
+    stream.setByteOrder(QDataStream::LittleEndian);
+    stream.setFloatingPointPrecision(QDataStream::SinglePrecision);
+}
+
+SlcReaderPrivate::SlcReaderPrivate(const SlcReaderPrivate &other)
+    : stream(other.stream.device())
+    , header(other.header)
+    , boundaryCount(other.boundaryCount)
+    , nextZ(other.nextZ)
+    , unitScale(other.unitScale)
+    , offset(other.offset)
+    , lastGap(other.lastGap)
+{
+    stream.setByteOrder(QDataStream::LittleEndian);
+    stream.setFloatingPointPrecision(QDataStream::SinglePrecision);
+}
+
+bool SlcReaderPrivate::deviceReady()
+{
+    QIODevice *device = stream.device();
+    if (!device)
+        return false;
+    if (device->isReadable())
+        return true;
+    if (device->isOpen())
+        return false;
+    return device->open(QIODevice::ReadOnly);
+}
+
+void SlcReaderPrivate::beginInput()
+{
+    QIODevice *device = stream.device();
+    m_end = device->isSequential() ? -1 : device->size();
+    m_windowBegin = m_windowEnd = 0;
+    if (m_end >= 0 && m_window.isEmpty())
+        m_window.resize(windowSize);
+}
+
+void SlcReaderPrivate::endInput()
+{
+    const int unread = m_windowEnd - m_windowBegin;
+    if (unread > 0) {
+        QIODevice *device = stream.device();
+        device->seek(device->pos() - unread);
+    }
+    m_windowBegin = m_windowEnd = 0;
+}
+
+qint64 SlcReaderPrivate::dataLeft() const
+{
+    const qint64 position = stream.device()->pos() - (m_windowEnd - m_windowBegin);
+    return std::max<qint64>(0, m_end - position);
+}
+
+// Every multi-byte field is read as raw bytes and decoded here: the file's
+// floats are 4 bytes whatever precision the stream is set to.
+bool SlcReaderPrivate::readDirect(char *data, qint64 size)
+{
+    while (size > 0) {
+        const int chunk = int(std::min<qint64>(size, std::numeric_limits<int>::max()));
+        if (stream.readRawData(data, chunk) != chunk) {
+            fail(QDataStream::ReadPastEnd);
+            return false;
+        }
+        data += chunk;
+        size -= chunk;
+    }
+    return true;
+}
+
+// size contiguous bytes from the window, refilled as needed; null (and
+// ReadPastEnd) when the data ends first. Only for sizes up to windowBlock.
+const char *SlcReaderPrivate::takeBytes(qint64 size)
+{
+    if (m_windowEnd - m_windowBegin < size) {
+        const int kept = m_windowEnd - m_windowBegin;
+        std::memmove(m_window.data(), m_window.constData() + m_windowBegin, size_t(kept));
+        m_windowBegin = 0;
+        m_windowEnd = kept;
+        QIODevice *device = stream.device();
+        const qint64 wanted = std::min<qint64>(m_window.size() - kept, std::max<qint64>(0, m_end - device->pos()));
+        const qint64 got = wanted > 0 ? device->read(m_window.data() + kept, wanted) : 0;
+        if (got > 0)
+            m_windowEnd += int(got);
+        if (m_windowEnd < size) {
+            m_windowBegin = m_windowEnd;
+            fail(QDataStream::ReadPastEnd);
+            return nullptr;
+        }
+    }
+    const char *bytes = m_window.constData() + m_windowBegin;
+    m_windowBegin += int(size);
+    return bytes;
+}
+
+bool SlcReaderPrivate::readBytes(char *data, qint64 size)
+{
+    if (m_end >= 0 && size <= windowBlock) {
+        const char *bytes = takeBytes(size);
+        if (!bytes)
+            return false;
+        std::memcpy(data, bytes, size_t(size));
+        return true;
+    }
+    const int buffered = int(std::min<qint64>(size, m_windowEnd - m_windowBegin));
+    std::memcpy(data, m_window.constData() + m_windowBegin, size_t(buffered));
+    m_windowBegin += buffered;
+    return readDirect(data + buffered, size - buffered);
+}
+
+bool SlcReaderPrivate::skipBytes(qint64 size)
+{
+    const int buffered = int(std::min<qint64>(size, m_windowEnd - m_windowBegin));
+    m_windowBegin += buffered;
+    size -= buffered;
+    while (size > 0) {
+        const int chunk = int(std::min<qint64>(size, 1 << 30));
+        if (stream.skipRawData(chunk) != chunk) {
+            fail(QDataStream::ReadPastEnd);
+            return false;
+        }
+        size -= chunk;
+    }
+    return true;
+}
+
+SlcReaderPrivate::HeaderEnd SlcReaderPrivate::readHeaderText(QByteArray &text)
+{
+    QIODevice *device = stream.device();
+    char line[maxHeaderSize + 1];
+    char lead = ' ';
+    qint64 used = 0;
+    text.clear();
+    text.reserve(maxHeaderSize + 64);
+    for (;;) {
+        // The line may take what is left but one byte, the one read after it.
+        const qint64 room = maxHeaderSize - used - 1;
+        if (room < 1)
+            return HeaderEnd::TooLong;
+        const qint64 got = device->readLine(line, room + 1);
+        if (got <= 0) {
+            text.clear();
+            return HeaderEnd::EndOfData;
+        }
+        used += got;
+        text += lead;
+        text += QByteArray::fromRawData(line, int(got)).trimmed();
+        text += ' ';
+        char next;
+        if (stream.readRawData(&next, 1) != 1)
+            return HeaderEnd::EndOfData;
+        ++used;
+        if (next == headerEndMark)
+            return HeaderEnd::Mark;
+        lead = next;
+    }
+}
+
+bool SlcReaderPrivate::readHeader()
+{
+    if (stream.status() != QDataStream::Ok)
+        return false;
+    if (!header.isEmpty())
+        return true;
+    beginInput();
+    const bool ok = readHeaderData();
+    endInput();
+    return ok;
+}
+
+bool SlcReaderPrivate::readHeaderData()
+{
+    QByteArray text;
+    const HeaderEnd end = readHeaderText(text);
+    header = headerTokens(text);
+    if (end == HeaderEnd::TooLong) {
+        fail(QDataStream::ReadCorruptData);
+        return false;
+    }
+    if (header.isEmpty() || end != HeaderEnd::Mark) {
+        fail(QDataStream::ReadPastEnd);
+        return false;
+    }
+    if (headerValue(header, QStringLiteral("-TYPE")) == QLatin1String("WEB")) {
+        fail(QDataStream::ReadCorruptData);
+        return false;
+    }
+    if (headerValue(header, QStringLiteral("-UNIT")) == QLatin1String("INCH"))
+        unitScale = inch;
+
+    if (!skipBytes(reservedSize))
+        return false;
+    char entries = 0;
+    if (!readBytes(&entries, 1) || !skipBytes(qint64(uchar(entries)) * sampleEntrySize))
+        return false;
+    return readLayerHead();
+}
+
+bool SlcReaderPrivate::readLayerHead()
+{
+    char head[layerHeadSize];
+    if (!readBytes(head, layerHeadSize))
+        return false;
+    const QDataStream::ByteOrder order = stream.byteOrder();
+    nextZ = decodeFloat(head, order);
+    boundaryCount = decodeInt(head + 4, order);
+    if (!std::isfinite(nextZ)) {
+        fail(QDataStream::ReadCorruptData);
+        return false;
+    }
+    return true;
+}
+
+bool SlcReaderPrivate::readVertices(qint64 count, bool dropClosing, QVector<geom::Point2Df> &points)
+{
+    if (count == 0)
+        return true;
+    const qint64 bytes = count * vertexSize;
+    const bool hostOrder = isHostOrder(stream.byteOrder());
+    try {
+        if (m_end >= 0 && bytes <= windowBlock) {
+            // Small boundaries: the closing vertex is known before the storage
+            // is made, so it is made to fit.
+            const char *data = takeBytes(bytes);
+            if (!data)
+                return false;
+            int keep = int(count);
+            if (dropClosing && count > 1) {
+                geom::Point2Df ends[2];
+                std::memcpy(&ends[0], data, vertexSize);
+                std::memcpy(&ends[1], data + bytes - vertexSize, vertexSize);
+                if (!hostOrder)
+                    swapWords(reinterpret_cast<float *>(ends), 4);
+                if (ends[0] == ends[1])
+                    --keep;
+            }
+            points.reserve(keep);
+            points.resize(keep);
+            std::memcpy(points.data(), data, size_t(keep) * vertexSize);
+        } else if (m_end >= 0 && count <= scratchVertices) {
+            // Read into storage that stays warm from boundary to boundary, then
+            // copied once into an exactly sized vector: cheaper than clearing
+            // fresh storage before reading into it.
+            if (m_scratch.size() < count)
+                m_scratch.resize(int(count));
+            if (!readBytes(reinterpret_cast<char *>(m_scratch.data()), bytes))
+                return false;
+            points = m_scratch.mid(0, int(count));
+        } else if (m_end >= 0) {
+            // reserve() sizes the storage exactly; resize() alone would round it up.
+            points.reserve(int(count));
+            points.resize(int(count));
+            if (!readBytes(reinterpret_cast<char *>(points.data()), bytes))
+                return false;
+        } else {
+            qint64 got = 0;
+            while (got < count) {
+                const qint64 chunk = std::min<qint64>(count - got, sequentialVertexChunk);
+                points.resize(int(got + chunk));
+                if (!readBytes(reinterpret_cast<char *>(points.data() + got), chunk * vertexSize))
+                    return false;
+                got += chunk;
+            }
+        }
+    } catch (const std::bad_alloc &) {
+        fail(QDataStream::ReadCorruptData);
+        return false;
+    }
+    if (!hostOrder)
+        swapWords(reinterpret_cast<float *>(points.data()), qint64(points.size()) * 2);
+    return true;
+}
+
+bool SlcReaderPrivate::readBoundary(bool removeGapDuplicates, QVector<geom::Point2Df> &points)
+{
+    char head[boundaryHeadSize];
+    if (!readBytes(head, boundaryHeadSize))
+        return false;
+    const QDataStream::ByteOrder order = stream.byteOrder();
+    const qint32 vertexCount = decodeInt(head, order);
+    const qint32 gapCount = decodeInt(head + 4, order);
+    if (vertexCount < 0 || (m_end >= 0 && vertexCount > dataLeft() / vertexSize)) {
+        fail(QDataStream::ReadCorruptData);
+        return false;
+    }
+
+    // Gap removal can make the last vertex part of a run, so the closing
+    // vertex is looked at after it.
+    const bool removeGaps = gapCount != 0 && removeGapDuplicates;
+    const qint64 kept = std::min<qint64>(vertexCount, maxVertices);
+    if (!readVertices(kept, !removeGaps && kept == vertexCount, points))
+        return false;
+    if (vertexCount > kept) {
+        qWarning("Will not attempt to read over 500 million points");
+        if (!skipBytes((vertexCount - kept) * vertexSize))
+            return false;
+    }
+
+    if (removeGaps)
+        removeRepeatedVertices(points);
+    if (points.size() > 1 && points.constLast() == points.constFirst())
+        points.resize(points.size() - 1);
+    if (hasMuchSpare(points))
+        points.squeeze();
+
+    scalePoints(points);
+    if (!allFinite(reinterpret_cast<const float *>(points.constData()), qint64(points.size()) * 2)) {
+        fail(QDataStream::ReadCorruptData);
+        return false;
+    }
+    return true;
+}
+
+bool SlcReaderPrivate::readSliceData(bool removeGapDuplicates, Slice &slice)
+{
+    if (boundaryCount == terminatorCount)
+        return false;
+    beginInput();
+    const bool ok = readSliceRecords(removeGapDuplicates, slice);
+    endInput();
+    return ok;
+}
+
+bool SlcReaderPrivate::readSliceRecords(bool removeGapDuplicates, Slice &slice)
+{
+    const float z = nextZ;
+    const qint64 count = quint32(boundaryCount);
+    if (count > maxContours || (m_end >= 0 && count > dataLeft() / boundaryHeadSize)) {
+        fail(QDataStream::ReadCorruptData);
+        return false;
+    }
+
+    QVector<Contour> contours;
+    try {
+        contours.reserve(int(m_end >= 0 ? count : std::min<qint64>(count, sequentialContourReserve)));
+        for (qint64 i = 0; i < count; ++i) {
+            QVector<geom::Point2Df> points;
+            if (!readBoundary(removeGapDuplicates, points))
+                return false;
+            contours.append(Contour(std::move(points)));
+        }
+    } catch (const std::bad_alloc &) {
+        fail(QDataStream::ReadCorruptData);
+        return false;
+    }
+
+    // The layer's records are complete. When no sound record follows (the
+    // data ends, or the next height is not finite) its upper limit is unknown,
+    // and the gap below it is the best guess for its thickness.
+    float thickness;
+    if (readLayerHead()) {
+        thickness = nextZ - z;
+        lastGap = thickness;
+    } else {
+        thickness = lastGap;
+        nextZ = unknownZ;
+    }
+
+    float height = z;
+    if (!isUnitScale(unitScale)) {
+        height *= unitScale;
+        thickness *= unitScale;
+    }
+    if (!std::isfinite(height) || !std::isfinite(thickness)) {
+        fail(QDataStream::ReadCorruptData);
+        return false;
+    }
+
+    slice = Slice(height, thickness, std::move(contours));
+    slice.translate(offset.x, offset.y, offset.z);
+    return true;
+}
+
+QVector<geom::Point2Df> &SlcReaderPrivate::scalePoints(QVector<geom::Point2Df> &points) const
+{
+    if (isUnitScale(unitScale) || points.isEmpty())
+        return points;
+    scaleFloats(reinterpret_cast<float *>(points.data()), qint64(points.size()) * 2, unitScale);
+    return points;
+}
+
+SlcReader::SlcReader(QIODevice *device)
+    : d(new SlcReaderPrivate(device))
+{
+}
+
+SlcReader::~SlcReader() = default;
+
+QDataStream *SlcReader::stream() const
+{
+    return &d->stream;
+}
+
+geom::Point3Df SlcReader::offset() const
+{
+    return d->offset;
+}
+
+void SlcReader::setOffset(const geom::Point3Df &offset)
+{
+    d->offset = offset;
+}
+
+float SlcReader::unitScale() const
+{
+    return d->unitScale;
+}
+
+void SlcReader::setUnitScale(float scale)
+{
+    d->unitScale = scale;
+}
+
+QStringList SlcReader::header()
+{
+    if (d->deviceReady() && d->boundaryCount != terminatorCount)
+        d->readHeader();
+    return d->header;
+}
+
+float SlcReader::nextZ()
+{
+    if (!d->deviceReady() || d->boundaryCount == terminatorCount || !d->readHeader())
+        return unknownZ;
+    return d->nextZ + d->offset.z;
+}
+
+Slice SlcReader::readSlice(bool removeGapDuplicates)
+{
+    Slice slice;
+    if (d->deviceReady() && d->boundaryCount != terminatorCount && d->readHeader())
+        d->readSliceData(removeGapDuplicates, slice);
+    return slice;
+}
+
+Slice SlcReader::peekSlice(bool removeGapDuplicates)
+{
+    Slice slice;
+    if (!d->deviceReady())
+        return slice;
+    QIODevice *device = d->stream.device();
+    if (d->boundaryCount == terminatorCount || device->isSequential() || d->stream.status() != QDataStream::Ok)
+        return slice;
+    const qint64 position = device->pos();
+    SlcReaderPrivate copy(*d);
+    if (copy.readHeader())
+        copy.readSliceData(removeGapDuplicates, slice);
+    device->seek(position);
+    return slice;
+}
+
+QList<Slice> SlcReader::readSlices(bool removeGapDuplicates, int maxCount)
+{
+    QList<Slice> slices;
+    if (maxCount == 0 || !d->deviceReady() || d->boundaryCount == terminatorCount || !d->readHeader())
+        return slices;
+    while ((maxCount < 0 || slices.size() < maxCount) && d->stream.status() == QDataStream::Ok
+           && d->boundaryCount != terminatorCount) {
+        Slice slice;
+        if (!d->readSliceData(removeGapDuplicates, slice))
+            break;
+        slices.append(std::move(slice));
+    }
+    if (!slices.isEmpty() && std::isnan(slices.constLast().thickness()))
+        slices.removeLast();
+    return slices;
+}

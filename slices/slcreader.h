@@ -1,0 +1,93 @@
+#ifndef SLCREADER_H
+#define SLCREADER_H
+
+#include "point3d.h"
+#include "slice.h"
+
+#include <QDataStream>
+#include <QList>
+#include <QStringList>
+
+#include <memory>
+
+class QIODevice;
+class SlcReaderPrivate;
+
+// Reads the layers of an SLC file, one Slice per layer and one Contour per
+// boundary, in file order. Inch files are converted to millimetres; an offset
+// set by the caller is added to every slice after that.
+//
+// The reader reads one layer record ahead, so that each slice comes with its
+// thickness: the next layer's z (or the end marker's z) minus its own.
+//
+// Failures are reported through stream()->status() only, and a damaged file
+// yields the complete layers read before the damage:
+//  - QDataStream::ReadPastEnd: the data ended early. Either the header has no
+//    end mark (CR LF 0x1A) before the end of the data, or a layer record is cut
+//    off (that layer is not returned), or the file ends without its end marker
+//    right after a complete layer. In the last case the layer is returned, and
+//    its thickness is the gap between the two layers before it (0 when it is
+//    the only one), since its own upper limit is unknown.
+//  - QDataStream::ReadCorruptData: the bytes cannot be an SLC file we can read:
+//    a header longer than 2048 bytes, the type "WEB", a boundary or vertex
+//    count larger than the rest of the data can hold (devices of known size)
+//    or a negative vertex count, a height or coordinate that is infinite or
+//    NaN. The layer in whose records this is found is not returned. A height
+//    that is not finite ends the file after the layer below it, which is
+//    returned with the thickness of the gap before it, as above.
+//    On a device of known size, a vertex array cut off by the end of the data
+//    cannot be told from a vertex count that is too large, so a file cut
+//    inside one is reported as ReadCorruptData there; sequential devices
+//    report ReadPastEnd.
+// No count read from the file is used to allocate memory before it has been
+// checked against the data left on the device; on sequential devices the
+// vertices are read in bounded chunks, so memory follows the data actually
+// received.
+//
+// The device is not owned; it is opened read-only when it is not readable yet.
+class SlcReader
+{
+public:
+    explicit SlcReader(QIODevice *device);
+    ~SlcReader();
+
+    SlcReader(const SlcReader &) = delete;
+    SlcReader &operator=(const SlcReader &) = delete;
+
+    QDataStream *stream() const;
+
+    // Added to every slice read (after the unit conversion).
+    geom::Point3Df offset() const;
+    void setOffset(const geom::Point3Df &offset);
+
+    // Length factor applied to everything read; a header declaring inches sets
+    // it to 25.4 when the header is read.
+    float unitScale() const;
+    void setUnitScale(float scale);
+
+    // The header's blank-separated tokens; reads the header when it has not
+    // been read yet.
+    QStringList header();
+
+    // Height of the next layer plus the z offset, in file units (the unit
+    // factor is not applied); NaN at the end of the file or when the file
+    // cannot be read.
+    float nextZ();
+
+    // The next layer; the empty slice (z NaN, thickness 0, no contours) at the
+    // end of the file or on failure.
+    Slice readSlice(bool removeGapDuplicates);
+    // The next layer without moving on (random-access devices only; the empty
+    // slice on sequential ones). The reader's state and status do not change.
+    Slice peekSlice(bool removeGapDuplicates);
+    // Up to maxCount layers (negative: all of them).
+    QList<Slice> readSlices(bool removeGapDuplicates, int maxCount);
+
+    // The removeGapDuplicates flag reduces every run of repeated vertices in a
+    // boundary that declares gaps to its last vertex.
+
+private:
+    std::unique_ptr<SlcReaderPrivate> d;
+};
+
+#endif // SLCREADER_H

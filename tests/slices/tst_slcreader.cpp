@@ -1,0 +1,666 @@
+#include "slcreader.h"
+#include "slcwriter.h"
+
+#include "slctestutil.h"
+
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+#include <limits>
+
+using geom::Point2Df;
+using slctest::bits;
+using slctest::PipeDevice;
+using slctest::SlcBytes;
+typedef QVector<Point2Df> Points;
+
+Q_DECLARE_METATYPE(geom::Point2Df)
+Q_DECLARE_METATYPE(QDataStream::Status)
+
+namespace {
+
+const float notANumber = std::numeric_limits<float>::quiet_NaN();
+const float infinity = std::numeric_limits<float>::infinity();
+
+Points square(float x, float y, float size)
+{
+    return Points{{x, y}, {x + size, y}, {x + size, y + size}, {x, y + size}};
+}
+
+Points closed(Points points)
+{
+    points << points.first();
+    return points;
+}
+
+bool samePoints(const Points &a, const Points &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (int i = 0; i < a.size(); ++i) {
+        if (bits(a[i].x) != bits(b[i].x) || bits(a[i].y) != bits(b[i].y))
+            return false;
+    }
+    return true;
+}
+
+struct ReadResult
+{
+    QList<Slice> slices;
+    QDataStream::Status status = QDataStream::Ok;
+};
+
+ReadResult readFrom(QIODevice *device, bool removeGaps = false)
+{
+    SlcReader reader(device);
+    ReadResult result;
+    result.slices = reader.readSlices(removeGaps, -1);
+    result.status = reader.stream()->status();
+    return result;
+}
+
+ReadResult readBuffer(QByteArray bytes, bool removeGaps = false)
+{
+    QBuffer buffer(&bytes);
+    return readFrom(&buffer, removeGaps);
+}
+
+// Three layers at 0.1, 0.2, 0.3, end marker at 0.4; layer k has k + 1 squares.
+SlcBytes threeLayers(QVector<int> *recordEnds = nullptr)
+{
+    SlcBytes bytes;
+    bytes.preamble();
+    for (int k = 0; k < 3; ++k) {
+        bytes.layer(0.1f * float(k + 1), k + 1);
+        for (int c = 0; c <= k; ++c)
+            bytes.boundary(closed(square(float(c), float(k), 0.5f)));
+        if (recordEnds)
+            *recordEnds << bytes.size();
+    }
+    bytes.terminator(0.4f);
+    return bytes;
+}
+
+} // namespace
+
+class TestSlcReader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void threeLayers();
+    void maxCountAndReadSlice();
+    void zeroCountTouchesNothing();
+    void deviceNotReady();
+    void inchFile();
+    void offset();
+    void gapDuplicates_data();
+    void gapDuplicates();
+    void closingVertex_data();
+    void closingVertex();
+    void peekSlice();
+    void noLayers();
+    void sampleTableSizes_data();
+    void sampleTableSizes();
+    void headerForms_data();
+    void headerForms();
+    void headerIsCapped_data();
+    void headerIsCapped();
+    void failedHeaderStaysFailed();
+    void missingTerminator_data();
+    void missingTerminator();
+    void hostileFiles_data();
+    void hostileFiles();
+    void truncatedAtEveryByte();
+    void pipeReadsInBoundedChunks();
+    void largeBoundaryOnPipe();
+    void readsFileItOpens();
+};
+
+void TestSlcReader::threeLayers()
+{
+    const ReadResult r = readBuffer(::threeLayers());
+    QCOMPARE(r.status, QDataStream::Ok);
+    QCOMPARE(r.slices.size(), 3);
+    const float z[] = {0.1f, 0.2f, 0.3f, 0.4f};
+    for (int k = 0; k < 3; ++k) {
+        const Slice &s = r.slices[k];
+        QCOMPARE(bits(s.z()), bits(z[k]));
+        QCOMPARE(bits(s.thickness()), bits(z[k + 1] - z[k]));
+        QCOMPARE(s.format(), 0);
+        QCOMPARE(s.contourCount(), k + 1);
+        for (int c = 0; c <= k; ++c)
+            QVERIFY(samePoints(s.contourAt(c).points(), square(float(c), float(k), 0.5f)));
+    }
+}
+
+void TestSlcReader::maxCountAndReadSlice()
+{
+    QByteArray bytes = ::threeLayers();
+    QBuffer buffer(&bytes);
+    SlcReader reader(&buffer);
+    QCOMPARE(reader.nextZ(), 0.1f);
+    const QList<Slice> two = reader.readSlices(false, 2);
+    QCOMPARE(two.size(), 2);
+    QCOMPARE(two[1].z(), 0.2f);
+    QCOMPARE(reader.nextZ(), 0.3f);
+    const Slice third = reader.readSlice(false);
+    QCOMPARE(third.z(), 0.3f);
+    QCOMPARE(third.contourCount(), 3);
+
+    // At the end marker.
+    QVERIFY(std::isnan(reader.nextZ()));
+    const Slice none = reader.readSlice(false);
+    QVERIFY(std::isnan(none.z()));
+    QCOMPARE(none.thickness(), 0.0f);
+    QCOMPARE(none.contourCount(), 0);
+    QVERIFY(reader.readSlices(false, -1).isEmpty());
+    QCOMPARE(reader.stream()->status(), QDataStream::Ok);
+    QVERIFY(buffer.atEnd());
+}
+
+void TestSlcReader::zeroCountTouchesNothing()
+{
+    QByteArray bytes = ::threeLayers();
+    QBuffer buffer(&bytes);
+    SlcReader reader(&buffer);
+    QVERIFY(reader.readSlices(false, 0).isEmpty());
+    QVERIFY(!buffer.isOpen());
+    QCOMPARE(reader.readSlices(false, -1).size(), 3);
+}
+
+void TestSlcReader::deviceNotReady()
+{
+    SlcReader noDevice(nullptr);
+    QVERIFY(noDevice.readSlices(false, -1).isEmpty());
+    QVERIFY(std::isnan(noDevice.nextZ()));
+    QVERIFY(noDevice.header().isEmpty());
+
+    QByteArray bytes = ::threeLayers();
+    QBuffer writeOnly(&bytes);
+    writeOnly.open(QIODevice::WriteOnly);
+    SlcReader reader(&writeOnly);
+    QVERIFY(reader.readSlices(false, -1).isEmpty());
+    QVERIFY(reader.readSlice(false).contourCount() == 0);
+    QCOMPARE(reader.stream()->status(), QDataStream::Ok);
+}
+
+void TestSlcReader::inchFile()
+{
+    // Seven vertices: fourteen floats, so both the blocks of four and the
+    // single floats after them are scaled.
+    Points points;
+    for (int i = 0; i < 7; ++i)
+        points << Point2Df(float(i + 1), float(2 * i + 2));
+    QByteArray bytes =
+        SlcBytes().preamble("-SLCVER 2.0 -UNIT INCH -TYPE PART").layer(1.0f, 1).boundary(points).terminator(2.0f);
+
+    QBuffer buffer(&bytes);
+    SlcReader reader(&buffer);
+    reader.setOffset(geom::Point3Df(0, 0, 0.5f));
+    QCOMPARE(reader.nextZ(), 1.5f); // not scaled
+    QCOMPARE(reader.unitScale(), 25.4f);
+    const QList<Slice> slices = reader.readSlices(false, -1);
+    QCOMPARE(reader.stream()->status(), QDataStream::Ok);
+    QCOMPARE(slices.size(), 1);
+    QCOMPARE(slices[0].z(), 25.4f + 0.5f);
+    QCOMPARE(slices[0].thickness(), 25.4f);
+    const Points &read = slices[0].contourAt(0).points();
+    QCOMPARE(read.size(), 7);
+    QCOMPARE(read[0].x, 25.4f);
+    QCOMPARE(read[0].y, 50.8f);
+    for (int i = 0; i < 7; ++i) {
+        QCOMPARE(bits(read[i].x), bits(points[i].x * 25.4f));
+        QCOMPARE(bits(read[i].y), bits(points[i].y * 25.4f));
+    }
+}
+
+void TestSlcReader::offset()
+{
+    QByteArray bytes = SlcBytes().preamble().layer(1.0f, 1).boundary(closed(square(0, 0, 1))).terminator(2.0f);
+    {
+        QBuffer buffer(&bytes);
+        SlcReader reader(&buffer);
+        reader.setOffset(geom::Point3Df(10, 0, 5));
+        const QList<Slice> slices = reader.readSlices(false, -1);
+        QCOMPARE(slices.size(), 1);
+        QCOMPARE(slices[0].z(), 6.0f);
+        QCOMPARE(slices[0].thickness(), 1.0f);
+        QVERIFY(samePoints(slices[0].contourAt(0).points(), square(10, 0, 1)));
+    }
+    QBuffer buffer(&bytes);
+    SlcReader reader(&buffer);
+    reader.setOffset(geom::Point3Df(0, 0, 0));
+    const QList<Slice> slices = reader.readSlices(false, -1);
+    QCOMPARE(slices[0].z(), 1.0f);
+    QVERIFY(samePoints(slices[0].contourAt(0).points(), square(0, 0, 1)));
+}
+
+void TestSlcReader::gapDuplicates_data()
+{
+    QTest::addColumn<Points>("stored");
+    QTest::addColumn<int>("gaps");
+    QTest::addColumn<bool>("remove");
+    QTest::addColumn<Points>("expected");
+
+    const Point2Df a(0, 0), b(1, 0), c(1, 1);
+    QTest::newRow("removed") << Points{a, b, b, c, a} << 1 << true << Points{a, b, c};
+    QTest::newRow("kept") << Points{a, b, b, c, a} << 1 << false << Points{a, b, b, c};
+    QTest::newRow("no gaps declared") << Points{a, b, b, c, a} << 0 << true << Points{a, b, b, c};
+    QTest::newRow("run of three") << Points{a, b, b, b, c, a} << 2 << true << Points{a, b, c};
+    QTest::newRow("run at the start") << Points{a, a, b, c, a} << 1 << true << Points{a, b, c};
+    QTest::newRow("all equal") << Points{a, a, a} << 2 << true << Points{a};
+}
+
+void TestSlcReader::gapDuplicates()
+{
+    QFETCH(Points, stored);
+    QFETCH(int, gaps);
+    QFETCH(bool, remove);
+    QFETCH(Points, expected);
+
+    const ReadResult r = readBuffer(SlcBytes().preamble().layer(0, 1).boundary(stored, gaps).terminator(1), remove);
+    QCOMPARE(r.status, QDataStream::Ok);
+    QVERIFY(samePoints(r.slices.value(0).contourAt(0).points(), expected));
+}
+
+void TestSlcReader::closingVertex_data()
+{
+    QTest::addColumn<Points>("stored");
+    QTest::addColumn<Points>("expected");
+
+    const Point2Df a(0, 0), b(1, 0), c(1, 1);
+    QTest::newRow("closed") << Points{a, b, c, a} << Points{a, b, c};
+    QTest::newRow("open stays open") << Points{a, b, c} << Points{a, b, c};
+    QTest::newRow("one vertex") << Points{b} << Points{b};
+    QTest::newRow("two equal") << Points{b, b} << Points{b};
+    QTest::newRow("none") << Points{} << Points{};
+}
+
+void TestSlcReader::closingVertex()
+{
+    QFETCH(Points, stored);
+    QFETCH(Points, expected);
+
+    const ReadResult r = readBuffer(SlcBytes().preamble().layer(0, 1).boundary(stored).terminator(1));
+    QCOMPARE(r.status, QDataStream::Ok);
+    QCOMPARE(r.slices.size(), 1);
+    QCOMPARE(r.slices[0].contourCount(), 1);
+    QVERIFY(samePoints(r.slices[0].contourAt(0).points(), expected));
+}
+
+void TestSlcReader::peekSlice()
+{
+    QByteArray bytes = ::threeLayers();
+    QBuffer buffer(&bytes);
+    SlcReader reader(&buffer);
+    const Slice first = reader.peekSlice(false);
+    QCOMPARE(buffer.pos(), 0);
+    const Slice again = reader.peekSlice(false);
+    QCOMPARE(first.z(), 0.1f);
+    QCOMPARE(again.z(), 0.1f);
+    QCOMPARE(again.contourCount(), 1);
+    QVERIFY(samePoints(again.contourAt(0).points(), first.contourAt(0).points()));
+    QCOMPARE(reader.readSlice(false).z(), 0.1f);
+    const qint64 position = buffer.pos();
+    QCOMPARE(reader.peekSlice(false).z(), 0.2f);
+    QCOMPARE(buffer.pos(), position);
+    QCOMPARE(reader.readSlices(false, -1).size(), 2);
+
+    PipeDevice pipe(bytes);
+    SlcReader pipeReader(&pipe);
+    QVERIFY(std::isnan(pipeReader.peekSlice(false).z()));
+    QCOMPARE(pipeReader.readSlices(false, -1).size(), 3);
+}
+
+void TestSlcReader::noLayers()
+{
+    const ReadResult r = readBuffer(SlcBytes().preamble().terminator(0.0f));
+    QCOMPARE(r.status, QDataStream::Ok);
+    QVERIFY(r.slices.isEmpty());
+
+    const ReadResult empty = readBuffer(SlcBytes().preamble().layer(0.5f, 0).terminator(0.75f));
+    QCOMPARE(empty.status, QDataStream::Ok);
+    QCOMPARE(empty.slices.size(), 1);
+    QCOMPARE(empty.slices[0].contourCount(), 0);
+    QCOMPARE(empty.slices[0].thickness(), 0.25f);
+}
+
+void TestSlcReader::sampleTableSizes_data()
+{
+    QTest::addColumn<int>("entries");
+    QTest::newRow("none") << 0;
+    QTest::newRow("one") << 1;
+    QTest::newRow("seven") << 7;
+    QTest::newRow("255") << 255;
+}
+
+void TestSlcReader::sampleTableSizes()
+{
+    QFETCH(int, entries);
+    const ReadResult r = readBuffer(
+        SlcBytes().header().sampleTable(entries).layer(2.0f, 1).boundary(closed(square(0, 0, 1))).terminator(3.0f));
+    QCOMPARE(r.status, QDataStream::Ok);
+    QCOMPARE(r.slices.size(), 1);
+    QCOMPARE(r.slices[0].z(), 2.0f);
+    QVERIFY(samePoints(r.slices[0].contourAt(0).points(), square(0, 0, 1)));
+}
+
+void TestSlcReader::headerForms_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QDataStream::Status>("status");
+    QTest::addColumn<QStringList>("tokens");
+    QTest::addColumn<float>("scale");
+
+    const QStringList byDefault{"-SLCVER", "2.0", "-UNIT", "MM", "-TYPE", "PART"};
+    QTest::newRow("default") << QByteArray(SlcBytes::defaultHeaderText) << QDataStream::Ok << byDefault << 1.0f;
+    QTest::newRow("several lines") << QByteArray("-SLCVER 2.0\r\n  -UNIT INCH \r\n-TYPE PART") << QDataStream::Ok
+                                   << QStringList{"-SLCVER", "2.0", "-UNIT", "INCH", "-TYPE", "PART"} << 25.4f;
+    QTest::newRow("0x1A inside a line") << QByteArray("-SLCVER 2.0 \x1A -UNIT INCH") << QDataStream::Ok
+                                        << QStringList{"-SLCVER", "2.0", "\x1A", "-UNIT", "INCH"} << 25.4f;
+    QTest::newRow("web") << QByteArray("-SLCVER 2.0 -TYPE WEB") << QDataStream::ReadCorruptData
+                         << QStringList{"-SLCVER", "2.0", "-TYPE", "WEB"} << 1.0f;
+    QTest::newRow("web in lower case") << QByteArray("-TYPE web") << QDataStream::Ok << QStringList{"-TYPE", "web"}
+                                       << 1.0f;
+    QTest::newRow("unit without value") << QByteArray("-SLCVER 2.0 -UNIT") << QDataStream::Ok
+                                        << QStringList{"-SLCVER", "2.0", "-UNIT"} << 1.0f;
+    QTest::newRow("first unit counts") << QByteArray("-UNIT MM -UNIT INCH") << QDataStream::Ok
+                                       << QStringList{"-UNIT", "MM", "-UNIT", "INCH"} << 1.0f;
+    QTest::newRow("no tokens") << QByteArray("  ") << QDataStream::ReadPastEnd << QStringList() << 1.0f;
+}
+
+void TestSlcReader::headerForms()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QDataStream::Status, status);
+    QFETCH(QStringList, tokens);
+    QFETCH(float, scale);
+
+    QByteArray bytes = SlcBytes().preamble(text).layer(1.0f, 1).boundary(closed(square(0, 0, 1))).terminator(2.0f);
+    QBuffer buffer(&bytes);
+    SlcReader reader(&buffer);
+    QCOMPARE(reader.header(), tokens);
+    const QList<Slice> slices = reader.readSlices(false, -1);
+    QCOMPARE(reader.stream()->status(), status);
+    QCOMPARE(reader.unitScale(), scale);
+    QCOMPARE(slices.size(), status == QDataStream::Ok ? 1 : 0);
+    if (!slices.isEmpty())
+        QCOMPARE(slices[0].contourAt(0).points().at(1).x, scale);
+}
+
+void TestSlcReader::headerIsCapped_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QDataStream::Status>("status");
+
+    const QByteArray rest = SlcBytes().raw(QByteArray(256, '\0')).sampleTable().terminator(1.0f);
+    // Header text, CR LF and 0x1A take exactly 2048 bytes.
+    QTest::newRow("2048 bytes") << QByteArray(2045, 'A') + "\r\n\x1A" + rest << QDataStream::Ok;
+    QTest::newRow("2049 bytes") << QByteArray(2046, 'A') + "\r\n\x1A" + rest << QDataStream::ReadCorruptData;
+    QTest::newRow("many short lines") << QByteArray(5000, '\n') + "\x1A" + rest << QDataStream::ReadCorruptData;
+    QTest::newRow("no end mark at all") << QByteArray(1 << 20, 'A') << QDataStream::ReadCorruptData;
+    QTest::newRow("ends before the mark") << QByteArray("-SLCVER 2.0\r\n-UNIT MM\r\n") << QDataStream::ReadPastEnd;
+    QTest::newRow("ends after a line") << QByteArray("-SLCVER 2.0") << QDataStream::ReadPastEnd;
+    QTest::newRow("empty") << QByteArray() << QDataStream::ReadPastEnd;
+}
+
+void TestSlcReader::headerIsCapped()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QDataStream::Status, status);
+
+    QBuffer buffer(&bytes);
+    SlcReader reader(&buffer);
+    QVERIFY(reader.readSlices(false, -1).isEmpty());
+    QCOMPARE(reader.stream()->status(), status);
+    if (status == QDataStream::ReadCorruptData)
+        QVERIFY(buffer.pos() <= 2048);
+
+    PipeDevice pipe(bytes);
+    QCOMPARE(readFrom(&pipe).status, status);
+    QVERIFY(pipe.largestRead() <= 2048);
+}
+
+void TestSlcReader::failedHeaderStaysFailed()
+{
+    QByteArray bytes = QByteArray("-TYPE WEB\r\n\x1A") + ::threeLayers().bytes();
+    QBuffer buffer(&bytes);
+    SlcReader reader(&buffer);
+    QVERIFY(reader.readSlices(false, -1).isEmpty());
+    const qint64 position = buffer.pos();
+    QVERIFY(std::isnan(reader.nextZ()));
+    QVERIFY(std::isnan(reader.readSlice(false).z()));
+    QVERIFY(std::isnan(reader.peekSlice(false).z()));
+    QVERIFY(reader.readSlices(false, -1).isEmpty());
+    QCOMPARE(reader.header(), (QStringList{"-TYPE", "WEB"}));
+    QCOMPARE(buffer.pos(), position);
+    QCOMPARE(reader.stream()->status(), QDataStream::ReadCorruptData);
+}
+
+void TestSlcReader::missingTerminator_data()
+{
+    QTest::addColumn<int>("layers");
+    QTest::addColumn<int>("extraBytes");
+    QTest::addColumn<float>("lastThickness");
+
+    QTest::newRow("one layer") << 1 << 0 << 0.0f;
+    QTest::newRow("three layers") << 3 << 0 << 0.3f - 0.2f;
+    QTest::newRow("cut inside the end marker") << 3 << 5 << 0.3f - 0.2f;
+}
+
+void TestSlcReader::missingTerminator()
+{
+    QFETCH(int, layers);
+    QFETCH(int, extraBytes);
+    QFETCH(float, lastThickness);
+
+    SlcBytes file;
+    file.preamble("-UNIT INCH");
+    for (int k = 0; k < layers; ++k)
+        file.layer(0.1f * float(k + 1), 1).boundary(closed(square(0, 0, 1)));
+    file.raw(SlcBytes().terminator(0.5f).bytes().left(extraBytes));
+
+    QByteArray bytes = file;
+    for (int pass = 0; pass < 2; ++pass) {
+        QBuffer buffer(&bytes);
+        PipeDevice pipe(bytes);
+        const ReadResult r = readFrom(pass == 0 ? static_cast<QIODevice *>(&buffer) : &pipe);
+        QCOMPARE(r.status, QDataStream::ReadPastEnd);
+        QCOMPARE(r.slices.size(), layers);
+        QCOMPARE(bits(r.slices.last().thickness()), bits(lastThickness * 25.4f));
+        QCOMPARE(r.slices.last().contourCount(), 1);
+    }
+}
+
+void TestSlcReader::hostileFiles_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QDataStream::Status>("status");
+    QTest::addColumn<QDataStream::Status>("pipeStatus");
+    QTest::addColumn<int>("layers");
+
+    const QDataStream::Status corrupt = QDataStream::ReadCorruptData;
+    const QDataStream::Status pastEnd = QDataStream::ReadPastEnd;
+    const Points unit = closed(square(0, 0, 1));
+    auto good = [&]() { return SlcBytes().preamble().layer(0.1f, 1).boundary(unit); };
+
+    // More than one slice can hold, whatever the device.
+    QTest::newRow("boundary count 0x7FFFFFFF")
+        << QByteArray(SlcBytes().preamble().layer(0.1f, 0x7FFFFFFF).boundary(unit).terminator(1)) << corrupt
+        << corrupt << 0;
+    QTest::newRow("boundary count 0xFFFFFFFE in layer two")
+        << QByteArray(good().layer(0.2f, -2).boundary(unit).terminator(1)) << corrupt << corrupt << 1;
+    QTest::newRow("boundary count 0x01000000")
+        << QByteArray(SlcBytes().preamble().layer(0.1f, 0x01000000).boundary(unit).terminator(1)) << corrupt
+        << pastEnd << 0;
+    QTest::newRow("vertex count 0x1FFFFFFF")
+        << QByteArray(good().layer(0.2f, 1).int32(0x1FFFFFFF).int32(0).real(1).real(1).terminator(1)) << corrupt
+        << pastEnd << 1;
+    QTest::newRow("vertex count 0x7FFFFFFF")
+        << QByteArray(SlcBytes().preamble().layer(0.1f, 1).int32(0x7FFFFFFF).int32(0).terminator(1)) << corrupt
+        << pastEnd << 0;
+    QTest::newRow("vertex count -5")
+        << QByteArray(good().layer(0.2f, 1).int32(-5).int32(0).terminator(1)) << corrupt << corrupt << 1;
+    QTest::newRow("vertex count -1")
+        << QByteArray(SlcBytes().preamble().layer(0.1f, 2).boundary(unit).int32(-1).int32(0).terminator(1))
+        << corrupt << corrupt << 0;
+    QTest::newRow("gap count huge") << QByteArray(good().layer(0.2f, 1).boundary(unit, 0x7FFFFFFF).terminator(1))
+                                    << QDataStream::Ok << QDataStream::Ok << 2;
+    QTest::newRow("NaN height of the first layer")
+        << QByteArray(SlcBytes().preamble().layer(notANumber, 1).boundary(unit).terminator(1)) << corrupt << corrupt << 0;
+    // The layer below a bad height is complete; only its upper limit is lost.
+    QTest::newRow("NaN height of layer two")
+        << QByteArray(good().layer(notANumber, 1).boundary(unit).terminator(1)) << corrupt << corrupt << 1;
+    QTest::newRow("infinite end height") << QByteArray(good().terminator(infinity)) << corrupt << corrupt << 1;
+    QTest::newRow("NaN x") << QByteArray(good().layer(0.2f, 1).boundary(Points{{0, 0}, {notANumber, 1}, {1, 1}}).terminator(1))
+                           << corrupt << corrupt << 1;
+    QTest::newRow("infinite y")
+        << QByteArray(good().layer(0.2f, 1).boundary(Points{{0, 0}, {1, -infinity}, {1, 1}}).terminator(1)) << corrupt
+        << corrupt << 1;
+    QTest::newRow("inch coordinate overflows")
+        << QByteArray(SlcBytes().preamble("-UNIT INCH").layer(0.1f, 1).boundary(Points{{0, 0}, {1e38f, 0}, {0, 1}})
+                          .terminator(1))
+        << corrupt << corrupt << 0;
+    QTest::newRow("inch height overflows")
+        << QByteArray(SlcBytes().preamble("-UNIT INCH").layer(3e38f, 1).boundary(unit).terminator(3.1e38f))
+        << corrupt << corrupt << 0;
+    QTest::newRow("no 0x1A") << QByteArray(3000, '-') << corrupt << corrupt << 0;
+    QTest::newRow("sample table cut off") << QByteArray(SlcBytes().header().byte(255).real(1)) << pastEnd << pastEnd
+                                          << 0;
+    QTest::newRow("reserved block cut off") << SlcBytes().header().bytes().left(100) << pastEnd << pastEnd << 0;
+}
+
+void TestSlcReader::hostileFiles()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QDataStream::Status, status);
+    QFETCH(QDataStream::Status, pipeStatus);
+    QFETCH(int, layers);
+
+    QElapsedTimer timer;
+    timer.start();
+    ReadResult r;
+    ReadResult p;
+    const qint64 growth = slctest::peakMemoryGrowthKiB([&] {
+        r = readBuffer(bytes);
+        PipeDevice pipe(bytes);
+        p = readFrom(&pipe);
+    });
+    QCOMPARE(r.status, status);
+    QCOMPARE(r.slices.size(), layers);
+    QCOMPARE(p.status, pipeStatus);
+    QCOMPARE(p.slices.size(), layers);
+    for (const Slice &s : r.slices) {
+        QVERIFY(std::isfinite(s.z()));
+        QVERIFY(std::isfinite(s.thickness()));
+        QCOMPARE(s.contourAt(0).points().size(), 4);
+    }
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+    if (growth >= 0)
+        QVERIFY2(growth < 16 * 1024, qPrintable(QStringLiteral("%1 KiB").arg(growth)));
+}
+
+// A file cut at any byte keeps exactly its complete layers, never with a
+// layer padded out with zeros, and says that it is damaged.
+void TestSlcReader::truncatedAtEveryByte()
+{
+    QVector<int> recordEnds;
+    const QByteArray whole = ::threeLayers(&recordEnds);
+    const ReadResult complete = readBuffer(whole);
+    QCOMPARE(complete.slices.size(), 3);
+
+    for (int cut = 0; cut < whole.size(); ++cut) {
+        const QByteArray bytes = whole.left(cut);
+        int kept = 0;
+        while (kept < 3 && recordEnds[kept] <= cut)
+            ++kept;
+        QBuffer buffer;
+        buffer.setData(bytes);
+        PipeDevice pipe(bytes);
+        const ReadResult r = readFrom(&buffer);
+        const ReadResult p = readFrom(&pipe);
+        const QByteArray where = "cut at " + QByteArray::number(cut);
+        QVERIFY2(r.status == QDataStream::ReadPastEnd || r.status == QDataStream::ReadCorruptData, where);
+        QVERIFY2(p.status == QDataStream::ReadPastEnd, where);
+        QVERIFY2(r.slices.size() == kept, where);
+        QVERIFY2(p.slices.size() == kept, where);
+        for (int k = 0; k < kept; ++k) {
+            const Slice &s = r.slices[k];
+            const Slice &original = complete.slices[k];
+            QVERIFY2(bits(s.z()) == bits(original.z()), where);
+            QVERIFY2(s.contourCount() == original.contourCount(), where);
+            for (int c = 0; c < s.contourCount(); ++c)
+                QVERIFY2(samePoints(s.contourAt(c).points(), original.contourAt(c).points()), where);
+            // Without the next height, the last layer kept is as thick as the gap below it.
+            const bool upperKnown = cut >= recordEnds[k] + 8;
+            const float thickness = upperKnown ? original.thickness()
+                                               : (k == 0 ? 0.0f : complete.slices[k - 1].thickness());
+            QVERIFY2(bits(s.thickness()) == bits(thickness), where);
+            QVERIFY2(bits(p.slices[k].thickness()) == bits(thickness), where);
+        }
+    }
+}
+
+void TestSlcReader::pipeReadsInBoundedChunks()
+{
+    // Counts that promise far more data than there is: memory and reads must
+    // follow the data that arrives.
+    const QByteArray manyVertices =
+        SlcBytes().preamble().layer(0.1f, 1).int32(0x1FFFFFF0).int32(0).raw(QByteArray(4000, '\0'));
+    const QByteArray manyBoundaries = SlcBytes().preamble().layer(0.1f, 0x01000000).raw(QByteArray(4000, '\0'));
+    for (const QByteArray &bytes : {manyVertices, manyBoundaries}) {
+        PipeDevice pipe(bytes);
+        ReadResult r;
+        const qint64 growth = slctest::peakMemoryGrowthKiB([&] { r = readFrom(&pipe); });
+        QCOMPARE(r.status, QDataStream::ReadPastEnd);
+        QVERIFY(r.slices.isEmpty());
+        QVERIFY(pipe.largestRead() <= 1 << 20);
+        if (growth >= 0)
+            QVERIFY2(growth < 16 * 1024, qPrintable(QStringLiteral("%1 KiB").arg(growth)));
+    }
+}
+
+void TestSlcReader::largeBoundaryOnPipe()
+{
+    // More vertices than one chunk read from a pipe; the same as from a buffer.
+    Points points;
+    for (int i = 0; i < 200003; ++i)
+        points << Point2Df(float(i), float(i) * 0.5f);
+    QByteArray bytes = SlcBytes().preamble().layer(0.1f, 2).boundary(points).boundary(closed(square(0, 0, 1)))
+                           .terminator(0.2f);
+    PipeDevice pipe(bytes);
+    const ReadResult p = readFrom(&pipe);
+    QCOMPARE(p.status, QDataStream::Ok);
+    QCOMPARE(p.slices.size(), 1);
+    QVERIFY(samePoints(p.slices[0].contourAt(0).points(), points));
+    QVERIFY(samePoints(p.slices[0].contourAt(1).points(), square(0, 0, 1)));
+    const ReadResult r = readBuffer(bytes);
+    QVERIFY(samePoints(r.slices[0].contourAt(0).points(), points));
+    QVERIFY(p.slices[0].contourAt(0).points().capacity() - points.size() <= points.size() / 8 + 8);
+}
+
+void TestSlcReader::readsFileItOpens()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("three.slc"));
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(::threeLayers());
+    }
+    QFile file(path);
+    const ReadResult r = readFrom(&file);
+    QVERIFY(file.isOpen());
+    QCOMPARE(r.status, QDataStream::Ok);
+    QCOMPARE(r.slices.size(), 3);
+    QCOMPARE(r.slices[2].contourCount(), 3);
+}
+
+QTEST_GUILESS_MAIN(TestSlcReader)
+#include "tst_slcreader.moc"
