@@ -1,0 +1,8 @@
+#include "launcherprogress.h"
+
+LauncherProgress::LauncherProgress(QObject* parent)
+    : QObject(parent)
+{
+}
+
+LauncherProgress::~LauncherProgress() = default;

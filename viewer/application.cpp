@@ -1,0 +1,42 @@
+#include "application.h"
+
+#include "mainwindow.h"
+
+#include <QFileOpenEvent>
+
+Application::Application(int& argc, char** argv)
+    : QApplication(argc, argv)
+{
+}
+
+Application::~Application()
+{
+    for (const QPointer<MainWindow>& window : qAsConst(m_createdWindows))
+        delete window.data();
+}
+
+bool Application::event(QEvent* e)
+{
+    if (e->type() == QEvent::FileOpen) {
+        openFile(static_cast<QFileOpenEvent*>(e)->file());
+        return true;
+    }
+    return QApplication::event(e);
+}
+
+void Application::openFile(const QString& fileName)
+{
+    // A closed window is hidden, not deleted: a file opened there would stay out of sight.
+    const QWidgetList widgets = topLevelWidgets();
+    for (QWidget* widget : widgets) {
+        MainWindow* window = qobject_cast<MainWindow*>(widget);
+        if (window && window->isVisible() && !window->hasFile()) {
+            window->openFile(fileName);
+            return;
+        }
+    }
+    MainWindow* window = new MainWindow(nullptr);
+    m_createdWindows.append(window);
+    window->openFile(fileName);
+    window->show();
+}

@@ -1,0 +1,23 @@
+#include "application.h"
+#include "mainwindow.h"
+
+int main(int argc, char** argv)
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Nurat"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("nurat.com"));
+    QCoreApplication::setApplicationName(QStringLiteral("Quarne"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.9"));
+
+    Application application(argc, argv);
+    application.setProperty("FullApplicationName",
+                            QCoreApplication::organizationName() + QLatin1Char(' ') + QCoreApplication::applicationName());
+    QObject::connect(&application, SIGNAL(lastWindowClosed()), &application, SLOT(quit()));
+
+    int result = 0;
+    {
+        MainWindow window(nullptr);
+        window.show();
+        result = application.exec();
+    }
+    return result;
+}

@@ -1,0 +1,902 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "exportimagesdialog.h"
+#include "exportstldialog.h"
+#include "modaldialogs.h"
+#include "newsdialog.h"
+#include "slcwriter.h"
+#include "taskbarprogress.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDirIterator>
+#include <QDockWidget>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QIcon>
+#include <QImage>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QSettings>
+#include <QShowEvent>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QUrl>
+#include <QWheelEvent>
+
+#include <cmath>
+
+namespace {
+
+const int maxRecentFiles = 5;
+const int wheelNotch = 120;
+
+// The command-line file belongs to the first window the program shows; later shows, and
+// windows made for file-open requests, must not reopen it over their own file.
+bool commandLineTaken = false;
+
+// One reload question at a time for the whole program: the question runs a local event loop,
+// and a notification arriving meanwhile is dropped rather than asked again.
+bool reloadQuestionOpen = false;
+
+int boundedInt(const QVariant& stored, int fallback, int minimum, int maximum)
+{
+    bool ok = false;
+    const int value = stored.toInt(&ok);
+    return ok ? qBound(minimum, value, maximum) : fallback;
+}
+
+double boundedReal(const QVariant& stored, double fallback, double minimum, double maximum)
+{
+    bool ok = false;
+    const double value = stored.toDouble(&ok);
+    return ok && std::isfinite(value) ? qBound(minimum, value, maximum) : fallback;
+}
+
+QString nativePath(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+// Drops from elsewhere (web pages, mail) may carry URLs that are no files on this machine.
+QString firstLocalFile(const QMimeData* mimeData)
+{
+    if (!mimeData || !mimeData->hasUrls())
+        return QString();
+    const QList<QUrl> urls = mimeData->urls();
+    for (const QUrl& url : urls) {
+        if (url.isLocalFile())
+            return url.toLocalFile();
+    }
+    return QString();
+}
+
+struct NamedIcon
+{
+    QString path;
+    QIcon icon;
+};
+
+bool sameIcon(const QIcon& a, const QIcon& b)
+{
+    const QList<QSize> sizes = a.availableSizes(QIcon::Normal, QIcon::Off);
+    if (sizes != b.availableSizes(QIcon::Normal, QIcon::Off))
+        return false;
+    for (const QSize& size : sizes) {
+        if (a.pixmap(size, QIcon::Normal, QIcon::Off).toImage() != b.pixmap(size, QIcon::Normal, QIcon::Off).toImage())
+            return false;
+    }
+    return true;
+}
+
+// Rich tool tips show the action's picture; the rich text can only name it by a resource path,
+// so the resource image the icon was made from is looked up by its pixels.
+QString imagePathOf(const QIcon& icon, const QList<NamedIcon>& images)
+{
+    for (const NamedIcon& image : images) {
+        if (sameIcon(icon, image.icon))
+            return image.path;
+    }
+    return QString();
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+{
+    // Named before the form is set up, so that its connection by name reaches their signals.
+    fileSystemWatcher = new QFileSystemWatcher(this);
+    fileSystemWatcher->setObjectName(QStringLiteral("fileSystemWatcher"));
+    exportImagesDialog = new ExportImagesDialog(this);
+    exportImagesDialog->setObjectName(QStringLiteral("exportImagesDialog"));
+    exportStlDialog = new ExportStlDialog(this);
+    exportStlDialog->setObjectName(QStringLiteral("exportStlDialog"));
+    taskbarProgress = new TaskbarProgress(this);
+    taskbarProgress->setObjectName(QStringLiteral("taskbarProgress"));
+
+    ui->setupUi(this);
+
+    QDesktopServices::setUrlHandler(QStringLiteral("license"), this, "viewLicense");
+    connect(ui->action_Exit, SIGNAL(triggered()), qApp, SLOT(closeAllWindows()));
+    connect(ui->action_About_Qt, SIGNAL(triggered()), qApp, SLOT(aboutQt()));
+
+    ui->newsToolBar->toggleViewAction()->setVisible(false);
+    const QList<QDockWidget*> docks = findChildren<QDockWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    for (QDockWidget* dock : docks) {
+        QAction* toggle = dock->toggleViewAction();
+        toggle->setStatusTip(tr("Toggle %1 panel").arg(dock->windowTitle()));
+        ui->menu_View->insertAction(ui->action_Reset, toggle);
+    }
+    ui->menu_View->insertSeparator(ui->action_Reset);
+    const QList<QToolBar*> toolBars = findChildren<QToolBar*>(QString(), Qt::FindDirectChildrenOnly);
+    for (QToolBar* toolBar : toolBars) {
+        QAction* toggle = toolBar->toggleViewAction();
+        toggle->setStatusTip(tr("Toggle %1 toolbar").arg(toolBar->windowTitle()));
+        ui->menu_View->insertAction(ui->action_Reset, toggle);
+    }
+    ui->menu_View->insertSeparator(ui->action_Reset);
+
+    QSettings settings;
+    m_decimalPlaces = boundedInt(settings.value(QStringLiteral("MainWindow/DecimalPlaces")), 3, -1, 15);
+
+    ui->sliceSlider->hide();
+    baseTitle = windowTitle();
+
+    playTimer = new QTimer(this);
+    playTimer->setObjectName(QStringLiteral("playTimer"));
+    connect(playTimer, SIGNAL(timeout()), this, SLOT(playTimerEvent()));
+    const double framesPerSecond =
+        boundedReal(settings.value(QStringLiteral("MainWindow/PlayFramesPerSecond")), 20.0, 1.0, 250.0);
+    playTimer->setInterval(int(1000.0 / framesPerSecond));
+
+    for (int i = 0; i < maxRecentFiles; ++i) {
+        QAction* action = new QAction(ui->menu_File);
+        action->setVisible(false);
+        connect(action, SIGNAL(triggered()), this, SLOT(openRecentFile()));
+        ui->menu_File->insertAction(ui->action_Exit, action);
+        recentFileActions.append(action);
+    }
+
+    statusRight = new QLabel(this);
+    statusRight->setObjectName(QStringLiteral("statusRight"));
+    statusRight->setContentsMargins(0, 0, 0, 1);
+    statusBar()->addPermanentWidget(statusRight, 0);
+    statusRight->hide();
+
+    ui->menu_File->insertSeparator(ui->action_Exit);
+
+    SliceView* view = ui->graphicsView;
+    view->setAnimationsEnabled(settings.value(QStringLiteral("SliceView/Animations"), true).toBool());
+    ui->action_Enable_Animations->setChecked(view->animationsEnabled());
+    {
+        // The view falls back to a plain view port where no OpenGL context can be made; the
+        // action then shows what the view really has.
+        const bool openGL = settings.value(QStringLiteral("SliceView/OpenGL"), false).toBool()
+                            && view->setOpenGLEnabled(true);
+        const QSignalBlocker blocker(ui->action_Enable_OpenGL);
+        ui->action_Enable_OpenGL->setChecked(openGL);
+    }
+    view->setGridInterval(boundedReal(settings.value(QStringLiteral("SliceView/GridSize")), 1.0, 0.1, HUGE_VAL));
+    view->setGridVisible(settings.value(QStringLiteral("SliceView/GridEnabled"), true).toBool());
+    ui->action_Show_Grid->setChecked(view->isGridVisible());
+    view->setShowVertices(settings.value(QStringLiteral("SliceView/Vertices"), true).toBool());
+    ui->action_Show_Vertices->setChecked(view->showVertices());
+
+    retranslate();
+
+    resize(size().expandedTo(sizeHint()));
+    defaultState = saveState(0);
+    restoreState(settings.value(QStringLiteral("MainWindow/WindowState")).toByteArray(), 0);
+
+    newsDialog = new NewsDialog(this);
+}
+
+MainWindow::~MainWindow()
+{
+    if (ui->action_Run_Through_Slices->isChecked())
+        ui->action_Run_Through_Slices->setChecked(false);
+    playTimer->stop();
+    delete newsDialog;
+    delete ui;
+    delete fileInfo;
+}
+
+bool MainWindow::hasFile() const
+{
+    return !fileName.isEmpty();
+}
+
+int MainWindow::decimalPlaces() const
+{
+    return m_decimalPlaces;
+}
+
+QString MainWindow::number(double value) const
+{
+    return QString::number(value, 'f', m_decimalPlaces);
+}
+
+void MainWindow::retranslate()
+{
+    ui->retranslateUi(this);
+    // The form's title replaces the whole title; put the file name back in front of it.
+    baseTitle = windowTitle();
+    updateWindowTitle();
+
+    QList<NamedIcon> images;
+    QDirIterator entries(QStringLiteral(":/resources/images"));
+    while (entries.hasNext()) {
+        const QString path = entries.next();
+        images.append({path, QIcon(path)});
+    }
+
+    const QString head = QStringLiteral(
+        "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.0//EN\" \"http://www.w3.org/TR/REC-html40/strict.dtd\">"
+        "<html><head><meta name=\"qrichtext\" content=\"1\" /></head><body>");
+    const QRegularExpression ellipsis(QStringLiteral("\\.\\.\\.$"));
+    const QList<QToolBar*> toolBars = findChildren<QToolBar*>(QString(), Qt::FindDirectChildrenOnly);
+    for (QToolBar* toolBar : toolBars) {
+        const QList<QAction*> actions = toolBar->actions();
+        for (QAction* action : actions) {
+            if (action->text().isEmpty())
+                continue;
+            QString tip = head;
+            const QIcon icon = action->icon();
+            const QSize size = icon.actualSize(QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
+            if (size.width() == size.height() && size.width() >= 1)
+                tip += QLatin1String("<img src=\"") + imagePathOf(icon, images) + QLatin1String("\" /> ");
+            QString text = action->text();
+            text.remove(QLatin1Char('&'));
+            text.remove(ellipsis);
+            tip += QLatin1String("<b>") + text.toHtmlEscaped() + QLatin1String("</b>");
+            if (!action->statusTip().isEmpty())
+                tip += QLatin1String("<br />") + action->statusTip().toHtmlEscaped();
+            tip += QLatin1String("</body></html>");
+            action->setToolTip(tip);
+        }
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    SliceView* view = ui->graphicsView;
+    QSettings settings;
+    settings.setValue(QStringLiteral("MainWindow/DecimalPlaces"), m_decimalPlaces);
+    settings.setValue(QStringLiteral("MainWindow/WindowState"), saveState(0));
+    settings.setValue(QStringLiteral("SliceView/Animations"), view->animationsEnabled());
+    settings.setValue(QStringLiteral("SliceView/OpenGL"), ui->action_Enable_OpenGL->isChecked());
+    settings.setValue(QStringLiteral("SliceView/GridEnabled"), view->isGridVisible());
+    settings.setValue(QStringLiteral("SliceView/GridSize"), view->gridInterval());
+    settings.setValue(QStringLiteral("SliceView/Vertices"), view->showVertices());
+    event->accept();
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (event->spontaneous())
+        return;
+    const bool first = !commandLineTaken;
+    commandLineTaken = true;
+    const QStringList arguments = QCoreApplication::arguments();
+    if (first && arguments.size() >= 2 && !hasFile()) {
+        QMetaObject::invokeMethod(this, "openFile", Qt::QueuedConnection, Q_ARG(QString, arguments.at(1)));
+        QMetaObject::invokeMethod(ui->graphicsView, "zoomToAll", Qt::QueuedConnection);
+        return;
+    }
+    QMetaObject::invokeMethod(ui->graphicsView, "zoomToAll", Qt::QueuedConnection);
+    if (!hasFile())
+        QMetaObject::invokeMethod(ui->graphicsView, "zoomOut", Qt::QueuedConnection);
+}
+
+bool MainWindow::nativeEvent(const QByteArray& eventType, void* message, long* result)
+{
+    return taskbarProgress->nativeEvent(eventType, message, result);
+}
+
+void MainWindow::wheelEvent(QWheelEvent* event)
+{
+    QSlider* slider = ui->sliceSlider;
+    if (!slider->isVisibleTo(this))
+        return;
+    const QPoint angle = event->angleDelta();
+    const int delta = angle.y() != 0 ? angle.y() : angle.x();
+    if (delta == 0)
+        return;
+    // Touchpads send many small deltas: keep what is short of a notch for the next event,
+    // and start afresh when the direction turns.
+    if ((wheelRemainder > 0 && delta < 0) || (wheelRemainder < 0 && delta > 0))
+        wheelRemainder = 0;
+    const qint64 total = qint64(wheelRemainder) + delta;
+    const qint64 steps = total / wheelNotch;
+    wheelRemainder = int(total - steps * wheelNotch);
+    if (steps == 0)
+        return;
+    const int step = event->modifiers().testFlag(Qt::ShiftModifier) ? slider->pageStep() : slider->singleStep();
+    const qint64 target = qint64(slider->value()) + steps * step;
+    slider->setValue(int(qBound<qint64>(slider->minimum(), target, slider->maximum())));
+}
+
+void MainWindow::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::LanguageChange)
+        retranslate();
+}
+
+// Opening, closing and the current file
+
+void MainWindow::openFile(const QString& name)
+{
+    const QFileInfo fi(name);
+    if (name.isEmpty() || !fi.exists()) {
+        ModalDialogs::critical(this, tr("Open"),
+                               tr("Unable to open \"%1\". File does not exist.").arg(nativePath(fi.absoluteFilePath())));
+        removeRecentFile(name);
+        return;
+    }
+
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ui->action_Clear_Overlay->trigger();
+    ui->action_Ruler->setChecked(false);
+
+    const QString path = fi.absoluteFilePath();
+    SliceView* view = ui->graphicsView;
+    view->openFile(path);
+    const QDataStream::Status status = view->lastReadStatus();
+    if (status == QDataStream::ReadCorruptData) {
+        // The view has dropped what it showed before; the window must not claim a file it
+        // could not read.
+        resetToNoFile();
+        QApplication::restoreOverrideCursor();
+        ModalDialogs::critical(this, tr("Open"),
+                               tr("Unable to open \"%1\". It is not a readable SLC file.").arg(nativePath(path)));
+        return;
+    }
+
+    setCurrentFile(path);
+    watchCurrentFile();
+
+    const int count = view->sliceCount();
+    QSlider* slider = ui->sliceSlider;
+    if (count > 0) {
+        ui->action_Grid_Interval->setEnabled(true);
+        ui->action_Go_to_Slice->setEnabled(true);
+        ui->action_Go_to_Slice_Z->setEnabled(true);
+        slider->setRange(1, count);
+        view->setSlice(1);
+        slider->setValue(view->currentSlice());
+        slider->show();
+        slider->setFocus(Qt::OtherFocusReason);
+        ui->action_Run_Back_Slices->setEnabled(true);
+    } else {
+        stopPlayback();
+        ui->action_Grid_Interval->setEnabled(false);
+        ui->action_Go_to_Slice->setEnabled(false);
+        ui->action_Go_to_Slice_Z->setEnabled(false);
+        slider->hide();
+        ui->action_Run_Back_Slices->setEnabled(false);
+    }
+    ui->action_Run_Through_Slices->setEnabled(count > 0);
+    ui->action_Close->setEnabled(true);
+
+    QMetaObject::invokeMethod(view, "zoomToAll", Qt::QueuedConnection);
+    updateStatusBar();
+    QSettings().setValue(QStringLiteral("MainWindow/LastDirectory"), fi.absolutePath());
+
+    QApplication::restoreOverrideCursor();
+    activateWindow();
+
+    if (view->sampleTable().entries.size() > 1)
+        ModalDialogs::warning(this, tr("Open"),
+                              tr("Sample table contains more than one entry.<br>Slice thickness may be variable."));
+    if (status == QDataStream::ReadPastEnd)
+        ModalDialogs::warning(this, tr("Open"),
+                              tr("File \"%1\" ends early. Only its complete slices were read.").arg(nativePath(path)));
+}
+
+void MainWindow::on_action_Open_triggered()
+{
+    const QString start = QSettings().value(QStringLiteral("MainWindow/LastDirectory")).toString();
+    const QString name = ModalDialogs::getOpenFileName(this, tr("Open SLC File"), start, tr("Slice files (*.slc)"));
+    if (!name.isEmpty())
+        openFile(name);
+}
+
+void MainWindow::openRecentFile()
+{
+    if (QAction* action = qobject_cast<QAction*>(sender()))
+        openFile(action->data().toString());
+}
+
+void MainWindow::removeRecentFile(const QString& name)
+{
+    if (name.isEmpty())
+        return;
+    QSettings settings;
+    QStringList files = settings.value(QStringLiteral("MainWindow/RecentFiles")).toStringList();
+    files.removeAll(name);
+    settings.setValue(QStringLiteral("MainWindow/RecentFiles"), files);
+}
+
+void MainWindow::setCurrentFile(const QString& name)
+{
+    fileName = name;
+    delete fileInfo;
+    fileInfo = nullptr;
+    if (!name.isEmpty()) {
+        fileInfo = new QFileInfo(fileName);
+        QSettings settings;
+        QStringList files = settings.value(QStringLiteral("MainWindow/RecentFiles")).toStringList();
+        files.removeAll(name);
+        files.prepend(name);
+        while (files.size() > maxRecentFiles)
+            files.removeLast();
+        settings.setValue(QStringLiteral("MainWindow/RecentFiles"), files);
+    }
+    statusRight->hide();
+    updateWindowTitle();
+}
+
+void MainWindow::updateWindowTitle()
+{
+    if (fileInfo)
+        setWindowTitle(QStringLiteral("%1 - %2").arg(fileInfo->fileName(), baseTitle));
+    else
+        setWindowTitle(baseTitle);
+}
+
+void MainWindow::updateRecentFileActions()
+{
+    const QStringList files = QSettings().value(QStringLiteral("MainWindow/RecentFiles")).toStringList();
+    const int shown = qMin(maxRecentFiles, files.size());
+    for (int i = 0; i < recentFileActions.size(); ++i) {
+        QAction* action = recentFileActions.at(i);
+        if (i >= shown) {
+            action->setVisible(false);
+            continue;
+        }
+        const QString& path = files.at(i);
+        action->setData(path);
+        action->setStatusTip(nativePath(path));
+        QString name = QFileInfo(path).fileName();
+        name.replace(QLatin1Char('&'), QLatin1String("&&"));
+        action->setText(QStringLiteral("&%1 %2").arg(QString::number(i + 1), name));
+        action->setVisible(true);
+    }
+}
+
+void MainWindow::on_menu_File_aboutToShow()
+{
+    updateRecentFileActions();
+}
+
+void MainWindow::watchCurrentFile()
+{
+    const QStringList watched = fileSystemWatcher->files();
+    if (!watched.isEmpty())
+        fileSystemWatcher->removePaths(watched);
+    if (!fileName.isEmpty())
+        fileSystemWatcher->addPath(fileName);
+}
+
+void MainWindow::on_fileSystemWatcher_fileChanged(const QString& path)
+{
+    if (fileName.isEmpty() || path != fileName || !QFile::exists(path))
+        return;
+    // An editor that saves by renaming a new file over the old one takes the watched inode
+    // away with it; watch the new file so that later changes are still seen.
+    if (!fileSystemWatcher->files().contains(path))
+        fileSystemWatcher->addPath(path);
+    if (reloadQuestionOpen)
+        return;
+    reloadQuestionOpen = true;
+    const QMessageBox::StandardButton answer = ModalDialogs::information(
+        this, tr("Reload File?"), tr("File %1 has been modified.\nDo you want to reload it?").arg(nativePath(fileName)),
+        QMessageBox::Yes | QMessageBox::No);
+    if (answer == QMessageBox::Yes) {
+        const int shown = ui->sliceSlider->value();
+        openFile(QString(fileName));
+        if (ui->graphicsView->sliceCount() > 0)
+            ui->sliceSlider->setValue(shown);
+    }
+    reloadQuestionOpen = false;
+}
+
+void MainWindow::resetToNoFile()
+{
+    ui->action_Clear_Overlay->trigger();
+    ui->action_Ruler->setChecked(false);
+    stopPlayback();
+    ui->action_Grid_Interval->setEnabled(false);
+    ui->action_Go_to_Slice->setEnabled(false);
+    ui->action_Go_to_Slice_Z->setEnabled(false);
+    ui->sliceSlider->hide();
+    ui->action_Run_Back_Slices->setEnabled(false);
+    ui->action_Run_Through_Slices->setEnabled(false);
+    ui->action_Close->setEnabled(false);
+    setCurrentFile(QString());
+    watchCurrentFile();
+    ui->graphicsView->clear();
+    QMetaObject::invokeMethod(ui->graphicsView, "zoomToAll", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(ui->graphicsView, "zoomOut", Qt::QueuedConnection);
+}
+
+void MainWindow::on_action_Close_triggered()
+{
+    resetToNoFile();
+}
+
+void MainWindow::stopPlayback()
+{
+    playTimer->stop();
+    ui->action_Run_Back_Slices->setChecked(false);
+    ui->action_Run_Through_Slices->setChecked(false);
+}
+
+void MainWindow::on_graphicsView_dragEnter(QDragEnterEvent* event)
+{
+    if (!firstLocalFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void MainWindow::on_graphicsView_drop(QDropEvent* event)
+{
+    const QString path = firstLocalFile(event->mimeData());
+    if (path.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    // Opening may ask questions; they must not run inside the drag-and-drop handling.
+    QMetaObject::invokeMethod(this, "openFile", Qt::QueuedConnection, Q_ARG(QString, path));
+}
+
+// Saving
+
+void MainWindow::saveFile(const QString& name)
+{
+    const QString title = tr("Save As");
+    if (ui->graphicsView->sliceCount() == 0) {
+        ModalDialogs::information(this, title, tr("No slices to save."));
+        return;
+    }
+    const QFileInfo fi(name);
+    const QString path = fi.absoluteFilePath();
+
+    const bool saved = !name.isEmpty() && writeSlcFile(path);
+    if (!saved) {
+        ModalDialogs::critical(this, title, tr("Cannot write to file %1.").arg(nativePath(path.isEmpty() ? name : path)));
+        return;
+    }
+    QSettings().setValue(QStringLiteral("MainWindow/LastSaveDirectory"), fi.absolutePath());
+    setCurrentFile(path);
+    // Watching afresh drops the notifications of our own write, which replaced the file.
+    watchCurrentFile();
+}
+
+bool MainWindow::writeSlcFile(const QString& path) const
+{
+    // The old file stays untouched until every byte of the new one is on disk.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QList<Slice>& slices = ui->graphicsView->slices();
+    bool complete = false;
+    {
+        SlcWriter writer(&file);
+        complete = writer.writeSlices(slices, false) == slices.size();
+        complete = writer.finish() && complete;
+    }
+    if (!complete) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+void MainWindow::on_action_Save_As_triggered()
+{
+    const QString title = tr("Save As");
+    if (ui->graphicsView->sliceCount() == 0) {
+        ModalDialogs::information(this, title, tr("No slices to save."));
+        return;
+    }
+    const QString start = QSettings().value(QStringLiteral("MainWindow/LastSaveDirectory"), fileName).toString();
+    const QString name = ModalDialogs::getSaveFileName(this, title, start, tr("Slice files (*.slc)"));
+    if (!name.isEmpty())
+        saveFile(name);
+}
+
+void MainWindow::on_action_Save_triggered()
+{
+    saveFile(fileName);
+}
+
+// Status bar and ruler
+
+void MainWindow::updateStatusBar()
+{
+    SliceView* view = ui->graphicsView;
+    const int current = view->currentSlice();
+    if (current == 0) {
+        statusBar()->clearMessage();
+        return;
+    }
+    QString message = tr("Slice: %1 / %2").arg(QString::number(current), QString::number(view->sliceCount()))
+                      + QLatin1String("    ");
+    const QPoint cursor = view->mapFromGlobal(QCursor::pos());
+    if (view->rect().contains(cursor))
+        message += tr("X: %1  Y: %2  Z: %3  Thickness: %4")
+                       .arg(number(mouseX), number(mouseY), number(view->currentZ()), number(view->currentThickness()));
+    else
+        message += tr("Z: %1  Thickness: %2").arg(number(view->currentZ()), number(view->currentThickness()));
+    statusBar()->showMessage(message);
+}
+
+void MainWindow::updateRuler()
+{
+    const bool on = ui->action_Ruler->isChecked();
+    if (on && rulerPoints.size() == 2) {
+        const QVector2D& start = rulerPoints.at(0);
+        const QVector2D& end = rulerPoints.at(1);
+        const float distance = (end - start).length();
+        statusRight->setText(tr("Distance: %5 P1(%1, %2) P2(%3, %4)")
+                                 .arg(number(start.x()), number(start.y()), number(end.x()), number(end.y()),
+                                      number(distance)));
+    }
+    statusRight->setVisible(on);
+    ui->graphicsView->setRulerPoints(rulerPoints);
+}
+
+void MainWindow::on_graphicsView_mouseLeave()
+{
+    updateStatusBar();
+}
+
+void MainWindow::on_graphicsView_mouseMove(const QPointF& position)
+{
+    QAction* ruler = ui->action_Ruler;
+    if (ruler->isChecked()) {
+        if (!rulerPoints.isEmpty() && !ruler->property("RulerSet").toBool()) {
+            const QVector2D end(position);
+            if (rulerPoints.size() == 1)
+                rulerPoints.append(end);
+            else
+                rulerPoints[1] = end;
+        }
+        updateRuler();
+    }
+    mouseX = position.x();
+    mouseY = position.y();
+
+    SliceView* view = ui->graphicsView;
+    const int current = view->currentSlice();
+    QString message;
+    if (current != 0)
+        message = tr("Slice: %1 / %2").arg(QString::number(current), QString::number(view->sliceCount()))
+                  + QLatin1String("    ")
+                  + tr("X: %1  Y: %2  Z: %3  Thickness: %4")
+                        .arg(number(position.x()), number(position.y()), number(view->currentZ()),
+                             number(view->currentThickness()));
+    else
+        message = tr("X: %1  Y: %2").arg(number(position.x()), number(position.y()));
+    statusBar()->showMessage(message);
+}
+
+void MainWindow::on_graphicsView_mouseClicked(Qt::MouseButton button, const QPointF& position)
+{
+    QAction* ruler = ui->action_Ruler;
+    if (!ruler->isChecked() || (button != Qt::LeftButton && button != Qt::RightButton))
+        return;
+    bool fixed = ruler->property("RulerSet").toBool();
+    const QVector2D point(position);
+    if (button == Qt::LeftButton) {
+        if (rulerPoints.isEmpty() || fixed) {
+            rulerPoints = {point};
+            fixed = false;
+        } else {
+            if (rulerPoints.size() == 2)
+                rulerPoints.removeLast();
+            rulerPoints.append(point);
+            fixed = true;
+        }
+    } else if (rulerPoints.isEmpty()) {
+        if (!fixed) {
+            ruler->setChecked(false);
+            return;
+        }
+        rulerPoints = {point};
+        fixed = false;
+    } else if (!fixed) {
+        rulerPoints.clear();
+    } else {
+        if (rulerPoints.size() == 2)
+            rulerPoints.removeLast();
+        rulerPoints.append(point);
+        fixed = false;
+    }
+    ruler->setProperty("RulerSet", fixed);
+    updateRuler();
+}
+
+void MainWindow::on_action_Ruler_toggled(bool)
+{
+    rulerPoints.clear();
+    updateRuler();
+}
+
+// About box, zoom and the slider
+
+void MainWindow::on_action_About_triggered()
+{
+    const QString title = tr("About %1").arg(qApp->property("FullApplicationName").toString());
+    const QString text = tr("<h3>%1 %2</h3><p>A viewer for Slice (SLC) files.</p>")
+                             .arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion());
+    const QString informative =
+        tr("<p>Built on %1 at %2 (%5-bit).</p>"
+           "<p>Copyright &copy; 2019 %3. All rights reserved.<br/>"
+           "Visit us at <a href=\"https://%4/\">%4</a></p>"
+           "<p><a href=\"license:\">View License Terms</a></p>")
+            .arg(QLatin1String(__DATE__), QLatin1String(__TIME__), QCoreApplication::organizationName(),
+                 QCoreApplication::organizationDomain(), QString::number(QT_POINTER_SIZE * 8));
+
+    QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Information, title, text, QMessageBox::NoButton, this);
+    box->setInformativeText(informative);
+    const QIcon icon = box->windowIcon();
+    box->setIconPixmap(icon.pixmap(icon.actualSize(QSize(64, 64)), QIcon::Normal, QIcon::Off));
+    ModalDialogs::exec(box);
+    delete box.data();
+}
+
+void MainWindow::on_action_Zoom_In_triggered()
+{
+    ui->graphicsView->zoomIn();
+}
+
+void MainWindow::on_action_Zoom_Out_triggered()
+{
+    ui->graphicsView->zoomOut();
+}
+
+void MainWindow::on_action_Zoom_to_All_triggered()
+{
+    ui->graphicsView->zoomToAll();
+}
+
+void MainWindow::on_sliceSlider_valueChanged(int value)
+{
+    if (!ui->sliceSlider->property("UpdateByTimer").toBool())
+        stopPlayback();
+    ui->graphicsView->setSlice(value);
+    updateStatusBar();
+}
+
+void MainWindow::on_action_Clear_Overlay_triggered()
+{
+    ui->graphicsView->clearOverlay();
+    ui->action_Clear_Overlay->setEnabled(false);
+}
+
+// Commands that have no behaviour yet; the form connects them by name.
+
+void MainWindow::on_action_Show_Vertices_toggled(bool)
+{
+}
+
+void MainWindow::on_action_Enable_Animations_toggled(bool)
+{
+}
+
+void MainWindow::on_action_Enable_OpenGL_toggled(bool)
+{
+}
+
+void MainWindow::on_action_Export_STL_triggered()
+{
+}
+
+void MainWindow::on_action_Reset_triggered()
+{
+}
+
+void MainWindow::on_action_News_triggered()
+{
+}
+
+void MainWindow::on_action_Play_Frames_Per_Second_triggered()
+{
+}
+
+void MainWindow::on_action_Run_Back_Slices_toggled(bool)
+{
+}
+
+void MainWindow::on_action_Run_Through_Slices_toggled(bool)
+{
+}
+
+void MainWindow::on_action_Decimal_Places_triggered()
+{
+}
+
+void MainWindow::on_action_Grid_Interval_triggered()
+{
+}
+
+void MainWindow::on_action_Show_Grid_toggled(bool)
+{
+}
+
+void MainWindow::on_action_Grab_or_Replace_Overlay_triggered()
+{
+}
+
+void MainWindow::on_action_Go_to_Slice_Z_triggered()
+{
+}
+
+void MainWindow::on_action_Go_to_Slice_triggered()
+{
+}
+
+void MainWindow::on_action_Copy_to_Clipboard_triggered()
+{
+}
+
+void MainWindow::on_action_Check_Slices_triggered()
+{
+}
+
+void MainWindow::playTimerEvent()
+{
+}
+
+void MainWindow::on_action_Export_triggered()
+{
+}
+
+void MainWindow::on_exportImagesDialog_finished(int)
+{
+}
+
+void MainWindow::on_exportStlDialog_finished(int)
+{
+}
+
+void MainWindow::viewLicense(const QUrl&)
+{
+}
+
+void MainWindow::on_action_Export_Images_triggered()
+{
+}
+
+void MainWindow::on_action_Information_triggered()
+{
+}
+
+void MainWindow::on_action_Changelog_triggered()
+{
+}
+
+void MainWindow::exportImages_progress_valueChanged(int)
+{
+}
+
+void MainWindow::exportStl_progress_valueChanged(int)
+{
+}

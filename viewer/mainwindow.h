@@ -1,0 +1,141 @@
+#ifndef MAINWINDOW_H
+#define MAINWINDOW_H
+
+#include <QByteArray>
+#include <QList>
+#include <QMainWindow>
+#include <QPointF>
+#include <QString>
+#include <QVector2D>
+
+class ExportImagesDialog;
+class ExportStlDialog;
+class NewsDialog;
+class QAction;
+class QCloseEvent;
+class QDragEnterEvent;
+class QDropEvent;
+class QEvent;
+class QFileInfo;
+class QFileSystemWatcher;
+class QLabel;
+class QShowEvent;
+class QTimer;
+class QUrl;
+class QWheelEvent;
+class TaskbarProgress;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The program's top-level window: one SLC file per window, shown one slice at a time in the
+// slice view, browsed with the slider under it. Every way a file arrives ends in openFile().
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    bool hasFile() const;
+    int decimalPlaces() const;
+
+public slots:
+    void openFile(const QString& fileName);
+    void saveFile(const QString& fileName);
+
+protected:
+    void wheelEvent(QWheelEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool nativeEvent(const QByteArray& eventType, void* message, long* result) override;
+    void changeEvent(QEvent* event) override;
+
+private slots:
+    void on_action_Show_Vertices_toggled(bool checked);
+    void on_action_Enable_Animations_toggled(bool checked);
+    void on_action_Enable_OpenGL_toggled(bool checked);
+    void on_action_Export_STL_triggered();
+    void on_action_Reset_triggered();
+    void on_action_Close_triggered();
+    void on_action_Ruler_toggled(bool checked);
+    void on_action_News_triggered();
+    void on_action_Play_Frames_Per_Second_triggered();
+    void on_action_Run_Back_Slices_toggled(bool checked);
+    void on_action_Run_Through_Slices_toggled(bool checked);
+    void on_action_Decimal_Places_triggered();
+    void on_action_Grid_Interval_triggered();
+    void on_action_Show_Grid_toggled(bool checked);
+    void on_action_Save_As_triggered();
+    void on_action_Save_triggered();
+    void on_action_Clear_Overlay_triggered();
+    void on_action_Grab_or_Replace_Overlay_triggered();
+    void on_action_Go_to_Slice_Z_triggered();
+    void on_action_Go_to_Slice_triggered();
+    void on_action_Copy_to_Clipboard_triggered();
+    void on_action_Check_Slices_triggered();
+    void on_action_About_triggered();
+    void openRecentFile();
+    void removeRecentFile(const QString& fileName);
+    void playTimerEvent();
+    void on_action_Zoom_to_All_triggered();
+    void on_sliceSlider_valueChanged(int value);
+    void on_action_Export_triggered();
+    void on_action_Open_triggered();
+    void on_action_Zoom_Out_triggered();
+    void on_action_Zoom_In_triggered();
+    void on_graphicsView_mouseLeave();
+    void on_graphicsView_mouseMove(const QPointF& position);
+    void on_graphicsView_mouseClicked(Qt::MouseButton button, const QPointF& position);
+    void on_graphicsView_dragEnter(QDragEnterEvent* event);
+    void on_graphicsView_drop(QDropEvent* event);
+    void on_menu_File_aboutToShow();
+    void on_fileSystemWatcher_fileChanged(const QString& path);
+    void on_exportImagesDialog_finished(int result);
+    void on_exportStlDialog_finished(int result);
+    void viewLicense(const QUrl& url);
+    void on_action_Export_Images_triggered();
+    void on_action_Information_triggered();
+    void on_action_Changelog_triggered();
+    void exportImages_progress_valueChanged(int value);
+    void exportStl_progress_valueChanged(int value);
+
+private:
+    void retranslate();
+    void setCurrentFile(const QString& fileName);
+    void updateWindowTitle();
+    void updateRecentFileActions();
+    void updateStatusBar();
+    void updateRuler();
+    // Back to the window without a file: slice commands off, slider hidden, logo shown.
+    void resetToNoFile();
+    void stopPlayback();
+    // The watcher holds exactly the current file (or nothing while none is current).
+    void watchCurrentFile();
+    bool writeSlcFile(const QString& path) const;
+    QString number(double value) const;
+
+    Ui::MainWindow* ui;
+    ExportImagesDialog* exportImagesDialog;
+    ExportStlDialog* exportStlDialog;
+    QLabel* statusRight;
+    QByteArray defaultState;
+    QString baseTitle;
+    QList<QAction*> recentFileActions;
+    QFileSystemWatcher* fileSystemWatcher;
+    QString fileName;
+    QFileInfo* fileInfo = nullptr;
+    double mouseX = 0.0;
+    double mouseY = 0.0;
+    QTimer* playTimer;
+    NewsDialog* newsDialog = nullptr;
+    QList<QVector2D> rulerPoints;
+    int m_decimalPlaces = 3;
+    TaskbarProgress* taskbarProgress;
+    // Wheel angle (eighths of a degree) not yet turned into a slider step.
+    int wheelRemainder = 0;
+};
+
+#endif // MAINWINDOW_H
