@@ -189,6 +189,23 @@ void writeBuffer(benchmark::State &state, bool large)
     report(state, p);
 }
 
+// The same into one buffer kept from run to run, as a file's pages are.
+void writeBufferReused(benchmark::State &state, bool large)
+{
+    const Part &p = part(large);
+    QByteArray bytes;
+    bytes.reserve(p.bytes.size());
+    for (auto _ : state) {
+        bytes.resize(0);
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        SlcWriter writer(&buffer);
+        if (writer.writeSlices(p.slices, false) != p.slices.size() || !writer.finish())
+            state.SkipWithError("write failed");
+    }
+    report(state, p);
+}
+
 void writeFile(benchmark::State &state, bool large)
 {
     const Part &p = part(large);
@@ -306,6 +323,7 @@ SLC_BENCH(memcpyFresh);
 SLC_BENCH(readBuffer);
 SLC_BENCH(readFile);
 SLC_BENCH(writeBuffer);
+SLC_BENCH(writeBufferReused);
 SLC_BENCH(writeFile);
 SLC_BENCH(buildStack);
 BENCHMARK_CAPTURE(readMemory, large, true)->Unit(benchmark::kMillisecond)->Iterations(1);

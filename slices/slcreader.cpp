@@ -52,8 +52,6 @@ const int sequentialContourReserve = 1 << 10;
 // from the device straight into their storage.
 const int windowSize = 1 << 14;
 const int windowBlock = 1 << 11;
-// Vertex arrays up to this size pass through a reused buffer (see readVertices).
-const int scratchVertices = 1 << 17;
 
 // Vertex storage with more spare room than this is shrunk to fit.
 bool hasMuchSpare(const QVector<geom::Point2Df> &points)
@@ -116,23 +114,25 @@ void scaleFloats(float *values, qint64 count, float factor)
 
 bool allFinite(const float *values, qint64 count)
 {
-    const quint32 exponent = 0x7F800000u;
     qint64 i = 0;
 #if defined(__SSE2__)
-    const __m128i mask = _mm_set1_epi32(int(exponent));
-    __m128i bad = _mm_setzero_si128();
-    for (; i + 8 <= count; i += 8) {
-        const __m128i a = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(values + i)), mask);
-        const __m128i b = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(values + i + 4)), mask);
-        bad = _mm_or_si128(bad, _mm_or_si128(_mm_cmpeq_epi32(a, mask), _mm_cmpeq_epi32(b, mask)));
+    // x * 0 is a zero for every finite x and NaN otherwise; OR-ing the
+    // products leaves an all-ones exponent in some lane exactly when one was NaN.
+    const __m128 zero = _mm_setzero_ps();
+    __m128 a = zero, b = zero, c = zero, d = zero;
+    for (; i + 16 <= count; i += 16) {
+        a = _mm_or_ps(a, _mm_mul_ps(_mm_loadu_ps(values + i), zero));
+        b = _mm_or_ps(b, _mm_mul_ps(_mm_loadu_ps(values + i + 4), zero));
+        c = _mm_or_ps(c, _mm_mul_ps(_mm_loadu_ps(values + i + 8), zero));
+        d = _mm_or_ps(d, _mm_mul_ps(_mm_loadu_ps(values + i + 12), zero));
     }
-    if (_mm_movemask_epi8(bad) != 0)
+    const __m128i exponent = _mm_set1_epi32(0x7F800000);
+    const __m128i all = _mm_castps_si128(_mm_or_ps(_mm_or_ps(a, b), _mm_or_ps(c, d)));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(all, exponent), exponent)) != 0)
         return false;
 #endif
     for (; i < count; ++i) {
-        quint32 bits;
-        std::memcpy(&bits, values + i, sizeof bits);
-        if ((bits & exponent) == exponent)
+        if (!std::isfinite(values[i]))
             return false;
     }
     return true;
@@ -207,7 +207,7 @@ private:
     bool readSliceRecords(bool removeGapDuplicates, Slice &slice);
     bool readLayerHead();
     bool readBoundary(bool removeGapDuplicates, QVector<geom::Point2Df> &points);
-    bool readVertices(qint64 count, bool dropClosing, QVector<geom::Point2Df> &points);
+    bool readVertices(qint64 count, bool dropClosing, QVector<geom::Point2Df> &points, bool &closingDone);
 
     // Input. On devices of known size the fields come out of a window read
     // from the device in large blocks: most boundaries are a few dozen bytes,
@@ -226,7 +226,6 @@ private:
     // End of the device's data, or -1 when it is sequential (size unknown).
     qint64 m_end = -1;
     QByteArray m_window;
-    QVector<geom::Point2Df> m_scratch;
     int m_windowBegin = 0;
     int m_windowEnd = 0;
 };
@@ -447,8 +446,12 @@ bool SlcReaderPrivate::readLayerHead()
     return true;
 }
 
-bool SlcReaderPrivate::readVertices(qint64 count, bool dropClosing, QVector<geom::Point2Df> &points)
+// With dropClosing, a closing vertex may be left out on the way (closingDone
+// then tells that the question is settled).
+bool SlcReaderPrivate::readVertices(qint64 count, bool dropClosing, QVector<geom::Point2Df> &points,
+                                    bool &closingDone)
 {
+    closingDone = false;
     if (count == 0)
         return true;
     const qint64 bytes = count * vertexSize;
@@ -462,6 +465,7 @@ bool SlcReaderPrivate::readVertices(qint64 count, bool dropClosing, QVector<geom
                 return false;
             int keep = int(count);
             if (dropClosing && count > 1) {
+                closingDone = true;
                 geom::Point2Df ends[2];
                 std::memcpy(&ends[0], data, vertexSize);
                 std::memcpy(&ends[1], data + bytes - vertexSize, vertexSize);
@@ -473,15 +477,6 @@ bool SlcReaderPrivate::readVertices(qint64 count, bool dropClosing, QVector<geom
             points.reserve(keep);
             points.resize(keep);
             std::memcpy(points.data(), data, size_t(keep) * vertexSize);
-        } else if (m_end >= 0 && count <= scratchVertices) {
-            // Read into storage that stays warm from boundary to boundary, then
-            // copied once into an exactly sized vector: cheaper than clearing
-            // fresh storage before reading into it.
-            if (m_scratch.size() < count)
-                m_scratch.resize(int(count));
-            if (!readBytes(reinterpret_cast<char *>(m_scratch.data()), bytes))
-                return false;
-            points = m_scratch.mid(0, int(count));
         } else if (m_end >= 0) {
             // reserve() sizes the storage exactly; resize() alone would round it up.
             points.reserve(int(count));
@@ -524,7 +519,8 @@ bool SlcReaderPrivate::readBoundary(bool removeGapDuplicates, QVector<geom::Poin
     // vertex is looked at after it.
     const bool removeGaps = gapCount != 0 && removeGapDuplicates;
     const qint64 kept = std::min<qint64>(vertexCount, maxVertices);
-    if (!readVertices(kept, !removeGaps && kept == vertexCount, points))
+    bool closingDone = false;
+    if (!readVertices(kept, !removeGaps && kept == vertexCount, points, closingDone))
         return false;
     if (vertexCount > kept) {
         qWarning("Will not attempt to read over 500 million points");
@@ -534,7 +530,7 @@ bool SlcReaderPrivate::readBoundary(bool removeGapDuplicates, QVector<geom::Poin
 
     if (removeGaps)
         removeRepeatedVertices(points);
-    if (points.size() > 1 && points.constLast() == points.constFirst())
+    if (!closingDone && points.size() > 1 && points.constLast() == points.constFirst())
         points.resize(points.size() - 1);
     if (hasMuchSpare(points))
         points.squeeze();

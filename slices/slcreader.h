@@ -26,15 +26,16 @@ class SlcReaderPrivate;
 //    end mark (CR LF 0x1A) before the end of the data, or a layer record is cut
 //    off (that layer is not returned), or the file ends without its end marker
 //    right after a complete layer. In the last case the layer is returned, and
-//    its thickness is the gap between the two layers before it (0 when it is
-//    the only one), since its own upper limit is unknown.
+//    its thickness is the gap from the layer below it (0 when it is the only
+//    one), since its own upper limit is unknown.
 //  - QDataStream::ReadCorruptData: the bytes cannot be an SLC file we can read:
 //    a header longer than 2048 bytes, the type "WEB", a boundary or vertex
-//    count larger than the rest of the data can hold (devices of known size)
-//    or a negative vertex count, a height or coordinate that is infinite or
-//    NaN. The layer in whose records this is found is not returned. A height
-//    that is not finite ends the file after the layer below it, which is
-//    returned with the thickness of the gap before it, as above.
+//    count larger than the rest of the data can hold (devices of known size),
+//    a negative vertex count, more boundaries than one slice can hold, a
+//    height or coordinate that is infinite or NaN (after the unit
+//    conversion). The layer in whose records this is found is not returned.
+//    A height that is not finite ends the file after the layer below it,
+//    which is returned with the thickness of the gap below it, as above.
 //    On a device of known size, a vertex array cut off by the end of the data
 //    cannot be told from a vertex count that is too large, so a file cut
 //    inside one is reported as ReadCorruptData there; sequential devices

@@ -116,6 +116,7 @@ private slots:
     void hostileFiles_data();
     void hostileFiles();
     void truncatedAtEveryByte();
+    void nonFiniteAtEveryCoordinate();
     void pipeReadsInBoundedChunks();
     void largeBoundaryOnPipe();
     void readsFileItOpens();
@@ -275,6 +276,10 @@ void TestSlcReader::closingVertex_data()
 
     const Point2Df a(0, 0), b(1, 0), c(1, 1);
     QTest::newRow("closed") << Points{a, b, c, a} << Points{a, b, c};
+    // Only one closing vertex is dropped, even when the one before it is the
+    // first vertex again.
+    QTest::newRow("closed twice") << Points{a, b, a, a} << Points{a, b, a};
+    QTest::newRow("all the same") << Points{a, a, a} << Points{a, a};
     QTest::newRow("open stays open") << Points{a, b, c} << Points{a, b, c};
     QTest::newRow("one vertex") << Points{b} << Points{b};
     QTest::newRow("two equal") << Points{b, b} << Points{b};
@@ -286,11 +291,14 @@ void TestSlcReader::closingVertex()
     QFETCH(Points, stored);
     QFETCH(Points, expected);
 
-    const ReadResult r = readBuffer(SlcBytes().preamble().layer(0, 1).boundary(stored).terminator(1));
-    QCOMPARE(r.status, QDataStream::Ok);
-    QCOMPARE(r.slices.size(), 1);
-    QCOMPARE(r.slices[0].contourCount(), 1);
-    QVERIFY(samePoints(r.slices[0].contourAt(0).points(), expected));
+    const QByteArray bytes = SlcBytes().preamble().layer(0, 1).boundary(stored).terminator(1);
+    PipeDevice pipe(bytes);
+    for (const ReadResult &r : {readBuffer(bytes), readFrom(&pipe)}) {
+        QCOMPARE(r.status, QDataStream::Ok);
+        QCOMPARE(r.slices.size(), 1);
+        QCOMPARE(r.slices[0].contourCount(), 1);
+        QVERIFY(samePoints(r.slices[0].contourAt(0).points(), expected));
+    }
 }
 
 void TestSlcReader::peekSlice()
@@ -604,6 +612,23 @@ void TestSlcReader::truncatedAtEveryByte()
             QVERIFY2(bits(p.slices[k].thickness()) == bits(thickness), where);
         }
     }
+}
+
+// Long enough for the vectorised check and its single-float tail.
+void TestSlcReader::nonFiniteAtEveryCoordinate()
+{
+    Points points;
+    for (int i = 0; i < 37; ++i)
+        points << Point2Df(float(i), float(i % 5));
+    for (int at = 0; at < 2 * points.size(); ++at) {
+        Points bad = points;
+        float &value = at % 2 ? bad[at / 2].y : bad[at / 2].x;
+        value = at % 3 ? notANumber : -infinity;
+        const ReadResult r = readBuffer(SlcBytes().preamble().layer(0, 1).boundary(bad).terminator(1));
+        QVERIFY2(r.status == QDataStream::ReadCorruptData, QByteArray::number(at));
+        QVERIFY(r.slices.isEmpty());
+    }
+    QCOMPARE(readBuffer(SlcBytes().preamble().layer(0, 1).boundary(points).terminator(1)).status, QDataStream::Ok);
 }
 
 void TestSlcReader::pipeReadsInBoundedChunks()

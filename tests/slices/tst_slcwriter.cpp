@@ -5,6 +5,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -116,6 +117,7 @@ private slots:
     void nothingWrittenWithoutLayers();
     void nonFiniteSlicesAreRefused_data();
     void nonFiniteSlicesAreRefused();
+    void nonFiniteAtEveryCoordinate();
     void countStopsAtFirstFailure();
     void finishTellsWhetherFileIsComplete_data();
     void finishTellsWhetherFileIsComplete();
@@ -123,6 +125,7 @@ private slots:
     void destructorWritesTerminator();
     void finishIsFinal();
     void roundTripThroughFile();
+    void saveFileGetsCompleteFile();
     void deviceOpenForReadingIsRefused();
 };
 
@@ -394,6 +397,23 @@ void TestSlcWriter::nonFiniteSlicesAreRefused()
     QCOMPARE(slices[1].thickness(), (0.2f + 0.1f) - 0.2f);
 }
 
+void TestSlcWriter::nonFiniteAtEveryCoordinate()
+{
+    Points points;
+    for (int i = 0; i < 21; ++i)
+        points << Point2Df(float(i), float(i % 3));
+    for (int at = 0; at < 2 * points.size(); ++at) {
+        Points bad = points;
+        float &value = at % 2 ? bad[at / 2].y : bad[at / 2].x;
+        value = at % 3 ? notANumber : infinity;
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        SlcWriter writer(&buffer);
+        QVERIFY2(!writer.writeSlice(makeSlice(0.0f, 1.0f, {square(0, 0, 1), bad}), false), QByteArray::number(at));
+        QVERIFY(bytes.isEmpty());
+    }
+}
+
 void TestSlcWriter::countStopsAtFirstFailure()
 {
     QList<Slice> five;
@@ -544,6 +564,24 @@ void TestSlcWriter::roundTripThroughFile()
         for (int c = 0; c < slices[i].contourCount(); ++c)
             QVERIFY(samePoints(back[i].contourAt(c).points(), slices[i].contourAt(c).points()));
     }
+}
+
+// The way to save: the writer finishes before the file is committed.
+void TestSlcWriter::saveFileGetsCompleteFile()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("saved.slc"));
+    const QList<Slice> slices{makeSlice(1.0f, 0.5f, {square(0, 0, 1)}), makeSlice(1.5f, 0.5f, {square(0, 0, 2)})};
+    QSaveFile file(path);
+    SlcWriter writer(&file);
+    QCOMPARE(writer.writeSlices(slices, false), 2);
+    QVERIFY(writer.finish());
+    QVERIFY(file.commit());
+
+    QFile saved(path);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll().toHex(), writeAll(slices).toHex());
 }
 
 void TestSlcWriter::deviceOpenForReadingIsRefused()
