@@ -3,19 +3,20 @@
 
 #include <QDialog>
 
-class QTextEdit;
+class QString;
 
-// The read-only change-history window. No change history is bundled yet, so it is empty.
+// The program's change history, read-only, coloured by ChangelogSyntaxHighlighter. A missing
+// history gives an empty window.
 class ChangelogDialog : public QDialog
 {
     Q_OBJECT
 
 public:
+    // The history compiled into the program (":/changelog.txt").
     explicit ChangelogDialog(QWidget* parent = nullptr);
+    // The history of another file, e.g. a test's own.
+    ChangelogDialog(const QString& fileName, QWidget* parent);
     ~ChangelogDialog() override;
-
-private:
-    QTextEdit* textEdit;
 };
 
 #endif // CHANGELOGDIALOG_H

@@ -9,7 +9,8 @@ class ExportStlDialog;
 
 // Asked after the STL output file has been chosen: shows the first slice's thickness (the
 // dynamic property "SliceThickness", set before each open()) and takes an optional minimum
-// layer thickness. The dialog exports nothing itself; the caller reads it on finished(int).
+// layer thickness in millimetres or inches. The dialog exports nothing itself; the caller reads
+// it on finished(int). The unit and the typed thickness are remembered between runs.
 class ExportStlDialog : public QDialog
 {
     Q_OBJECT
@@ -19,9 +20,14 @@ public:
     ~ExportStlDialog() override;
 
     bool isMinimumThicknessEnabled() const;
-    // The typed or chosen minimum thickness in the unit of the units box; 0 when not a number.
+    // The minimum thickness in millimetres, whatever unit the user chose; 0 when the field does
+    // not hold a finite number.
     float sliceThickness() const;
+    // The unit the user sees; sliceThickness() has already been converted from it.
     bool isMillimetres() const;
+
+public slots:
+    void accept() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -33,6 +39,8 @@ private slots:
 private:
     void fillMillimetreThicknesses();
     void fillInchThicknesses();
+    void restoreSettings();
+    void saveSettings() const;
 
     Ui::ExportStlDialog* ui;
 };

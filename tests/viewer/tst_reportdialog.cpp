@@ -1,11 +1,36 @@
 #include "reportdialog.h"
 
+#include <QDir>
+#include <QEvent>
 #include <QSignalSpy>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QUrl>
 #include <QtTest>
+
+namespace {
+
+// Stands in for the file manager: explore links must reach it with the exact local path.
+QStringList exploredPaths;
+
+bool recordExplore(const QString& path)
+{
+    exploredPaths.append(path);
+    return true;
+}
+
+// An explore link as the main window writes it: the file URL of the path under another scheme,
+// percent-encoded, and HTML-escaped for the attribute.
+QString exploreHref(const QString& path)
+{
+    QUrl url = QUrl::fromLocalFile(path);
+    url.setScheme(QStringLiteral("explore"));
+    return url.toString(QUrl::FullyEncoded).toHtmlEscaped();
+}
+
+} // namespace
 
 // Links in a report are commands for the window that made it; the browser must never
 // navigate away from the report when one is clicked.
@@ -28,6 +53,21 @@ private:
     }
 
 private slots:
+    void initTestCase()
+    {
+        ReportDialog::setExploreHandler(recordExplore);
+    }
+
+    void cleanupTestCase()
+    {
+        ReportDialog::setExploreHandler(nullptr);
+    }
+
+    void init()
+    {
+        exploredPaths.clear();
+    }
+
     void create()
     {
         QWidget parent;
@@ -47,6 +87,29 @@ private slots:
         QVERIFY(stamp > 0);
         QVERIFY(!text.mid(stamp + 17).trimmed().isEmpty());
         QVERIFY(!text.mid(stamp).contains('\n'));
+    }
+
+    // A report whose first line carries no tag would be shown as plain text, markup and all,
+    // if the window let the browser guess the format.
+    void reportIsAlwaysHtml()
+    {
+        const QString html = "Check of part.slc\n<p>Slice <b>3</b> is empty &amp; skipped.</p>";
+        QVERIFY(!Qt::mightBeRichText(html));
+
+        QWidget parent;
+        ReportDialog* dialog = ReportDialog::create(&parent, "Check Slices", html);
+        const QString text = dialog->findChild<QTextBrowser*>()->toPlainText();
+        QVERIFY2(text.contains("Slice 3 is empty & skipped."), qPrintable(text));
+        QVERIFY2(!text.contains("<b>") && !text.contains("<div"), qPrintable(text));
+    }
+
+    void titleSurvivesLanguageChange()
+    {
+        QWidget parent;
+        ReportDialog* dialog = ReportDialog::create(&parent, "Information", "<p>Part</p>");
+        QEvent change(QEvent::LanguageChange);
+        QCoreApplication::sendEvent(dialog, &change);
+        QCOMPARE(dialog->windowTitle(), QString("Information"));
     }
 
     void links_data()
@@ -85,9 +148,46 @@ private slots:
             QCOMPARE(clicked.count(), 1);
             QCOMPARE(clicked.first().first().toInt(), slice);
         }
+        QVERIFY(exploredPaths.isEmpty());
         QVERIFY(browser->source().isEmpty());
         QCOMPARE(browser->toHtml(), before);
         QVERIFY(dialog->isVisible());
+    }
+
+    void exploreLinks_data()
+    {
+        QTest::addColumn<QString>("path");
+
+        const QString temp = QDir::tempPath();
+        QTest::newRow("plain") << temp + "/part.slc";
+        QTest::newRow("hash") << temp + "/part #1.slc";
+        QTest::newRow("question mark") << temp + "/what?.slc";
+        QTest::newRow("percent") << temp + "/100%.slc";
+        QTest::newRow("percent sequences stay literal") << temp + "/%41%2F.slc";
+        QTest::newRow("blanks") << temp + "/two  blanks /part .slc";
+        QTest::newRow("ampersand and semicolon") << temp + "/a&b;c=d.slc";
+        QTest::newRow("non-ASCII") << temp + QString::fromUtf8("/Größe/部品 ü.slc");
+        QTest::newRow("folder") << temp;
+    }
+
+    void exploreLinks()
+    {
+        QFETCH(QString, path);
+
+        QWidget parent;
+        ReportDialog* dialog = ReportDialog::create(
+            &parent, "Information",
+            QString("<table><tr><td>File:</td><td><a href=\"%1\">the file</a></td></tr></table>")
+                .arg(exploreHref(path)));
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+        QTextBrowser* browser = dialog->findChild<QTextBrowser*>();
+        QSignalSpy clicked(dialog, SIGNAL(sliceClicked(int)));
+
+        QVERIFY(clickText(browser, "the file"));
+        QCOMPARE(exploredPaths, QStringList{path});
+        QCOMPARE(clicked.count(), 0);
+        QVERIFY(browser->source().isEmpty());
     }
 };
 
