@@ -1,14 +1,21 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "changelogdialog.h"
+#include "decimalformat.h"
 #include "exportimagesdialog.h"
 #include "exportstldialog.h"
+#include "licensedialog.h"
 #include "modaldialogs.h"
 #include "newsdialog.h"
+#include "reportdialog.h"
 #include "slcwriter.h"
+#include "sliceexporter.h"
+#include "slicereports.h"
 #include "taskbarprogress.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QDesktopServices>
@@ -29,6 +36,8 @@
 #include <QSaveFile>
 #include <QSettings>
 #include <QShowEvent>
+#include <QSignalBlocker>
+#include <QSlider>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -226,7 +235,7 @@ int MainWindow::decimalPlaces() const
 
 QString MainWindow::number(double value) const
 {
-    return QString::number(value, 'f', m_decimalPlaces);
+    return DecimalFormat::number(value, m_decimalPlaces);
 }
 
 void MainWindow::retranslate()
@@ -355,6 +364,7 @@ void MainWindow::openFile(const QString& name)
 
     const QString path = fi.absoluteFilePath();
     SliceView* view = ui->graphicsView;
+    ++slicesGeneration;
     view->openFile(path);
     const QDataStream::Status status = view->lastReadStatus();
     if (status == QDataStream::ReadCorruptData) {
@@ -530,6 +540,7 @@ void MainWindow::resetToNoFile()
     ui->action_Close->setEnabled(false);
     setCurrentFile(QString());
     watchCurrentFile();
+    ++slicesGeneration;
     ui->graphicsView->clear();
     QMetaObject::invokeMethod(ui->graphicsView, "zoomToAll", Qt::QueuedConnection);
     QMetaObject::invokeMethod(ui->graphicsView, "zoomOut", Qt::QueuedConnection);
@@ -791,85 +802,296 @@ void MainWindow::on_action_Clear_Overlay_triggered()
     ui->action_Clear_Overlay->setEnabled(false);
 }
 
-// Commands that have no behaviour yet; the form connects them by name.
+// Reports
 
-void MainWindow::on_action_Show_Vertices_toggled(bool)
+void MainWindow::showReport(const QString& title, const QString& html, const QString& icon, const QSize& size)
 {
-}
-
-void MainWindow::on_action_Enable_Animations_toggled(bool)
-{
-}
-
-void MainWindow::on_action_Enable_OpenGL_toggled(bool)
-{
-}
-
-void MainWindow::on_action_Export_STL_triggered()
-{
-}
-
-void MainWindow::on_action_Reset_triggered()
-{
-}
-
-void MainWindow::on_action_News_triggered()
-{
-}
-
-void MainWindow::on_action_Play_Frames_Per_Second_triggered()
-{
-}
-
-void MainWindow::on_action_Run_Back_Slices_toggled(bool)
-{
-}
-
-void MainWindow::on_action_Run_Through_Slices_toggled(bool)
-{
-}
-
-void MainWindow::on_action_Decimal_Places_triggered()
-{
-}
-
-void MainWindow::on_action_Grid_Interval_triggered()
-{
-}
-
-void MainWindow::on_action_Show_Grid_toggled(bool)
-{
-}
-
-void MainWindow::on_action_Grab_or_Replace_Overlay_triggered()
-{
-}
-
-void MainWindow::on_action_Go_to_Slice_Z_triggered()
-{
-}
-
-void MainWindow::on_action_Go_to_Slice_triggered()
-{
-}
-
-void MainWindow::on_action_Copy_to_Clipboard_triggered()
-{
+    ReportDialog* report = ReportDialog::create(this, title, html);
+    if (size.isValid())
+        report->resize(size);
+    report->setAttribute(Qt::WA_DeleteOnClose);
+    report->setWindowIcon(QIcon(icon));
+    // A report speaks of the slices it was made from; once the window holds others (another
+    // file, a reload, Close) its slice numbers mean nothing there.
+    const quint64 madeFor = slicesGeneration;
+    connect(report, &ReportDialog::sliceClicked, this, [this, madeFor](int slice) {
+        if (madeFor == slicesGeneration && slice >= 1 && slice <= ui->graphicsView->sliceCount())
+            ui->sliceSlider->setValue(slice);
+    });
+    report->show();
 }
 
 void MainWindow::on_action_Check_Slices_triggered()
 {
+    const QList<Slice>& slices = ui->graphicsView->slices();
+    if (slices.isEmpty()) {
+        ModalDialogs::information(this, tr("Check Slices"), tr("No slices to check."));
+        return;
+    }
+    showReport(tr("Check Slices"), SliceReports::checkSlices(slices, m_decimalPlaces),
+               QStringLiteral(":/resources/images/empty_slice.png"), QSize());
+}
+
+void MainWindow::on_action_Information_triggered()
+{
+    SliceView* view = ui->graphicsView;
+    if (view->sliceCount() == 0) {
+        ModalDialogs::information(this, tr("Information"), tr("No slices."));
+        return;
+    }
+    // The file may have changed on disk since it was opened (or since the last report).
+    if (fileInfo)
+        fileInfo->refresh();
+    showReport(tr("Information"), SliceReports::information(view->slices(), view->bounds(), fileInfo, m_decimalPlaces),
+               QStringLiteral(":/resources/images/info.png"), QSize(480, 370));
+}
+
+// Navigation and playback
+
+void MainWindow::on_action_Go_to_Slice_triggered()
+{
+    SliceView* view = ui->graphicsView;
+    bool ok = false;
+    const int slice = ModalDialogs::getInt(this, tr("Go to Slice"),
+                                           tr("Slice (1 - %1):").arg(QString::number(view->sliceCount())),
+                                           view->currentSlice(), -2147483647, 2147483647, 1, &ok);
+    // Playback goes on while the question is open: Cancel must not send it back to where it was.
+    if (ok)
+        ui->sliceSlider->setValue(slice);
+}
+
+void MainWindow::on_action_Go_to_Slice_Z_triggered()
+{
+    bool ok = false;
+    const double z = ModalDialogs::getDouble(this, tr("Go to Slice Z"), tr("Slice Z:"), 0.0, -2147483647.0,
+                                             2147483647.0, 3, &ok);
+    if (!ok)
+        return;
+    const float target = float(z);
+    const QList<Slice>& slices = ui->graphicsView->slices();
+    // From the top down, and only a strictly nearer slice wins: a tie goes to the higher one.
+    int best = 0;
+    float bestDistance = 0.0f;
+    for (int i = slices.size() - 1; i >= 0; --i) {
+        const float distance = std::fabs(slices.at(i).z() - target);
+        if (i == slices.size() - 1 || distance < bestDistance) {
+            best = i;
+            bestDistance = distance;
+        }
+    }
+    ui->sliceSlider->setValue(best + 1);
+}
+
+void MainWindow::on_action_Run_Through_Slices_toggled(bool checked)
+{
+    if (!checked) {
+        playTimer->stop();
+        return;
+    }
+    if (ui->action_Run_Back_Slices->isChecked())
+        ui->action_Run_Back_Slices->toggle();
+    playForward = true;
+    playTimer->start();
+}
+
+void MainWindow::on_action_Run_Back_Slices_toggled(bool checked)
+{
+    if (!checked) {
+        playTimer->stop();
+        return;
+    }
+    if (ui->action_Run_Through_Slices->isChecked())
+        ui->action_Run_Through_Slices->toggle();
+    playForward = false;
+    playTimer->start();
 }
 
 void MainWindow::playTimerEvent()
 {
+    QSlider* slider = ui->sliceSlider;
+    const int value = slider->value();
+    const bool atEnd = playForward ? value >= slider->maximum() : value <= slider->minimum();
+    if (atEnd) {
+        (playForward ? ui->action_Run_Through_Slices : ui->action_Run_Back_Slices)->toggle();
+        return;
+    }
+    slider->setProperty("UpdateByTimer", true);
+    slider->setValue(playForward ? value + 1 : value - 1);
+    slider->setProperty("UpdateByTimer", false);
 }
+
+void MainWindow::on_action_Play_Frames_Per_Second_triggered()
+{
+    const QString key = QStringLiteral("MainWindow/PlayFramesPerSecond");
+    const int defaultRate = 20;
+    const int stored = boundedInt(QSettings().value(key), defaultRate, 1, 250);
+    bool ok = false;
+    const int rate = ModalDialogs::getInt(this, tr("Play Frames Per Second"),
+                                          tr("Configure the number of slices to be played through per second.\n"
+                                             "Valid range is from 1 to 250. Default value is %1.")
+                                              .arg(QString::number(defaultRate)),
+                                          stored, 1, 250, 20, &ok);
+    if (!ok)
+        return;
+    playTimer->setInterval(int(1000.0 / rate));
+    QSettings().setValue(key, rate);
+}
+
+// View options, clipboard and information windows
+
+void MainWindow::on_action_Copy_to_Clipboard_triggered()
+{
+    QApplication::clipboard()->setImage(SliceExporter::renderView(ui->graphicsView, Qt::white),
+                                        QClipboard::Clipboard);
+}
+
+void MainWindow::on_action_Grab_or_Replace_Overlay_triggered()
+{
+    ui->graphicsView->grabOverlay();
+    ui->action_Clear_Overlay->setEnabled(true);
+}
+
+void MainWindow::on_action_Show_Grid_toggled(bool checked)
+{
+    ui->graphicsView->setGridVisible(checked);
+}
+
+void MainWindow::on_action_Grid_Interval_triggered()
+{
+    SliceView* view = ui->graphicsView;
+    const double maximum = view->maxGridInterval();
+    bool ok = false;
+    const double interval = ModalDialogs::getDouble(this, tr("Set Grid Interval"),
+                                                    tr("Interval [0.1, %1]:").arg(QString::number(maximum, 'g', 4)),
+                                                    view->gridInterval(), 0.1, maximum, 3, &ok);
+    if (ok)
+        view->setGridInterval(double(float(interval)));
+}
+
+void MainWindow::on_action_Decimal_Places_triggered()
+{
+    bool ok = false;
+    const int places = ModalDialogs::getInt(this, tr("Decimal Places"),
+                                            tr("Configure the number of digits displayed after the decimal point.\n"
+                                               "Setting this option to -1 will show all digits."),
+                                            m_decimalPlaces, -1, 15, 1, &ok);
+    if (ok)
+        m_decimalPlaces = places;
+}
+
+void MainWindow::on_action_Reset_triggered()
+{
+    restoreState(defaultState, 0);
+}
+
+void MainWindow::on_action_Enable_Animations_toggled(bool checked)
+{
+    ui->graphicsView->setAnimationsEnabled(checked);
+}
+
+void MainWindow::on_action_Enable_OpenGL_toggled(bool checked)
+{
+    // Without an OpenGL context the view keeps a plain view port; the action says which it has.
+    const bool openGL = ui->graphicsView->setOpenGLEnabled(checked);
+    if (openGL != checked) {
+        const QSignalBlocker blocker(ui->action_Enable_OpenGL);
+        ui->action_Enable_OpenGL->setChecked(openGL);
+    }
+}
+
+void MainWindow::on_action_Show_Vertices_toggled(bool checked)
+{
+    ui->graphicsView->setShowVertices(checked);
+}
+
+void MainWindow::viewLicense(const QUrl&)
+{
+    // Asked from the About box, the licence must stand above it, not behind it.
+    QWidget* parent = QApplication::activeModalWidget();
+    LicenseDialog* dialog = new LicenseDialog(parent ? parent : this);
+    connect(dialog, SIGNAL(finished(int)), dialog, SLOT(deleteLater()));
+    dialog->open();
+}
+
+void MainWindow::on_action_Changelog_triggered()
+{
+    ChangelogDialog* dialog = new ChangelogDialog(this);
+    connect(dialog, SIGNAL(finished(int)), dialog, SLOT(deleteLater()));
+    dialog->open();
+}
+
+void MainWindow::on_action_News_triggered()
+{
+    if (newsDialog)
+        newsDialog->showNews();
+}
+
+// Export of the current slice
 
 void MainWindow::on_action_Export_triggered()
 {
+    const QString title = tr("Export");
+    const QString filters = tr("Portable Network Graphic files (*.png);;Scalable Vector Graphic files (*.svg);;"
+                               "Slice files (*.slc)");
+    const QString start = QSettings().value(QStringLiteral("MainWindow/LastExportDirectory")).toString();
+    QString selectedFilter;
+    QString name = ModalDialogs::getSaveFileName(this, title, start, filters, &selectedFilter);
+    if (name.isEmpty())
+        return;
+
+    SliceExporter::Format format = SliceExporter::formatOfName(name);
+    const bool suffixAdded = format == SliceExporter::NoFormat;
+    if (suffixAdded) {
+        // The file dialog adds no suffix of its own: the chosen filter names the format.
+        format = SliceExporter::formatOfFilter(selectedFilter);
+        if (format == SliceExporter::NoFormat)
+            format = SliceExporter::formatOfFilter(filters.section(QStringLiteral(";;"), 0, 0));
+        name += SliceExporter::suffix(format);
+    }
+    const QFileInfo target(name);
+
+    SliceView* view = ui->graphicsView;
+    const int current = view->currentSlice();
+    if (format != SliceExporter::Png && current == 0) {
+        ModalDialogs::warning(this, title, tr("No slice to export."));
+        return;
+    }
+    if (hasFile() && target.exists() && target.canonicalFilePath() == QFileInfo(fileName).canonicalFilePath()) {
+        ModalDialogs::warning(this, title,
+                              tr("%1 is the open file. Exporting onto it would replace the whole part.")
+                                  .arg(nativePath(target.absoluteFilePath())));
+        return;
+    }
+    // The dialog asked about replacing the name as typed, not the one with the suffix.
+    if (suffixAdded && target.exists()) {
+        const QString question =
+            tr("%1 already exists.\nDo you want to replace it?").arg(nativePath(target.absoluteFilePath()));
+        if (ModalDialogs::warning(this, title, question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+            return;
+    }
+
+    bool written = false;
+    switch (format) {
+    case SliceExporter::Png:
+        written = SliceExporter::writePng(name, SliceExporter::renderView(view, Qt::transparent));
+        break;
+    case SliceExporter::Svg:
+        written = SliceExporter::writeSvg(name, view->slices().at(current - 1), view->bounds());
+        break;
+    case SliceExporter::Slc:
+        written = SliceExporter::writeSlc(name, view->slices().at(current - 1));
+        break;
+    case SliceExporter::NoFormat:
+        break;
+    }
+    QSettings().setValue(QStringLiteral("MainWindow/LastExportDirectory"), target.absolutePath());
+    if (!written)
+        ModalDialogs::critical(this, title, tr("Cannot write to file %1.").arg(nativePath(target.absoluteFilePath())));
 }
 
-void MainWindow::on_exportImagesDialog_finished(int)
+// The threaded exports; the form connects them by name.
+
+void MainWindow::on_action_Export_STL_triggered()
 {
 }
 
@@ -877,7 +1099,7 @@ void MainWindow::on_exportStlDialog_finished(int)
 {
 }
 
-void MainWindow::viewLicense(const QUrl&)
+void MainWindow::exportStl_progress_valueChanged(int)
 {
 }
 
@@ -885,18 +1107,10 @@ void MainWindow::on_action_Export_Images_triggered()
 {
 }
 
-void MainWindow::on_action_Information_triggered()
-{
-}
-
-void MainWindow::on_action_Changelog_triggered()
+void MainWindow::on_exportImagesDialog_finished(int)
 {
 }
 
 void MainWindow::exportImages_progress_valueChanged(int)
-{
-}
-
-void MainWindow::exportStl_progress_valueChanged(int)
 {
 }

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QMainWindow>
 #include <QPointF>
+#include <QSize>
 #include <QString>
 #include <QVector2D>
 
@@ -116,6 +117,9 @@ private:
     void watchCurrentFile();
     bool writeSlcFile(const QString& path) const;
     QString number(double value) const;
+    // A modeless report whose slice links move the slider while the window still holds the
+    // slices the report was made from.
+    void showReport(const QString& title, const QString& html, const QString& icon, const QSize& size);
 
     Ui::MainWindow* ui;
     ExportImagesDialog* exportImagesDialog;
@@ -130,12 +134,15 @@ private:
     double mouseX = 0.0;
     double mouseY = 0.0;
     QTimer* playTimer;
+    bool playForward = true;
     NewsDialog* newsDialog = nullptr;
     QList<QVector2D> rulerPoints;
     int m_decimalPlaces = 3;
     TaskbarProgress* taskbarProgress;
     // Wheel angle (eighths of a degree) not yet turned into a slider step.
     int wheelRemainder = 0;
+    // Counts every change of the view's slices (open, reload, close).
+    quint64 slicesGeneration = 0;
 };
 
 #endif // MAINWINDOW_H

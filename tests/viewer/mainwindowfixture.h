@@ -43,13 +43,18 @@ inline void setUpApplication()
 // What a dialog was asked, copied when it was asked (the dialog itself may be gone later).
 struct Asked
 {
-    ModalDialogs::Kind kind;
+    ModalDialogs::Kind kind = ModalDialogs::Critical;
     QString title;
     QString text;
     QString directory;
     QString filter;
     QMessageBox::StandardButtons buttons;
     QString informativeText; // Exec of a message box
+    QVariant value;          // input dialogs: initial value and range
+    QVariant minimum;
+    QVariant maximum;
+    int decimals = 0;
+    QWidget* parent = nullptr;
 };
 
 // Answers the modal dialogs from a queue; an empty queue accepts with the default answer
@@ -66,6 +71,13 @@ public:
     DialogScript& operator=(const DialogScript&) = delete;
 
     void answerFile(const QString& path) { answers.append(ModalDialogs::Answer{true, path, QString()}); }
+    // A file dialog that also reports the filter the user had chosen.
+    void answerFile(const QString& path, const QString& selectedFilter)
+    {
+        answers.append(ModalDialogs::Answer{true, path, selectedFilter});
+    }
+    // The number an input dialog is left with when OK is pressed.
+    void answerValue(const QVariant& value) { answers.append(ModalDialogs::Answer{true, value, QString()}); }
     void answerButton(QMessageBox::StandardButton button)
     {
         answers.append(ModalDialogs::Answer{true, int(button), QString()});
@@ -88,7 +100,18 @@ public:
 private:
     ModalDialogs::Answer respond(const ModalDialogs::Request& request)
     {
-        Asked a{request.kind, request.title, request.text, request.directory, request.filter, request.buttons, QString()};
+        Asked a;
+        a.kind = request.kind;
+        a.title = request.title;
+        a.text = request.text;
+        a.directory = request.directory;
+        a.filter = request.filter;
+        a.buttons = request.buttons;
+        a.value = request.value;
+        a.minimum = request.minimum;
+        a.maximum = request.maximum;
+        a.decimals = request.decimals;
+        a.parent = request.parent;
         if (auto* box = qobject_cast<QMessageBox*>(request.dialog)) {
             a.text = box->text();
             a.informativeText = box->informativeText();
