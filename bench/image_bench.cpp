@@ -1,0 +1,147 @@
+// Speed of the slice image series, measured on a part made here in memory.
+//
+// 1000 layers on the export window's default platform (1920 x 1080 pixels on
+// 151.5 x 85.2188 mm), each a vase wall (outer outline of 2048 vertices, hole
+// of 1024) with eight pins of 256 vertices: about 5100 vertices a layer. Each
+// iteration writes the whole series as 1-bit PNG files into a temporary
+// directory (or IMAGE_BENCH_OUTPUT when set, to inspect them afterwards).
+//
+// "parallel" uses every core under the default memory budget; "one at a time"
+// holds one image in memory (budget 0), the baseline for the parallel speed-up.
+// Counters: images_per_second; peak_MB, the growth of peak resident memory
+// during the run (VmHWM after against VmRSS before, with the peak reset first),
+// which excludes the slices built beforehand; png_MB, the bytes written.
+
+#include "imagineslice.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+#include <QTransform>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+using geom::Point2Df;
+
+const int layerCount = 1000;
+
+Contour ring(double cx, double cy, double radius, int n, bool clockwise, double wobble, double phase)
+{
+    QVector<Point2Df> points;
+    points.reserve(n);
+    for (int i = 0; i < n; ++i) {
+        const double a = (clockwise ? -1.0 : 1.0) * 2.0 * M_PI * i / n;
+        const double r = radius * (1.0 + wobble * std::sin(6.0 * a + phase));
+        points.append(Point2Df(float(cx + r * std::cos(a)), float(cy + r * std::sin(a))));
+    }
+    return Contour(std::move(points));
+}
+
+const QList<Slice> &part()
+{
+    static const QList<Slice> slices = [] {
+        QList<Slice> list;
+        for (int l = 0; l < layerCount; ++l) {
+            const double t = double(l) / layerCount;
+            const double outer = 30.0 + 8.0 * std::sin(3.0 * M_PI * t);
+            QVector<Contour> contours;
+            contours.append(ring(75.0, 42.0, outer, 2048, false, 0.03, t * 4.0));
+            contours.append(ring(75.0, 42.0, outer - 4.0, 1024, true, 0.03, t * 4.0));
+            for (int p = 0; p < 8; ++p) {
+                const double a = 2.0 * M_PI * p / 8 + t;
+                contours.append(ring(75.0 + 12.0 * std::cos(a), 42.0 + 12.0 * std::sin(a), 2.5, 256, false, 0.0, 0.0));
+            }
+            list.append(Slice(0.05f * float(l), 0.05f, std::move(contours)));
+        }
+        return list;
+    }();
+    return slices;
+}
+
+qint64 statusKiB(const char *key)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(key))
+            return line.mid(int(qstrlen(key))).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+bool resetPeakMemory()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
+}
+
+void BM_ImageSeries(benchmark::State &state)
+{
+    const bool parallel = state.range(0) != 0;
+    geom::ImagineSlice engine(part(), nullptr);
+    QTransform transform;
+    transform.translate(0.0, 1080.0);
+    transform.scale(1920.0 / 151.5, -(1080.0 / 85.2188));
+    engine.setSize(QSize(1920, 1080));
+    engine.setTransform(transform);
+    if (!parallel)
+        engine.setMemoryBudget(0);
+
+    QTemporaryDir temporary;
+    QString dir = qEnvironmentVariable("IMAGE_BENCH_OUTPUT");
+    if (dir.isEmpty())
+        dir = temporary.path();
+    QDir().mkpath(dir);
+    QStringList files;
+    for (int i = 0; i < layerCount; ++i)
+        files << QStringLiteral("%1/bench%2.png").arg(dir).arg(i, 4, 10, QLatin1Char('0'));
+
+    qint64 peakKiB = 0;
+    bool peakKnown = true;
+    int images = 0;
+    for (auto _ : state) {
+        peakKnown = resetPeakMemory() && peakKnown;
+        const qint64 before = statusKiB("VmRSS:");
+        images = engine.run(files, 0);
+        const qint64 after = statusKiB("VmHWM:");
+        peakKiB = std::max(peakKiB, after - before);
+        if (images != layerCount) {
+            state.SkipWithError(qPrintable(engine.errorString()));
+            break;
+        }
+    }
+
+    qint64 bytes = 0;
+    for (const QString &f : qAsConst(files))
+        bytes += QFileInfo(f).size();
+    state.SetItemsProcessed(state.iterations() * layerCount);
+    state.counters["images_per_second"] =
+        benchmark::Counter(double(state.iterations() * layerCount), benchmark::Counter::kIsRate);
+    state.counters["peak_MB"] = peakKnown ? double(peakKiB) / 1024.0 : -1.0;
+    state.counters["png_MB"] = double(bytes) / (1024.0 * 1024.0);
+    state.counters["images_in_flight"] = engine.peakImagesInFlight();
+}
+
+} // namespace
+
+BENCHMARK(BM_ImageSeries)->ArgName("parallel")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    part(); // built before any measurement
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    return 0;
+}

@@ -1,0 +1,671 @@
+#include "imagineslice.h"
+
+#include <QAtomicInt>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QPainter>
+#include <QPointF>
+#include <QRectF>
+#include <QSaveFile>
+#include <QThread>
+#include <QThreadPool>
+#include <QVector>
+#include <QtDebug>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+namespace geom {
+
+namespace {
+
+const qint64 defaultMemoryBudget = qint64(256) * 1024 * 1024;
+
+// Pixels per metre for a pixel of the given size in mm, as the PNG header
+// stores it: at least 1 and never beyond what a 31-bit field holds, however
+// small the platform. 0 when no resolution can be given.
+int dotsPerMetre(double mmPerPixel)
+{
+    const double v = 1000.0 / mmPerPixel;
+    if (std::isnan(v) || v <= 0.0)
+        return 0;
+    if (v >= double(INT_MAX))
+        return INT_MAX;
+    return std::max(1, int(v));
+}
+
+int roundedPixel(double v)
+{
+    if (!std::isfinite(v))
+        return 0;
+    return int(std::lround(std::clamp(v, -double(INT_MAX), double(INT_MAX))));
+}
+
+// An extent in pixels that stays well inside int before the size arithmetic.
+int pixelExtent(float v)
+{
+    return v >= float(1 << 30) ? (1 << 30) : int(v);
+}
+
+QString nativeName(const QString &fileName)
+{
+    return QDir::toNativeSeparators(fileName);
+}
+
+void raiseTo(std::atomic<int> &peak, int value)
+{
+    int seen = peak.load();
+    while (seen < value && !peak.compare_exchange_weak(seen, value)) {
+    }
+}
+
+// Colour-table index of a solid, opaque brush whose colour is one of the two
+// entries of a 1-bit image; -1 for any other brush.
+int monoIndex(const QImage &image, const QBrush &brush)
+{
+    if (brush.style() != Qt::SolidPattern || image.colorCount() != 2)
+        return -1;
+    const QRgb c = brush.color().rgba();
+    if (qAlpha(c) != 255)
+        return -1;
+    for (int i = 0; i < 2; ++i) {
+        if (image.color(i) == c)
+            return i;
+    }
+    return -1;
+}
+
+// Packs an 8-bit image of 0 and 255 into the bits of a 1-bit image of the
+// same size.
+void packBits(const QImage &gray, QImage &mono)
+{
+    const bool lsbFirst = mono.format() == QImage::Format_MonoLSB;
+    const int width = gray.width();
+    for (int y = 0; y < gray.height(); ++y) {
+        const uchar *src = gray.constScanLine(y);
+        uchar *dst = mono.scanLine(y);
+        int x = 0;
+        for (; x + 8 <= width; x += 8, src += 8) {
+            uint b = 0;
+            if (lsbFirst) {
+                for (int i = 7; i >= 0; --i)
+                    b = (b << 1) | (src[i] >> 7);
+            } else {
+                for (int i = 0; i < 8; ++i)
+                    b = (b << 1) | (src[i] >> 7);
+            }
+            *dst++ = uchar(b);
+        }
+        if (x < width) {
+            uint b = 0;
+            for (int i = 0; i < width - x; ++i)
+                b |= uint(src[i] >> 7) << (lsbFirst ? i : 7 - i);
+            *dst = uchar(b);
+        }
+    }
+}
+
+} // namespace
+
+class ImagineSlicePrivate
+{
+public:
+    explicit ImagineSlicePrivate(const SliceStack &s);
+
+    QImage templateCopy();
+    void dropTemplate();
+    QImage render(const QImage &blank, int index, QImage *scratch) const;
+    bool paintsViaGray(const QImage &blank) const
+    {
+        return monoIndex(blank, backgroundBrush) >= 0 && monoIndex(blank, fillBrush) >= 0;
+    }
+    void setError(const QString &message);
+
+    SliceStack stack;
+    Bounds2Df modelRect;
+    QImage templateImage;
+    QBrush fillBrush;
+    QBrush backgroundBrush;
+    Qt::FillRule fillRule;
+    QImage::Format format;
+    QSize size;
+    int maximumImageSize;
+    QAtomicInt running;
+    const QList<Slice> &slices;
+    QTransform transform;
+
+    // A cancel stays pending until a run takes it, so one that comes before the
+    // run has started is not lost.
+    QAtomicInt cancelRequested;
+    qint64 memoryBudget;
+    std::atomic<int> peakInFlight;
+    mutable QMutex mutex; // templateImage and errorString
+    QString errorString;
+};
+
+ImagineSlicePrivate::ImagineSlicePrivate(const SliceStack &s)
+    : stack(s)
+    , fillBrush(Qt::white, Qt::SolidPattern)
+    , backgroundBrush(Qt::black, Qt::SolidPattern)
+    , fillRule(Qt::OddEvenFill)
+    , format(QImage::Format_Mono)
+    , size(-1, -1)
+    , maximumImageSize(12288)
+    , running(0)
+    , slices(stack.slices())
+    , cancelRequested(0)
+    , memoryBudget(defaultMemoryBudget)
+    , peakInFlight(0)
+{
+    const Bounds3Df &b = stack.bounds();
+    modelRect = Bounds2Df(Point2Df(b.minX, b.minY), Point2Df(b.maxX, b.maxY));
+}
+
+QImage ImagineSlicePrivate::templateCopy()
+{
+    QMutexLocker lock(&mutex);
+    if (!templateImage.isNull() || !size.isValid())
+        return templateImage;
+
+    const QSizeF pixel = transform.inverted().mapRect(QRectF(0.0, 0.0, 1.0, 1.0)).size();
+    QImage image(size, format);
+    if (image.isNull())
+        return QImage();
+    if (const int x = dotsPerMetre(pixel.width()))
+        image.setDotsPerMeterX(x);
+    if (const int y = dotsPerMetre(pixel.height()))
+        image.setDotsPerMeterY(y);
+    const QPointF origin = transform.map(QPointF(0.0, 0.0));
+    image.setOffset(QPoint(-roundedPixel(origin.x()), -roundedPixel(origin.y())));
+
+    // Cleared first so that a translucent or patterned background lands on a
+    // defined image, not on whatever the allocation held.
+    image.fill(0);
+    QPainter painter;
+    if (!painter.begin(&image))
+        return QImage();
+    painter.fillRect(image.rect(), backgroundBrush);
+    painter.end();
+
+    templateImage = image;
+    return templateImage;
+}
+
+void ImagineSlicePrivate::dropTemplate()
+{
+    QMutexLocker lock(&mutex);
+    templateImage = QImage();
+}
+
+void ImagineSlicePrivate::setError(const QString &message)
+{
+    QMutexLocker lock(&mutex);
+    errorString = message;
+}
+
+// Reads the slices only (no contour cache), so any number of threads may
+// render at once. The points are mapped here rather than by the painter so
+// that a coordinate that is not finite on the pixel grid is caught too.
+//
+// Qt paints 1-bit images span by span through a slow generic path; for the
+// usual black-and-white brushes the same spans are filled into an 8-bit
+// scratch image (given by the caller for reuse, or made here) and packed
+// into the bits afterwards, which is several times faster.
+QImage ImagineSlicePrivate::render(const QImage &blank, int index, QImage *scratch) const
+{
+    if (blank.isNull() || index < 0 || index >= slices.size())
+        return QImage();
+    const Slice &slice = slices.at(index);
+
+    QImage image = blank;
+    image.setText(QStringLiteral("Z"), QString::number(double(slice.z()), 'g', 6));
+    if (!image.bits()) // the copy could not be detached: out of memory
+        return QImage();
+
+    const int backgroundIndex = monoIndex(blank, backgroundBrush);
+    const int fillIndex = monoIndex(blank, fillBrush);
+    const bool viaGray = paintsViaGray(blank);
+    QImage ownScratch;
+    if (viaGray) {
+        if (!scratch)
+            scratch = &ownScratch;
+        if (scratch->size() != blank.size() || scratch->format() != QImage::Format_Grayscale8)
+            *scratch = QImage(blank.size(), QImage::Format_Grayscale8);
+        if (scratch->isNull())
+            return QImage();
+        scratch->fill(backgroundIndex ? 255 : 0);
+    }
+
+    QPainter painter;
+    if (!painter.begin(viaGray ? scratch : &image))
+        return QImage();
+    const QBrush background = viaGray ? QBrush(backgroundIndex ? Qt::white : Qt::black) : backgroundBrush;
+    const QBrush fill = viaGray ? QBrush(fillIndex ? Qt::white : Qt::black) : fillBrush;
+    painter.setBackground(background);
+    painter.setPen(Qt::NoPen);
+
+    const QTransform t = transform;
+    std::vector<QPointF> buffer;
+    int invalid = 0;
+    const int count = slice.contourCount();
+    for (int i = 0; i < count; ++i) {
+        const QVector<Point2Df> &points = slice.contourAt(i).points();
+        const int n = points.size();
+        if (n < 3)
+            continue; // no area to paint
+        if (buffer.size() < size_t(n))
+            buffer.resize(size_t(n));
+        const Point2Df *p = points.constData();
+        // The same signed area as Contour::area(), counter-clockwise positive.
+        double area = 0.0;
+        bool finite = true;
+        Point2Df prev = p[n - 1];
+        for (int k = 0; k < n; ++k) {
+            const Point2Df cur = p[k];
+            area += double(prev.x) * double(cur.y) - double(cur.x) * double(prev.y);
+            prev = cur;
+            qreal x;
+            qreal y;
+            t.map(qreal(cur.x), qreal(cur.y), &x, &y);
+            finite = finite && std::isfinite(x) && std::isfinite(y);
+            buffer[size_t(k)] = QPointF(x, y);
+        }
+        if (!finite || !std::isfinite(area)) {
+            ++invalid;
+            continue;
+        }
+        painter.setBrush(area < 0.0 ? background : fill);
+        painter.drawPolygon(buffer.data(), n, fillRule);
+    }
+    painter.end();
+    if (viaGray)
+        packBits(*scratch, image);
+
+    if (invalid > 0)
+        qWarning("ImagineSlice: slice %d (z = %g) has %d contour(s) with coordinates that are not "
+                 "finite; they are left out of its image.",
+                 index, double(slice.z()), invalid);
+    return image;
+}
+
+ImagineSlice::ImagineSlice(const QList<Slice> &slices, QObject *parent)
+    : QObject(parent)
+{
+    SliceStack stack;
+    stack.addSlices(slices, false);
+    d = new ImagineSlicePrivate(stack);
+    d->format = QImage::Format_Mono;
+}
+
+ImagineSlice::ImagineSlice(const SliceStack &stack, QObject *parent)
+    : QObject(parent)
+    , d(new ImagineSlicePrivate(stack))
+{
+    d->format = QImage::Format_Mono;
+}
+
+ImagineSlice::~ImagineSlice()
+{
+    delete d;
+}
+
+const QList<Slice> &ImagineSlice::slices() const
+{
+    return d->slices;
+}
+
+QBrush ImagineSlice::backgroundBrush() const
+{
+    return d->backgroundBrush;
+}
+
+void ImagineSlice::setBackgroundBrush(const QBrush &brush)
+{
+    if (brush == d->backgroundBrush)
+        return;
+    d->backgroundBrush = brush;
+    d->dropTemplate();
+}
+
+QBrush ImagineSlice::fillBrush() const
+{
+    return d->fillBrush;
+}
+
+void ImagineSlice::setFillBrush(const QBrush &brush)
+{
+    if (brush == d->fillBrush)
+        return;
+    d->fillBrush = brush;
+    d->dropTemplate();
+}
+
+Qt::FillRule ImagineSlice::fillRule() const
+{
+    return d->fillRule;
+}
+
+void ImagineSlice::setFillRule(Qt::FillRule rule)
+{
+    d->fillRule = rule;
+}
+
+QImage::Format ImagineSlice::format() const
+{
+    return d->format;
+}
+
+void ImagineSlice::setFormat(QImage::Format format)
+{
+    if (format == d->format)
+        return;
+    d->format = format;
+    d->dropTemplate();
+}
+
+QSize ImagineSlice::size() const
+{
+    return d->size;
+}
+
+void ImagineSlice::setSize(const QSize &size)
+{
+    if (size == d->size)
+        return;
+    d->size = size;
+    d->dropTemplate();
+}
+
+int ImagineSlice::maximumImageSize() const
+{
+    return d->maximumImageSize;
+}
+
+void ImagineSlice::setMaximumImageSize(int size)
+{
+    size = qBound(16, size, 32752);
+    if (size == d->maximumImageSize)
+        return;
+    d->maximumImageSize = size;
+    d->dropTemplate();
+}
+
+QTransform ImagineSlice::transform() const
+{
+    return d->transform;
+}
+
+void ImagineSlice::setTransform(const QTransform &transform)
+{
+    if (transform == d->transform)
+        return;
+    d->transform = transform;
+    d->dropTemplate();
+}
+
+qint64 ImagineSlice::memoryBudget() const
+{
+    return d->memoryBudget;
+}
+
+void ImagineSlice::setMemoryBudget(qint64 bytes)
+{
+    d->memoryBudget = std::max<qint64>(0, bytes);
+}
+
+QSizeF ImagineSlice::pixelSize() const
+{
+    return d->transform.inverted().mapRect(QRectF(0.0, 0.0, 1.0, 1.0)).size();
+}
+
+void ImagineSlice::setScale(float mmPerPixel)
+{
+    const Bounds2Df &r = d->modelRect;
+    if (!(mmPerPixel > 0.0f) || !std::isfinite(mmPerPixel))
+        return;
+    const float width = r.maxX - r.minX;
+    const float height = r.maxY - r.minY;
+    if (!(width >= 0.0f && height >= 0.0f) || !std::isfinite(width) || !std::isfinite(height))
+        return;
+
+    // The height is rounded up: the part's lower-left corner sits on the row
+    // boundary h and its top edge then lies within the first row rather than
+    // above the image.
+    const int w = pixelExtent(width / mmPerPixel);
+    const int h = pixelExtent(std::ceil(height / mmPerPixel));
+    const int limit = d->maximumImageSize;
+    setSize(QSize(std::min((w + 16) & ~15, limit), std::min((h + 16) & ~15, limit)));
+
+    QTransform t;
+    t.translate(0.0, double(h));
+    t.scale(1.0 / double(mmPerPixel), -1.0 / double(mmPerPixel));
+    t.translate(-double(r.minX), -double(r.minY));
+    setTransform(t);
+}
+
+QImage ImagineSlice::imagine(int index)
+{
+    if (index < 0 || index >= d->slices.size())
+        return QImage();
+    return d->render(d->templateCopy(), index, nullptr);
+}
+
+namespace {
+
+enum class JobState { Pending, Saved, Failed, Skipped };
+
+// What the coordinator and the image jobs of one run share.
+struct RunState
+{
+    std::mutex mutex;
+    std::condition_variable changed;
+    QVector<JobState> states;
+    QVector<QString> errors;
+    int inFlight = 0;
+    // Lowest index that failed: the images before it are still made, none after.
+    std::atomic<int> failedAt{INT_MAX};
+    std::atomic<int> imagesAlive{0};
+    // 8-bit scratch images handed from one job to the next.
+    std::vector<QImage> scratches;
+};
+
+} // namespace
+
+int ImagineSlice::run(const QStringList &files, int first)
+{
+    if (!d->running.testAndSetOrdered(0, 1)) {
+        qCritical("This slice imagination instance is currently running!");
+        return 0;
+    }
+    d->setError(QString());
+    d->peakInFlight = 0;
+
+    first = std::max(first, 0);
+    const int n = std::max(0, std::min(d->slices.size() - first, files.size()));
+
+    RunState rs;
+    rs.states.fill(JobState::Pending, n);
+    rs.errors.resize(n);
+
+    QImage blank;
+    if (n > 0 && !d->cancelRequested.loadAcquire()) {
+        blank = d->templateCopy();
+        if (blank.isNull()) {
+            rs.states[0] = JobState::Failed;
+            rs.errors[0] = d->size.isValid()
+                ? tr("Cannot write \"%1\": an image of %2 x %3 pixels cannot be made in the chosen format.")
+                      .arg(nativeName(files.at(0)))
+                      .arg(d->size.width())
+                      .arg(d->size.height())
+                : tr("Cannot write \"%1\": no image size is set.").arg(nativeName(files.at(0)));
+            rs.failedAt = 0;
+        }
+    }
+
+    // Each job holds at most one image (and its scratch image), so the number
+    // of jobs in flight is the bound on slice images in memory.
+    const int threads = std::max(1, QThread::idealThreadCount());
+    qint64 imageBytes = blank.sizeInBytes();
+    if (!blank.isNull() && d->paintsViaGray(blank))
+        imageBytes += qint64(blank.width()) * blank.height();
+    imageBytes = std::max<qint64>(1, imageBytes);
+    const int maxInFlight = int(std::clamp<qint64>(d->memoryBudget / imageBytes, 1, threads));
+
+    ImagineSlicePrivate *const p = d;
+    auto job = [p, &rs, &files, &blank, first](int k) {
+        JobState state = JobState::Skipped;
+        QString error;
+        QImage scratch;
+        if (k < rs.failedAt.load() && !p->cancelRequested.loadAcquire()) {
+            const QString &fileName = files.at(k);
+            {
+                std::lock_guard<std::mutex> lock(rs.mutex);
+                if (!rs.scratches.empty()) {
+                    scratch = std::move(rs.scratches.back());
+                    rs.scratches.pop_back();
+                }
+            }
+            {
+                raiseTo(p->peakInFlight, ++rs.imagesAlive);
+                const QImage image = p->render(blank, first + k, &scratch);
+                if (image.isNull()) {
+                    error = ImagineSlice::tr("Cannot write \"%1\": not enough memory for its image.")
+                                .arg(nativeName(fileName));
+                } else {
+                    // Written under a temporary name and renamed on success, so a
+                    // failure or a crash leaves no partial image under the final name.
+                    QSaveFile file(fileName);
+                    QImageWriter writer(&file, QFileInfo(fileName).suffix().toLatin1());
+                    if (!file.open(QIODevice::WriteOnly)) {
+                        error = ImagineSlice::tr("Cannot write \"%1\": %2")
+                                    .arg(nativeName(fileName), file.errorString());
+                    } else if (!writer.write(image)) {
+                        error = ImagineSlice::tr("Cannot write \"%1\": %2")
+                                    .arg(nativeName(fileName), writer.errorString());
+                        file.cancelWriting();
+                    } else if (!file.commit()) {
+                        error = ImagineSlice::tr("Cannot write \"%1\": %2")
+                                    .arg(nativeName(fileName), file.errorString());
+                    }
+                }
+                state = error.isEmpty() ? JobState::Saved : JobState::Failed;
+            }
+            --rs.imagesAlive;
+        }
+        if (state == JobState::Failed) {
+            int seen = rs.failedAt.load();
+            while (k < seen && !rs.failedAt.compare_exchange_weak(seen, k)) {
+            }
+        }
+        std::lock_guard<std::mutex> lock(rs.mutex);
+        if (!scratch.isNull())
+            rs.scratches.push_back(std::move(scratch));
+        rs.states[k] = state;
+        rs.errors[k] = error;
+        --rs.inFlight;
+        rs.changed.notify_all();
+    };
+
+    QThreadPool pool;
+    pool.setMaxThreadCount(maxInFlight);
+
+    int dispatched = 0;
+    int done = 0; // leading images written
+    int emitted = -1; // last progress value sent
+    bool stop = false;
+    {
+        std::unique_lock<std::mutex> lock(rs.mutex);
+        for (;;) {
+            if (d->cancelRequested.loadAcquire() || rs.failedAt.load() != INT_MAX)
+                stop = true;
+            while (!stop && dispatched < n && rs.inFlight < maxInFlight) {
+                ++rs.inFlight;
+                const int k = dispatched++;
+                pool.start([&job, k] { job(k); });
+            }
+            while (done < n && rs.states.at(done) == JobState::Saved)
+                ++done;
+            if (done < n && rs.states.at(done) != JobState::Pending)
+                stop = true;
+            if (stop ? rs.inFlight == 0 : done == n)
+                break;
+            if (!stop && emitted < done) {
+                // Sent unlocked: the receiver may take its time while the jobs go on.
+                const int upTo = done;
+                lock.unlock();
+                while (emitted < upTo && !d->cancelRequested.loadAcquire())
+                    emit progress(++emitted);
+                lock.lock();
+                continue;
+            }
+            rs.changed.wait(lock);
+        }
+    }
+    pool.waitForDone();
+
+    bool complete = !stop;
+    if (complete) {
+        while (emitted < n - 1 && !d->cancelRequested.loadAcquire())
+            emit progress(++emitted);
+    }
+    // Also a cancel that came while the last image was being written counts: the
+    // user was told the series would stop, so it must not be left behind.
+    const bool cancelled = d->cancelRequested.fetchAndStoreOrdered(0) != 0;
+    if (cancelled)
+        complete = false;
+
+    int kept = done;
+    QStringList remaining;
+    for (int k = cancelled ? 0 : done; k < n; ++k) {
+        if (rs.states.at(k) == JobState::Saved && !QFile::remove(files.at(k)))
+            remaining << nativeName(files.at(k));
+    }
+    if (cancelled) {
+        kept = 0;
+        if (!remaining.isEmpty())
+            d->setError(tr("The export was cancelled; these images could not be removed: %1")
+                            .arg(remaining.join(QStringLiteral(", "))));
+    } else if (!complete) {
+        QString error;
+        for (int k = 0; k < n && error.isEmpty(); ++k)
+            error = rs.errors.at(k);
+        if (!remaining.isEmpty())
+            error += QLatin1Char(' ')
+                + tr("These later images could not be removed: %1").arg(remaining.join(QStringLiteral(", ")));
+        d->setError(error);
+    }
+
+    if (complete)
+        emit progress(files.size());
+    d->running.storeRelease(0);
+    // The owner may destroy the engine as soon as this arrives.
+    emit finished();
+    return kept;
+}
+
+QString ImagineSlice::errorString() const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->errorString;
+}
+
+int ImagineSlice::peakImagesInFlight() const
+{
+    return d->peakInFlight.load();
+}
+
+void ImagineSlice::cancel()
+{
+    d->cancelRequested.storeRelease(1);
+}
+
+} // namespace geom

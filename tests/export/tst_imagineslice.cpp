@@ -1,0 +1,786 @@
+#include "imagineslice.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtConcurrent>
+#include <QtEndian>
+#include <QtTest>
+
+#include <climits>
+#include <cmath>
+#include <initializer_list>
+#include <limits>
+
+using geom::ImagineSlice;
+
+Q_DECLARE_METATYPE(QList<Slice>)
+
+namespace {
+
+Contour square(float x0, float y0, float x1, float y1, bool clockwise = false)
+{
+    return Contour(geom::Bounds2Df(geom::Point2Df(x0, y0), geom::Point2Df(x1, y1)), clockwise);
+}
+
+Slice sliceOf(float z, std::initializer_list<Contour> contours)
+{
+    return Slice(z, 0.1f, QVector<Contour>(contours));
+}
+
+// Slices at z = 0, 0.1, ...; slice i is a square i + 1 pixels wide on the
+// 0.1 mm grid, so that every image tells which slice it shows (up to 150).
+QList<Slice> squareStack(int count)
+{
+    QList<Slice> slices;
+    for (int i = 0; i < count; ++i)
+        slices << sliceOf(0.1f * float(i), {square(0.0f, 0.0f, 0.1f * float(1 + i), 10.0f)});
+    return slices;
+}
+
+// 0.1 mm per pixel, the model origin at pixel (50, 150) of a 200 x 200 image.
+QTransform tenthMillimetreGrid()
+{
+    QTransform t;
+    t.translate(0.0, 200.0);
+    t.scale(10.0, -10.0);
+    t.translate(5.0, 5.0);
+    return t;
+}
+
+void setTenthMillimetreGrid(ImagineSlice &engine)
+{
+    engine.setSize(QSize(200, 200));
+    engine.setTransform(tenthMillimetreGrid());
+}
+
+int whitePixels(const QImage &image)
+{
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    int count = 0;
+    for (int y = 0; y < rgb.height(); ++y) {
+        const QRgb *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(y));
+        for (int x = 0; x < rgb.width(); ++x)
+            count += qGray(line[x]) > 127;
+    }
+    return count;
+}
+
+QStringList numberedFiles(const QString &dir, int count)
+{
+    QStringList files;
+    const int digits = QString::number(count).size();
+    for (int i = 0; i < count; ++i)
+        files << QStringLiteral("%1/%2%3.png").arg(dir, QStringLiteral("layer")).arg(i, digits, 10, QLatin1Char('0'));
+    return files;
+}
+
+QStringList filesIn(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+QStringList baseNames(const QStringList &paths)
+{
+    QStringList names;
+    for (const QString &p : paths)
+        names << QFileInfo(p).fileName();
+    return names;
+}
+
+// The slice a written image of squareStack() shows, by the width of its square.
+int sliceShown(const QString &file)
+{
+    const QImage image(file);
+    if (image.isNull())
+        return -1;
+    return qRound(whitePixels(image) / 100.0) - 1;
+}
+
+QList<int> progressValues(const QSignalSpy &spy)
+{
+    QList<int> values;
+    for (const QList<QVariant> &arguments : spy)
+        values << arguments.at(0).toInt();
+    return values;
+}
+
+QList<int> expectedProgress(int images, int files)
+{
+    QList<int> values;
+    for (int k = 0; k < images; ++k)
+        values << k;
+    values << files;
+    return values;
+}
+
+quint32 bigEndian32(const QByteArray &bytes, int at)
+{
+    return qFromBigEndian<quint32>(bytes.constData() + at);
+}
+
+} // namespace
+
+class tst_ImagineSlice : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void rasterises_data();
+    void rasterises();
+    void oddEvenRuleLeavesDoubleCoverBlack();
+    void matchesPaintingOnTheImage_data();
+    void matchesPaintingOnTheImage();
+    void imagineOutsideTheStackIsNull();
+    void settersDropTheTemplate();
+    void maximumImageSizeIsClamped();
+    void nonFiniteContoursAreLeftOut_data();
+    void nonFiniteContoursAreLeftOut();
+    void dotsPerMetre_data();
+    void dotsPerMetre();
+    void setScale_data();
+    void setScale();
+    void setScaleKeepsTheTopRow();
+    void setScaleIgnoresUnusableScales();
+
+    void pngHeaderAndMetadata_data();
+    void pngHeaderAndMetadata();
+    void filesTakeSlicesFromFirst_data();
+    void filesTakeSlicesFromFirst();
+    void progressOnAPoolThreadFollowsTheFiles();
+    void cancel_data();
+    void cancel();
+    void writeFailureEndsTheRun_data();
+    void writeFailureEndsTheRun();
+    void noImageCanBeMade_data();
+    void noImageCanBeMade();
+    void memoryBudgetBoundsImagesInFlight_data();
+    void memoryBudgetBoundsImagesInFlight();
+    void secondRunIsRefused();
+};
+
+void tst_ImagineSlice::rasterises_data()
+{
+    QTest::addColumn<QList<Slice>>("slices");
+    QTest::addColumn<int>("white");
+
+    const Contour outer = square(0.0f, 0.0f, 10.0f, 10.0f);
+    const Contour hole = square(2.0f, 2.0f, 8.0f, 8.0f, true);
+    const Contour island = square(4.0f, 4.0f, 6.0f, 6.0f);
+    QTest::newRow("10 mm square") << QList<Slice>{sliceOf(0.0f, {outer})} << 10000;
+    QTest::newRow("with a hole") << QList<Slice>{sliceOf(0.0f, {outer, hole})} << 10000 - 3600;
+    // Given in the wrong order: the stack sorts by area, so the hole still
+    // lands on the square and the island on the hole.
+    QTest::newRow("island in the hole") << QList<Slice>{sliceOf(0.0f, {island, hole, outer})} << 10000 - 3600 + 400;
+    QTest::newRow("lone clockwise square") << QList<Slice>{sliceOf(0.0f, {hole})} << 0;
+    QTest::newRow("overlapping squares")
+        << QList<Slice>{sliceOf(0.0f, {outer, square(5.0f, 0.0f, 15.0f, 10.0f)})} << 15000;
+    QTest::newRow("cut at the image edge")
+        << QList<Slice>{sliceOf(0.0f, {square(-10.0f, -10.0f, 10.0f, 10.0f)})} << 150 * 150;
+}
+
+void tst_ImagineSlice::rasterises()
+{
+    QFETCH(QList<Slice>, slices);
+    QFETCH(int, white);
+
+    ImagineSlice engine(slices, nullptr);
+    setTenthMillimetreGrid(engine);
+    const QImage image = engine.imagine(0);
+    QCOMPARE(image.size(), QSize(200, 200));
+    QCOMPARE(image.format(), QImage::Format_Mono);
+    QCOMPARE(whitePixels(image), white);
+}
+
+void tst_ImagineSlice::oddEvenRuleLeavesDoubleCoverBlack()
+{
+    // One contour that runs round a 10 mm square twice over its left half.
+    Contour contour;
+    for (const auto &p : {std::make_pair(0.f, 0.f), {10.f, 0.f}, {10.f, 10.f}, {0.f, 10.f}, {0.f, 0.f}, {5.f, 0.f},
+                          {5.f, 10.f}, {0.f, 10.f}})
+        contour.append(p.first, p.second);
+    ImagineSlice engine(QList<Slice>{sliceOf(0.0f, {contour})}, nullptr);
+    setTenthMillimetreGrid(engine);
+    QCOMPARE(whitePixels(engine.imagine(0)), 5000);
+    engine.setFillRule(Qt::WindingFill);
+    QCOMPARE(whitePixels(engine.imagine(0)), 10000);
+}
+
+namespace {
+
+Contour wobblyRing(double cx, double cy, double radius, int n, bool clockwise)
+{
+    Contour c;
+    for (int i = 0; i < n; ++i) {
+        const double a = (clockwise ? -2.0 : 2.0) * M_PI * i / n;
+        const double r = radius * (1.0 + 0.1 * std::sin(7.0 * a));
+        c.append(float(cx + r * std::cos(a)), float(cy + r * std::sin(a)));
+    }
+    return c;
+}
+
+} // namespace
+
+void tst_ImagineSlice::matchesPaintingOnTheImage_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QColor>("fill");
+    QTest::addColumn<QColor>("background");
+
+    QTest::newRow("mono") << int(QImage::Format_Mono) << QColor(Qt::white) << QColor(Qt::black);
+    QTest::newRow("mono, inverted") << int(QImage::Format_Mono) << QColor(Qt::black) << QColor(Qt::white);
+    QTest::newRow("mono LSB") << int(QImage::Format_MonoLSB) << QColor(Qt::white) << QColor(Qt::black);
+    QTest::newRow("mono, grey fill") << int(QImage::Format_Mono) << QColor(Qt::gray) << QColor(Qt::black);
+    QTest::newRow("32-bit") << int(QImage::Format_RGB32) << QColor(Qt::red) << QColor(Qt::blue);
+}
+
+// Whatever way the engine fills its images, they are what painting the
+// contours with the transform straight onto an image of the format gives.
+void tst_ImagineSlice::matchesPaintingOnTheImage()
+{
+    QFETCH(int, format);
+    QFETCH(QColor, fill);
+    QFETCH(QColor, background);
+
+    // Largest first, as the stack orders them: material, hole, island, and a
+    // second outline overlapping the first.
+    const QVector<Contour> contours{wobblyRing(20.0, 12.0, 9.0, 500, false), wobblyRing(27.0, 8.0, 6.0, 300, false),
+                                    wobblyRing(20.0, 12.0, 5.0, 400, true), wobblyRing(20.0, 12.0, 2.0, 100, false)};
+    QTransform t;
+    t.translate(0.0, 187.0);
+    t.scale(333.0 / 41.3, -(187.0 / 23.1));
+    t.translate(1.7, 0.3);
+
+    ImagineSlice engine(QList<Slice>{Slice(0.0f, 0.1f, contours)}, nullptr);
+    engine.setSize(QSize(333, 187)); // rows that end inside a byte
+    engine.setFormat(QImage::Format(format));
+    engine.setTransform(t);
+    engine.setFillBrush(fill);
+    engine.setBackgroundBrush(background);
+    const QImage image = engine.imagine(0);
+
+    QImage expected(333, 187, QImage::Format(format));
+    expected.fill(0);
+    QPainter painter(&expected);
+    painter.fillRect(expected.rect(), background);
+    painter.setTransform(t);
+    painter.setPen(Qt::NoPen);
+    for (const Contour &c : engine.slices().at(0).contours()) {
+        painter.setBrush(c.area() < 0.0 ? background : fill);
+        QPolygonF polygon;
+        for (const geom::Point2Df &p : c.points())
+            polygon << QPointF(p.x, p.y);
+        painter.drawPolygon(polygon, Qt::OddEvenFill);
+    }
+    painter.end();
+
+    QCOMPARE(image.format(), expected.format());
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(rgb, expected.convertToFormat(QImage::Format_RGB32));
+    int painted = 0;
+    for (int y = 0; y < rgb.height(); ++y) {
+        for (int x = 0; x < rgb.width(); ++x)
+            painted += rgb.pixel(x, y) != rgb.pixel(0, 0);
+    }
+    QVERIFY(painted > 1000);
+}
+
+void tst_ImagineSlice::imagineOutsideTheStackIsNull()
+{
+    ImagineSlice engine(squareStack(3), nullptr);
+    setTenthMillimetreGrid(engine);
+    QVERIFY(engine.imagine(-1).isNull());
+    QVERIFY(engine.imagine(3).isNull());
+    QVERIFY(!engine.imagine(2).isNull());
+
+    ImagineSlice unsized(squareStack(1), nullptr);
+    QVERIFY(unsized.imagine(0).isNull());
+}
+
+void tst_ImagineSlice::settersDropTheTemplate()
+{
+    ImagineSlice engine(QList<Slice>{sliceOf(0.0f, {square(0.0f, 0.0f, 10.0f, 10.0f)})}, nullptr);
+    setTenthMillimetreGrid(engine);
+    QCOMPARE(whitePixels(engine.imagine(0)), 10000);
+    engine.setBackgroundBrush(QBrush(Qt::white));
+    QCOMPARE(whitePixels(engine.imagine(0)), 200 * 200);
+    engine.setSize(QSize(100, 100));
+    QCOMPARE(engine.imagine(0).size(), QSize(100, 100));
+    engine.setFormat(QImage::Format_RGB32);
+    QCOMPARE(engine.imagine(0).format(), QImage::Format_RGB32);
+}
+
+void tst_ImagineSlice::maximumImageSizeIsClamped()
+{
+    ImagineSlice engine(QList<Slice>{}, nullptr);
+    QCOMPARE(engine.maximumImageSize(), 12288);
+    engine.setMaximumImageSize(5);
+    QCOMPARE(engine.maximumImageSize(), 16);
+    engine.setMaximumImageSize(40000);
+    QCOMPARE(engine.maximumImageSize(), 32752);
+}
+
+void tst_ImagineSlice::nonFiniteContoursAreLeftOut_data()
+{
+    QTest::addColumn<float>("badX");
+    QTest::addColumn<QTransform>("transform");
+    QTest::addColumn<int>("white");
+
+    const QTransform grid(10.0, 0.0, 0.0, -10.0, 0.0, 200.0);
+    QTest::newRow("NaN vertex") << std::numeric_limits<float>::quiet_NaN() << grid << 400;
+    QTest::newRow("infinite vertex") << std::numeric_limits<float>::infinity() << grid << 400;
+    // Finite in the model, beyond double on the pixel grid; the good square
+    // lands far outside the image but is still drawn (and clipped away).
+    QTest::newRow("overflow on the grid") << 3e38f << QTransform(1e300, 0.0, 0.0, -10.0, 0.0, 200.0) << 0;
+}
+
+void tst_ImagineSlice::nonFiniteContoursAreLeftOut()
+{
+    QFETCH(float, badX);
+    QFETCH(QTransform, transform);
+    QFETCH(int, white);
+
+    Contour bad = square(0.0f, 0.0f, 10.0f, 10.0f);
+    bad.append(badX, 5.0f);
+    ImagineSlice engine(QList<Slice>{sliceOf(0.0f, {square(1.0f, 1.0f, 3.0f, 3.0f), bad})}, nullptr);
+    engine.setSize(QSize(200, 200));
+    engine.setTransform(transform);
+
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression("slice 0 .* 1 contour\\(s\\) with coordinates that are not finite"));
+    const QImage image = engine.imagine(0);
+    QVERIFY(!image.isNull());
+    QCOMPARE(whitePixels(image), white); // the 2 mm square, nothing of the damaged one
+}
+
+void tst_ImagineSlice::dotsPerMetre_data()
+{
+    QTest::addColumn<double>("pixelsPerMillimetre");
+    QTest::addColumn<int>("dots");
+
+    QTest::newRow("0.1 mm") << 10.0 << 10000;
+    QTest::newRow("1920 px on 151.5 mm") << 1920.0 / 151.5 << 12673;
+    // 32767 pixels on a platform of a millionth of a millimetre.
+    QTest::newRow("tiny platform") << 32767.0 / 1e-6 << INT_MAX;
+    QTest::newRow("pixel larger than a metre") << 1e-4 << 1;
+}
+
+void tst_ImagineSlice::dotsPerMetre()
+{
+    QFETCH(double, pixelsPerMillimetre);
+    QFETCH(int, dots);
+
+    ImagineSlice engine(squareStack(1), nullptr);
+    engine.setSize(QSize(16, 16));
+    engine.setTransform(QTransform::fromScale(pixelsPerMillimetre, -pixelsPerMillimetre));
+    const QImage image = engine.imagine(0);
+    QCOMPARE(image.dotsPerMeterX(), dots);
+    QCOMPARE(image.dotsPerMeterY(), dots);
+}
+
+void tst_ImagineSlice::setScale_data()
+{
+    QTest::addColumn<float>("width");
+    QTest::addColumn<float>("depth");
+    QTest::addColumn<float>("scale");
+    QTest::addColumn<QSize>("size");
+
+    QTest::newRow("100 x 30 at 0.5") << 100.0f << 30.0f << 0.5f << QSize(208, 64);
+    QTest::newRow("extent a multiple of 16") << 32.0f << 16.0f << 1.0f << QSize(48, 32);
+    QTest::newRow("limited") << 10000.0f << 10.0f << 0.01f << QSize(12288, 1008);
+}
+
+void tst_ImagineSlice::setScale()
+{
+    QFETCH(float, width);
+    QFETCH(float, depth);
+    QFETCH(float, scale);
+    QFETCH(QSize, size);
+
+    ImagineSlice engine(QList<Slice>{sliceOf(0.0f, {square(20.0f, -5.0f, 20.0f + width, -5.0f + depth)})}, nullptr);
+    engine.setScale(scale);
+    QCOMPARE(engine.size(), size);
+    const int h = int(std::ceil(depth / scale));
+    QCOMPARE(engine.transform().map(QPointF(20.0, -5.0)), QPointF(0.0, h));
+    QCOMPARE(engine.pixelSize(), QSizeF(scale, scale));
+}
+
+void tst_ImagineSlice::setScaleKeepsTheTopRow()
+{
+    // 100.7 pixels tall: every one of the 101 rows it touches with a pixel
+    // centre must be in the image, the top one included.
+    ImagineSlice engine(QList<Slice>{sliceOf(0.0f, {square(0.0f, 0.0f, 5.0f, 10.07f)})}, nullptr);
+    engine.setScale(0.1f);
+    const QImage image = engine.imagine(0).convertToFormat(QImage::Format_RGB32);
+    int rows = 0;
+    for (int y = 0; y < image.height(); ++y)
+        rows += qGray(image.pixel(10, y)) > 127;
+    QCOMPARE(rows, 101);
+    QVERIFY(qGray(image.pixel(10, 0)) > 127);
+}
+
+void tst_ImagineSlice::setScaleIgnoresUnusableScales()
+{
+    ImagineSlice engine(squareStack(1), nullptr);
+    for (const float scale : {0.0f, -1.0f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
+        engine.setScale(scale);
+        QCOMPARE(engine.size(), QSize(-1, -1));
+        QVERIFY(engine.transform().isIdentity());
+    }
+    // Tiny pixels: the size is limited and nothing overflows on the way.
+    engine.setScale(1e-30f);
+    QCOMPARE(engine.size(), QSize(12288, 12288));
+
+    ImagineSlice empty(QList<Slice>{}, nullptr);
+    empty.setScale(0.1f);
+    QCOMPARE(empty.size(), QSize(-1, -1));
+}
+
+void tst_ImagineSlice::pngHeaderAndMetadata_data()
+{
+    QTest::addColumn<double>("offsetX");
+    QTest::addColumn<double>("offsetY");
+    QTest::addColumn<QPoint>("recordedOffset");
+
+    QTest::newRow("platform origin") << 0.0 << 0.0 << QPoint(0, -1080);
+    QTest::newRow("offset 10, 5") << 10.0 << 5.0 << QPoint(-127, -1017);
+}
+
+void tst_ImagineSlice::pngHeaderAndMetadata()
+{
+    QFETCH(double, offsetX);
+    QFETCH(double, offsetY);
+    QFETCH(QPoint, recordedOffset);
+
+    // The export window's default platform: 1920 x 1080 pixels on 151.5 x 85.2188 mm.
+    QTransform t;
+    t.translate(0.0, 1080.0);
+    t.scale(1920.0 / 151.5, -(1080.0 / 85.2188));
+    t.translate(offsetX, offsetY);
+    QList<Slice> slices{sliceOf(1.25f, {square(0.0f, 0.0f, 10.0f, 10.0f)}),
+                        sliceOf(0.1f, {square(0.0f, 0.0f, 20.0f, 10.0f)})};
+    ImagineSlice engine(slices, nullptr);
+    engine.setSize(QSize(1920, 1080));
+    engine.setTransform(t);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QStringList files = numberedFiles(dir.path(), 2);
+    QCOMPARE(engine.run(files, 0), 2);
+
+    QFile file(files.at(0));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    QVERIFY(bytes.startsWith("\x89PNG\r\n\x1a\n"));
+    QCOMPARE(bytes.mid(12, 4), QByteArray("IHDR"));
+    QCOMPARE(bigEndian32(bytes, 16), 1920u);
+    QCOMPARE(bigEndian32(bytes, 20), 1080u);
+    QCOMPARE(int(uchar(bytes.at(24))), 1); // bit depth
+    const int phys = bytes.indexOf("pHYs");
+    QVERIFY(phys > 0);
+    QCOMPARE(bigEndian32(bytes, phys + 4), 12673u);
+    QCOMPARE(bigEndian32(bytes, phys + 8), 12673u);
+    QCOMPARE(int(uchar(bytes.at(phys + 12))), 1); // per metre
+
+    // Slices come in z order whatever order they were given in.
+    const QImage lower(files.at(0));
+    const QImage upper(files.at(1));
+    QCOMPARE(lower.text("Z"), QStringLiteral("0.1"));
+    QCOMPARE(upper.text("Z"), QStringLiteral("1.25"));
+    QCOMPARE(lower.offset(), recordedOffset);
+    QCOMPARE(lower.dotsPerMeterY(), 12673);
+}
+
+void tst_ImagineSlice::filesTakeSlicesFromFirst_data()
+{
+    QTest::addColumn<int>("sliceCount");
+    QTest::addColumn<int>("fileCount");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("written");
+
+    QTest::newRow("all") << 10 << 10 << 0 << 10;
+    QTest::newRow("from 3") << 10 << 10 << 3 << 7;
+    QTest::newRow("negative first") << 10 << 10 << -4 << 10;
+    QTest::newRow("fewer files") << 10 << 4 << 0 << 4;
+    QTest::newRow("more files") << 5 << 8 << 0 << 5;
+    QTest::newRow("first beyond the slices") << 5 << 5 << 9 << 0;
+    QTest::newRow("no files") << 5 << 0 << 0 << 0;
+}
+
+void tst_ImagineSlice::filesTakeSlicesFromFirst()
+{
+    QFETCH(int, sliceCount);
+    QFETCH(int, fileCount);
+    QFETCH(int, first);
+    QFETCH(int, written);
+
+    ImagineSlice engine(squareStack(sliceCount), nullptr);
+    setTenthMillimetreGrid(engine);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QStringList files = numberedFiles(dir.path(), fileCount);
+    QSignalSpy progress(&engine, &ImagineSlice::progress);
+    QSignalSpy finished(&engine, &ImagineSlice::finished);
+
+    QCOMPARE(engine.run(files, first), written);
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(progressValues(progress), expectedProgress(written, fileCount));
+    QVERIFY(engine.errorString().isEmpty());
+    QCOMPARE(filesIn(dir.path()), baseNames(files.mid(0, written)));
+    for (int k = 0; k < written; ++k)
+        QCOMPARE(sliceShown(files.at(k)), std::max(first, 0) + k);
+}
+
+namespace {
+
+// Stands in for the export window: takes progress through a blocking queued
+// connection and checks what the label would say about the files.
+class ProgressWatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QStringList files;
+    int images = 0;
+    QList<int> values;
+    QStringList problems;
+
+public slots:
+    void setValue(int value)
+    {
+        values << value;
+        if (value >= images)
+            return;
+        // The label names files[value] as the one being written: all before it
+        // must be complete under their final names.
+        for (int k = 0; k < value; ++k) {
+            if (sliceShown(files.at(k)) != k)
+                problems << QStringLiteral("file %1 not complete at progress %2").arg(k).arg(value);
+        }
+    }
+};
+
+} // namespace
+
+void tst_ImagineSlice::progressOnAPoolThreadFollowsTheFiles()
+{
+    const int count = 40;
+    ImagineSlice engine(squareStack(count), nullptr);
+    setTenthMillimetreGrid(engine);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+
+    ProgressWatcher watcher;
+    watcher.files = numberedFiles(dir.path(), count);
+    watcher.images = count;
+    connect(&engine, &ImagineSlice::progress, &watcher, &ProgressWatcher::setValue, Qt::BlockingQueuedConnection);
+    QSignalSpy finished(&engine, &ImagineSlice::finished);
+
+    QFuture<int> future = QtConcurrent::run(&engine, &ImagineSlice::run, watcher.files, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(future.isFinished(), 60000);
+    QCOMPARE(future.result(), count);
+    QTRY_COMPARE(finished.count(), 1);
+    QCOMPARE(watcher.values, expectedProgress(count, count));
+    QCOMPARE(watcher.problems, QStringList());
+}
+
+void tst_ImagineSlice::cancel_data()
+{
+    QTest::addColumn<int>("cancelAt");
+
+    QTest::newRow("before the run") << -1;
+    QTest::newRow("at the first image") << 0;
+    QTest::newRow("in the middle") << 12;
+    QTest::newRow("at the last image") << 23;
+}
+
+void tst_ImagineSlice::cancel()
+{
+    QFETCH(int, cancelAt);
+    const int count = 24;
+
+    ImagineSlice engine(squareStack(count), nullptr);
+    setTenthMillimetreGrid(engine);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QStringList files = numberedFiles(dir.path(), count);
+    QSignalSpy progress(&engine, &ImagineSlice::progress);
+    QSignalSpy finished(&engine, &ImagineSlice::finished);
+    connect(&engine, &ImagineSlice::progress, this, [&](int value) {
+        if (value == cancelAt)
+            engine.cancel();
+    });
+
+    if (cancelAt < 0)
+        engine.cancel();
+    QCOMPARE(engine.run(files, 0), 0);
+    QCOMPARE(finished.count(), 1);
+    QList<int> expected = expectedProgress(cancelAt + 1, count);
+    expected.removeLast();
+    QCOMPARE(progressValues(progress), expected);
+    QCOMPARE(filesIn(dir.path()), QStringList());
+    QVERIFY(engine.errorString().isEmpty());
+
+    // The cancel was used up: the next run goes through.
+    progress.clear();
+    cancelAt = -2;
+    QCOMPARE(engine.run(files, 0), count);
+    QCOMPARE(progressValues(progress), expectedProgress(count, count));
+    QCOMPARE(filesIn(dir.path()), baseNames(files));
+}
+
+void tst_ImagineSlice::writeFailureEndsTheRun_data()
+{
+    QTest::addColumn<int>("failAt");
+    QTest::addColumn<QString>("badName");
+
+    QTest::newRow("missing directory, first") << 0 << QStringLiteral("missing/layer.png");
+    QTest::newRow("missing directory, middle") << 7 << QStringLiteral("missing/layer.png");
+    QTest::newRow("missing directory, last") << 15 << QStringLiteral("missing/layer.png");
+    QTest::newRow("unknown suffix") << 9 << QStringLiteral("layer.xyz");
+}
+
+void tst_ImagineSlice::writeFailureEndsTheRun()
+{
+    QFETCH(int, failAt);
+    QFETCH(QString, badName);
+    const int count = 16;
+
+    ImagineSlice engine(squareStack(count), nullptr);
+    setTenthMillimetreGrid(engine);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QStringList files = numberedFiles(dir.path(), count);
+    files[failAt] = dir.filePath(badName);
+    QSignalSpy progress(&engine, &ImagineSlice::progress);
+    QSignalSpy finished(&engine, &ImagineSlice::finished);
+
+    QCOMPARE(engine.run(files, 0), failAt);
+    QCOMPARE(finished.count(), 1);
+    QVERIFY2(engine.errorString().contains(QDir::toNativeSeparators(files.at(failAt))),
+             qPrintable(engine.errorString()));
+    // No final progress; nothing beyond the failure is announced.
+    const QList<int> values = progressValues(progress);
+    QVERIFY(!values.contains(count));
+    QVERIFY(values.isEmpty() || values.last() <= failAt);
+    // What stays is exactly the images before the failure, with no temporary
+    // files beside them.
+    QCOMPARE(filesIn(dir.path()), baseNames(files.mid(0, failAt)));
+    for (int k = 0; k < failAt; ++k)
+        QCOMPARE(sliceShown(files.at(k)), k);
+
+    // The failure does not stick to the engine.
+    files[failAt] = numberedFiles(dir.path(), count).at(failAt);
+    QCOMPARE(engine.run(files, 0), count);
+    QVERIFY(engine.errorString().isEmpty());
+}
+
+void tst_ImagineSlice::noImageCanBeMade_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("format");
+
+    QTest::newRow("no size set") << QSize(-1, -1) << int(QImage::Format_Mono);
+    // A scan line beyond what an image can address.
+    QTest::newRow("too large") << QSize(600000000, 2) << int(QImage::Format_ARGB32);
+}
+
+void tst_ImagineSlice::noImageCanBeMade()
+{
+    QFETCH(QSize, size);
+    QFETCH(int, format);
+
+    ImagineSlice engine(squareStack(3), nullptr);
+    engine.setSize(size);
+    engine.setFormat(QImage::Format(format));
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QStringList files = numberedFiles(dir.path(), 3);
+    QSignalSpy progress(&engine, &ImagineSlice::progress);
+    QSignalSpy finished(&engine, &ImagineSlice::finished);
+
+    QCOMPARE(engine.run(files, 0), 0);
+    QCOMPARE(finished.count(), 1);
+    QVERIFY(!progressValues(progress).contains(3));
+    QVERIFY(engine.errorString().contains(QDir::toNativeSeparators(files.at(0))));
+    QCOMPARE(filesIn(dir.path()), QStringList());
+}
+
+void tst_ImagineSlice::memoryBudgetBoundsImagesInFlight_data()
+{
+    const qint64 image = 400 * 400 * 4;
+    QTest::addColumn<qint64>("budget");
+    QTest::addColumn<int>("limit");
+
+    const int threads = std::max(1, QThread::idealThreadCount());
+    QTest::newRow("nothing") << qint64(0) << 1;
+    QTest::newRow("less than one image") << image - 1 << 1;
+    QTest::newRow("two images") << 2 * image + 1 << std::min(2, threads);
+    QTest::newRow("default") << qint64(-1) << threads;
+}
+
+void tst_ImagineSlice::memoryBudgetBoundsImagesInFlight()
+{
+    QFETCH(qint64, budget);
+    QFETCH(int, limit);
+    const int count = 32;
+
+    // Large contours in a 32-bit image make every job last long enough for the
+    // others to pile up if nothing held them back.
+    QList<Slice> slices;
+    for (int i = 0; i < count; ++i) {
+        Contour circle;
+        for (int k = 0; k < 4000; ++k) {
+            const double a = 2.0 * M_PI * k / 4000.0;
+            circle.append(float(20.0 + 15.0 * std::cos(a)), float(20.0 + 15.0 * std::sin(a)));
+        }
+        slices << sliceOf(float(i), {circle});
+    }
+    ImagineSlice engine(slices, nullptr);
+    engine.setFormat(QImage::Format_ARGB32);
+    engine.setSize(QSize(400, 400));
+    engine.setTransform(QTransform::fromScale(10.0, 10.0));
+    QCOMPARE(engine.memoryBudget(), qint64(256) * 1024 * 1024);
+    if (budget >= 0)
+        engine.setMemoryBudget(budget);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QCOMPARE(engine.run(numberedFiles(dir.path(), count), 0), count);
+    QVERIFY2(engine.peakImagesInFlight() >= 1 && engine.peakImagesInFlight() <= limit,
+             qPrintable(QString::number(engine.peakImagesInFlight())));
+}
+
+void tst_ImagineSlice::secondRunIsRefused()
+{
+    const int count = 4;
+    ImagineSlice engine(squareStack(count), nullptr);
+    setTenthMillimetreGrid(engine);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QStringList files = numberedFiles(dir.path(), count);
+    QStringList others = numberedFiles(dir.filePath(QStringLiteral("other")), count);
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("other")));
+
+    QSignalSpy finished(&engine, &ImagineSlice::finished);
+    QSignalSpy progress(&engine, &ImagineSlice::progress);
+    int inner = -1;
+    connect(&engine, &ImagineSlice::progress, this, [&](int value) {
+        if (value == 1)
+            inner = engine.run(others, 0);
+    });
+    QTest::ignoreMessage(QtCriticalMsg, "This slice imagination instance is currently running!");
+    QCOMPARE(engine.run(files, 0), count);
+    QCOMPARE(inner, 0);
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(progressValues(progress), expectedProgress(count, count));
+    QCOMPARE(filesIn(dir.filePath(QStringLiteral("other"))), QStringList());
+}
+
+QTEST_MAIN(tst_ImagineSlice)
+#include "tst_imagineslice.moc"
