@@ -9,6 +9,8 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationVersion(QStringLiteral("1.0.9"));
 
     Application application(argc, argv);
+    // Lets the desktop match our windows (and launcher progress) with the installed quarne.desktop.
+    QGuiApplication::setDesktopFileName(QStringLiteral("quarne"));
     application.setProperty("FullApplicationName",
                             QCoreApplication::organizationName() + QLatin1Char(' ') + QCoreApplication::applicationName());
     QObject::connect(&application, SIGNAL(lastWindowClosed()), &application, SLOT(quit()));
