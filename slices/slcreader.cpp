@@ -54,6 +54,19 @@ const int windowSize = 1 << 14;
 const int windowBlock = 1 << 11;
 
 // Vertex storage with more spare room than this is shrunk to fit.
+// A vector of exactly n points whose storage is not filled: every byte is overwritten
+// by the file's data right away, so QVector's zero fill would only cost a pass over memory.
+// Returns false when the storage cannot be had.
+bool makeUninitialized(QVector<geom::Point2Df> &points, int n)
+{
+    QTypedArrayData<geom::Point2Df> *data = QTypedArrayData<geom::Point2Df>::allocate(size_t(n));
+    if (!data)
+        return false;
+    data->size = n;
+    points = QVector<geom::Point2Df>(QArrayDataPointerRef<geom::Point2Df>{data});
+    return true;
+}
+
 bool hasMuchSpare(const QVector<geom::Point2Df> &points)
 {
     return points.capacity() - points.size() > std::max(8, points.size() / 8);
@@ -474,13 +487,12 @@ bool SlcReaderPrivate::readVertices(qint64 count, bool dropClosing, QVector<geom
                 if (ends[0] == ends[1])
                     --keep;
             }
-            points.reserve(keep);
-            points.resize(keep);
+            if (!makeUninitialized(points, keep))
+                throw std::bad_alloc();
             std::memcpy(points.data(), data, size_t(keep) * vertexSize);
         } else if (m_end >= 0) {
-            // reserve() sizes the storage exactly; resize() alone would round it up.
-            points.reserve(int(count));
-            points.resize(int(count));
+            if (!makeUninitialized(points, int(count)))
+                throw std::bad_alloc();
             if (!readBytes(reinterpret_cast<char *>(points.data()), bytes))
                 return false;
         } else {
