@@ -1,0 +1,84 @@
+#ifndef GEOM_STLEXPORTER_H
+#define GEOM_STLEXPORTER_H
+
+#include "slice.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class QIODevice;
+
+namespace geom {
+
+class StlExporterPrivate;
+
+// Builds a closed triangle model from the slices of a part and writes it to a
+// device as binary STL. Each exported slice becomes a layer: its outline,
+// cleaned up, is extruded from the slice's z up to the next exported slice,
+// with vertical walls on every outline edge and horizontal faces wherever two
+// consecutive layers differ; the first layer gets a bottom face, the last a
+// top face.
+//
+// A worker: run() executes on a pool thread (QtConcurrent::run), emits
+// progress(i) with the index of each slice before it is exported and the
+// slice count once the model is closed, and emits finished() exactly once as
+// the last thing it does, whatever happened. cancel() may be called from any
+// thread at any time, also before run() starts: the slice under way is
+// completed and no further one is started. An exporter makes one export.
+//
+// The result is read after finished(): succeeded() is true only when every
+// slice was exported and the file was written and closed without error; a
+// failure (the device could not be written, a slice that cannot be
+// tessellated, coordinates or heights that are not finite numbers) leaves
+// succeeded() false and errorString() saying why; wasCancelled() tells a
+// cancelled export, whose file is readable but open at the top. The caller
+// writes to a temporary file and keeps it only when succeeded().
+class StlExporter : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The device is opened by the caller (or opened write-only by the writer)
+    // and must outlive the exporter. The slices are copied (shared).
+    StlExporter(QIODevice *device, const QList<Slice> &slices);
+    ~StlExporter() override;
+
+    const QList<Slice> &slices() const;
+
+    // Both in millimetres; negative values and NaN (and an infinite
+    // tolerance) become 0, and calls while
+    // run() is under way are ignored. The tolerance (0.02 mm) is that of the
+    // outline clean-up; a slice is exported when it lies at least the minimum
+    // thickness above the last exported one (compared with a relative
+    // tolerance of 1e-5, so a minimum equal to the slice spacing keeps every
+    // slice).
+    void setTolerance(double tolerance);
+    double tolerance() const;
+    void setMinimumThickness(float thickness);
+    float minimumThickness() const;
+
+    // The export. A second call while one is under way is refused with a
+    // critical log message and emits nothing.
+    void run();
+
+    bool succeeded() const;
+    bool wasCancelled() const;
+    QString errorString() const;
+    // The number of facets written by the last run.
+    int facetCount() const;
+
+signals:
+    void finished();
+    void progress(int value);
+
+public slots:
+    void cancel();
+
+private:
+    StlExporterPrivate *d;
+};
+
+} // namespace geom
+
+#endif // GEOM_STLEXPORTER_H

@@ -1,0 +1,147 @@
+#ifndef STLTESTUTIL_H
+#define STLTESTUTIL_H
+
+// Fixtures of the STL writer and exporter tests: a random-access device that
+// runs out of room, a reader of binary STL bytes, and a mesh check that counts
+// how the facets use their edges.
+
+#include "facet.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QMap>
+#include <QSet>
+#include <QVector>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <tuple>
+
+namespace stltest {
+
+// A buffer that accepts bytes up to `room` (counted from offset 0) and
+// writes short beyond it, like a disk that is full.
+class FullBuffer : public QBuffer
+{
+public:
+    explicit FullBuffer(qint64 room) : m_room(room) {}
+
+protected:
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        const qint64 n = std::max<qint64>(0, std::min(size, m_room - pos()));
+        if (n == 0 && size > 0) {
+            setErrorString(QStringLiteral("No space left on device"));
+            return -1;
+        }
+        return QBuffer::writeData(data, n);
+    }
+
+private:
+    qint64 m_room;
+};
+
+struct StlFile
+{
+    bool valid = false; // 84 bytes or more and a whole number of records
+    QByteArray header;
+    quint32 count = 0;
+    QVector<geom::Facet> facets;
+    QVector<quint16> attributes;
+};
+
+inline StlFile readStl(const QByteArray &bytes)
+{
+    StlFile file;
+    if (bytes.size() < 84 || (bytes.size() - 84) % 50 != 0)
+        return file;
+    file.valid = true;
+    file.header = bytes.left(80);
+    file.count = qFromLittleEndian<quint32>(bytes.constData() + 80);
+    const int n = (bytes.size() - 84) / 50;
+    file.facets.resize(n);
+    file.attributes.resize(n);
+    for (int i = 0; i < n; ++i) {
+        const char *record = bytes.constData() + 84 + 50 * i;
+        std::memcpy(&file.facets[i], record, 48);
+        file.attributes[i] = qFromLittleEndian<quint16>(record + 48);
+    }
+    return file;
+}
+
+// What a set of facets makes as a surface.
+struct MeshReport
+{
+    int vertices = 0;
+    int edges = 0;
+    int faces = 0;
+    int unpairedEdges = 0;   // directed edges without exactly one opposite partner
+    int overusedEdges = 0;   // directed edges used more than once
+    int degenerateFaces = 0; // facets with two equal vertices
+    int flatFaces = 0;       // facets without area (collinear vertices)
+    int misnormaled = 0;     // stored normal against the vertex winding, or not a unit vector
+    bool finite = true;
+    double volume = 0;       // signed, from the vertex winding
+    double area = 0;
+
+    int euler() const { return vertices - edges + faces; }
+    bool closed() const { return unpairedEdges == 0 && overusedEdges == 0; }
+};
+
+inline MeshReport checkMesh(const QVector<geom::Facet> &facets)
+{
+    using Key = std::tuple<float, float, float>;
+    auto key = [](const geom::Point3Df &p) { return Key(p.x, p.y, p.z); };
+    std::map<std::pair<Key, Key>, int> directed;
+    std::map<Key, int> vertices;
+    MeshReport report;
+    report.faces = facets.size();
+    for (const geom::Facet &f : facets) {
+        const geom::Point3Df v[3] = {f.vertex1, f.vertex2, f.vertex3};
+        for (const geom::Point3Df &p : {f.normal, f.vertex1, f.vertex2, f.vertex3}) {
+            if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
+                report.finite = false;
+        }
+        if (v[0] == v[1] || v[1] == v[2] || v[2] == v[0])
+            ++report.degenerateFaces;
+        for (int i = 0; i < 3; ++i) {
+            vertices[key(v[i])] = 1;
+            ++directed[std::make_pair(key(v[i]), key(v[(i + 1) % 3]))];
+        }
+        const geom::Point3Df cross = f.crossNormal();
+        const double dot = double(cross.x) * f.normal.x + double(cross.y) * f.normal.y + double(cross.z) * f.normal.z;
+        const double length = std::sqrt(double(f.normal.x) * f.normal.x + double(f.normal.y) * f.normal.y
+                                        + double(f.normal.z) * f.normal.z);
+        if (cross == geom::Point3Df(0, 0, 0))
+            ++report.flatFaces;
+        if ((!(dot > 0) && cross != geom::Point3Df(0, 0, 0)) || std::fabs(length - 1.0) > 1e-5)
+            ++report.misnormaled;
+        // In double, so that the sums of large models stay exact enough.
+        const double ax = f.vertex1.x, ay = f.vertex1.y, az = f.vertex1.z;
+        const double ux = f.vertex2.x - ax, uy = f.vertex2.y - ay, uz = f.vertex2.z - az;
+        const double wx = f.vertex3.x - ax, wy = f.vertex3.y - ay, wz = f.vertex3.z - az;
+        const double cx = uy * wz - uz * wy, cy = uz * wx - ux * wz, cz = ux * wy - uy * wx;
+        report.area += 0.5 * std::sqrt(cx * cx + cy * cy + cz * cz);
+        report.volume += (ax * cx + ay * cy + az * cz) / 6.0;
+    }
+    report.vertices = int(vertices.size());
+    int undirected = 0;
+    for (const auto &entry : directed) {
+        if (entry.second > 1)
+            ++report.overusedEdges;
+        const auto opposite = directed.find(std::make_pair(entry.first.second, entry.first.first));
+        if (opposite == directed.end() || opposite->second != entry.second)
+            ++report.unpairedEdges;
+        if (entry.first.first < entry.first.second || opposite == directed.end())
+            ++undirected;
+    }
+    report.edges = undirected;
+    return report;
+}
+
+} // namespace stltest
+
+#endif // STLTESTUTIL_H
