@@ -874,7 +874,9 @@ QList<Facet> Tessellator::facets(const Slice &slice, bool downward)
         d->routine = "Tessellator::facets";
         d->fail("Slice height not finite");
     }
-    feedSlice(slice, false);
+    // Seen along a downward normal a counter-clockwise contour turns the other way; fed
+    // reversed it keeps its positive winding, and the triangles come out facing down.
+    feedSlice(slice, downward);
     endPolygon();
     return triangleFacets(normal);
 }
