@@ -4,7 +4,9 @@
 #include "changelogdialog.h"
 #include "decimalformat.h"
 #include "exportimagesdialog.h"
+#include "exportrun.h"
 #include "exportstldialog.h"
+#include "imagineslice.h"
 #include "licensedialog.h"
 #include "modaldialogs.h"
 #include "newsdialog.h"
@@ -12,6 +14,7 @@
 #include "slcwriter.h"
 #include "sliceexporter.h"
 #include "slicereports.h"
+#include "stlexporter.h"
 #include "taskbarprogress.h"
 
 #include <QApplication>
@@ -32,6 +35,8 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
+#include <QProgressBar>
+#include <QProgressDialog>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QSettings>
@@ -41,6 +46,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+#include <QTransform>
 #include <QUrl>
 #include <QWheelEvent>
 
@@ -215,6 +221,9 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow()
 {
+    // A window destroyed without being closed (the program is quitting) may still have a worker
+    // writing into files and dialogs that die with it.
+    abortExports();
     if (ui->action_Run_Through_Slices->isChecked())
         ui->action_Run_Through_Slices->setChecked(false);
     playTimer->stop();
@@ -281,6 +290,7 @@ void MainWindow::retranslate()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    abortExports();
     SliceView* view = ui->graphicsView;
     QSettings settings;
     settings.setValue(QStringLiteral("MainWindow/DecimalPlaces"), m_decimalPlaces);
@@ -1089,28 +1099,296 @@ void MainWindow::on_action_Export_triggered()
         ModalDialogs::critical(this, title, tr("Cannot write to file %1.").arg(nativePath(target.absoluteFilePath())));
 }
 
-// The threaded exports; the form connects them by name.
+// The threaded exports; the form connects them by name. Each runs its engine on the global
+// thread pool under an ExportRun, which keeps the engine, the progress dialog and the output
+// alive until the engine's run has returned.
+
+QString MainWindow::exportProposal(const QString& suffix) const
+{
+    if (!fileInfo)
+        return QString();
+    return QStringLiteral("%1/%2%3").arg(fileInfo->absolutePath(), fileInfo->baseName(), suffix);
+}
+
+void MainWindow::abortExports()
+{
+    const QList<ExportRun*> runs = findChildren<ExportRun*>(QString(), Qt::FindDirectChildrenOnly);
+    for (ExportRun* run : runs)
+        run->abort();
+}
+
+void MainWindow::updateExportActions()
+{
+    bool idle = true;
+    const QList<ExportRun*> runs = findChildren<ExportRun*>(QString(), Qt::FindDirectChildrenOnly);
+    for (const ExportRun* run : runs)
+        idle = idle && !run->isRunning();
+    ui->action_Export_STL->setEnabled(idle);
+    ui->action_Export_Images->setEnabled(idle);
+}
 
 void MainWindow::on_action_Export_STL_triggered()
 {
+    const QString title = tr("Export STL");
+    SliceView* view = ui->graphicsView;
+    if (view->sliceCount() == 0) {
+        ModalDialogs::information(this, title, tr("No slices to export."));
+        return;
+    }
+    const QString name =
+        ModalDialogs::getSaveFileName(this, title, exportProposal(QStringLiteral(".stl")), tr("Binary STL Files (*.stl)"));
+    if (name.isEmpty())
+        return;
+    QString thickness = QString::number(double(view->sliceThickness(1)), 'f', 5);
+    thickness.remove(QRegularExpression(QStringLiteral("\\.?0+$")));
+    exportStlDialog->setProperty("SaveFileName", name);
+    exportStlDialog->setProperty("SliceThickness", thickness);
+    exportStlDialog->open();
 }
 
-void MainWindow::on_exportStlDialog_finished(int)
+void MainWindow::on_exportStlDialog_finished(int result)
 {
+    if (result == 0)
+        return;
+    const QString name = exportStlDialog->property("SaveFileName").toString();
+    const QString title = exportStlDialog->windowTitle();
+    QProgressDialog* progress = new QProgressDialog(this);
+    // The model goes to a temporary file that replaces the chosen one only once it is complete:
+    // a cancelled or failed export leaves whatever was there before as it was.
+    QSaveFile* file = new QSaveFile(name, progress);
+    if (name.isEmpty() || !file->open(QIODevice::WriteOnly)) {
+        delete progress;
+        taskbarProgress->failed();
+        ModalDialogs::critical(this, title, tr("Cannot write to file %1.").arg(nativePath(name)));
+        return;
+    }
+
+    // The engine has no parent: the run deletes it before the file it writes to.
+    geom::StlExporter* engine = new geom::StlExporter(file, ui->graphicsView->slices());
+    if (exportStlDialog->isMinimumThicknessEnabled())
+        engine->setMinimumThickness(exportStlDialog->sliceThickness());
+    ExportRun* run = new ExportRun(engine, progress, this);
+    if (QProgressBar* bar = progress->findChild<QProgressBar*>())
+        connect(bar, SIGNAL(valueChanged(int)), this, SLOT(exportStl_progress_valueChanged(int)));
+    const QPointer<QSaveFile> output(file);
+    connect(run, &ExportRun::finished, this,
+            [this, run, output, name, title] { finishStlExport(run, output, name, title); });
+
+    progress->setMinimumSize(progress->sizeHint());
+    progress->setRange(0, engine->slices().size());
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setWindowTitle(title);
+    progress->setProperty("OutputFileName", QFileInfo(name).fileName());
+    progress->show();
+    taskbarProgress->started(progress);
+
+    run->start([engine] {
+        engine->run();
+        return 0;
+    });
+    updateExportActions();
 }
 
-void MainWindow::exportStl_progress_valueChanged(int)
+void MainWindow::finishStlExport(ExportRun* run, QSaveFile* file, const QString& name, const QString& title)
 {
+    const geom::StlExporter* engine = qobject_cast<geom::StlExporter*>(run->engine());
+    // A cancel that came after the last slice still counts: the user was told it would stop.
+    const bool cancelled = run->isCancelled() || !engine || engine->wasCancelled();
+    QString failure;
+    if (!cancelled) {
+        if (!engine->succeeded()) {
+            failure = engine->errorString();
+            if (failure.isEmpty())
+                failure = tr("The model could not be written.");
+        } else if (!file || !file->commit()) {
+            failure = file ? file->errorString() : tr("The model could not be written.");
+        }
+    }
+    if (file && (cancelled || !failure.isEmpty()))
+        file->cancelWriting();
+    const bool quiet = run->isAborted();
+    run->dispose();
+    run->deleteLater();
+    updateExportActions();
+
+    if (quiet) {
+        taskbarProgress->setState(TaskbarProgress::NoProgress);
+        return;
+    }
+    if (!failure.isEmpty()) {
+        taskbarProgress->failed();
+        ModalDialogs::critical(this, title, tr("Cannot write to file %1.\n%2").arg(nativePath(name), failure));
+        return;
+    }
+    taskbarProgress->finished();
+}
+
+void MainWindow::exportStl_progress_valueChanged(int value)
+{
+    QProgressBar* bar = qobject_cast<QProgressBar*>(sender());
+    QProgressDialog* progress = bar ? qobject_cast<QProgressDialog*>(bar->parentWidget()) : nullptr;
+    if (!progress || value < bar->minimum())
+        return;
+    // The engine reports the index of the slice it is about to export, then the slice count
+    // while it closes the top of the last layer.
+    const int count = bar->maximum();
+    const int slice = qBound(qMin(1, count), value + 1, count);
+    progress->setLabelText(tr("Exporting slice %1 of %2 to %3...")
+                               .arg(QString::number(slice), QString::number(count),
+                                    progress->property("OutputFileName").toString()));
 }
 
 void MainWindow::on_action_Export_Images_triggered()
 {
+    const QString title = tr("Export Images");
+    const int count = ui->graphicsView->sliceCount();
+    if (count == 0) {
+        ModalDialogs::information(this, title, tr("No slices to export."));
+        return;
+    }
+    const int digits = QString::number(count).size();
+    QString proposal = exportProposal(QStringLiteral(".png"));
+    QString base;
+    QStringList paths;
+    for (;;) {
+        const QString name = ModalDialogs::getSaveFileName(this, title, proposal, tr("Portable Network Graphic (*.png)"),
+                                                           nullptr, QFileDialog::DontConfirmOverwrite);
+        if (name.isEmpty())
+            return;
+        proposal = name;
+        const QFileInfo chosen(name);
+        const QString dir = chosen.absolutePath();
+        if (!QFileInfo(dir).isWritable()) {
+            ModalDialogs::critical(this, exportImagesDialog->windowTitle(),
+                                   tr("Cannot write into directory %1.").arg(nativePath(dir)));
+            continue;
+        }
+        base = chosen.baseName();
+        paths.clear();
+        bool exists = false;
+        for (int i = 1; i <= count; ++i) {
+            paths.append(QStringLiteral("%1/%2%3.png")
+                             .arg(dir, base, QStringLiteral("%1").arg(i, digits, 10, QLatin1Char('0'))));
+            if (!exists)
+                exists = QFileInfo::exists(paths.last());
+        }
+        if (!exists)
+            break;
+        const QMessageBox::StandardButton answer = ModalDialogs::warning(
+            this, title, tr("Slice images already exist in %1.\nDo you want to replace them?").arg(nativePath(dir)),
+            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        if (answer == QMessageBox::Yes)
+            break;
+        if (answer != QMessageBox::No)
+            return;
+    }
+    exportImagesDialog->setProperty("BaseName", base);
+    exportImagesDialog->setProperty("Digits", digits);
+    exportImagesDialog->setProperty("FilePaths", paths);
+    exportImagesDialog->open();
 }
 
-void MainWindow::on_exportImagesDialog_finished(int)
+void MainWindow::on_exportImagesDialog_finished(int result)
 {
+    if (result == 0)
+        return;
+    ExportImagesDialog* dialog = exportImagesDialog;
+    const QString title = tr("Export Images");
+    const QList<Slice>& slices = ui->graphicsView->slices();
+    const QStringList files = dialog->property("FilePaths").toStringList();
+
+    QProgressDialog* progress = new QProgressDialog(this);
+    geom::ImagineSlice* engine = new geom::ImagineSlice(slices, progress);
+    const double resolutionX = dialog->resolutionX();
+    const double resolutionY = dialog->resolutionY();
+    QTransform transform;
+    transform.translate(0.0, resolutionY);
+    transform.scale(resolutionX / dialog->platformSizeX(), -(resolutionY / dialog->platformSizeY()));
+    transform.translate(dialog->offsetX(), dialog->offsetY());
+    engine->setSize(QSize(dialog->resolutionX(), dialog->resolutionY()));
+    engine->setTransform(transform);
+
+    ExportRun* run = new ExportRun(engine, progress, this);
+    if (QProgressBar* bar = progress->findChild<QProgressBar*>())
+        connect(bar, SIGNAL(valueChanged(int)), this, SLOT(exportImages_progress_valueChanged(int)));
+    connect(run, &ExportRun::finished, this, [this, run, files, title] { finishImagesExport(run, files, title); });
+
+    progress->setWindowModality(Qt::WindowModal);
+    // The names were made for the slices of the moment; a reload since then may have changed
+    // their number, and the label must not name an image that is not written.
+    progress->setRange(0, qMin(engine->slices().size(), files.size()));
+    progress->setWindowTitle(title);
+    progress->setMinimumSize(progress->sizeHint());
+    progress->setProperty("BaseName", dialog->property("BaseName"));
+    progress->setProperty("Digits", dialog->property("Digits"));
+    progress->show();
+    taskbarProgress->started(progress);
+
+    run->start([engine, files] { return engine->run(files, 0); });
+    updateExportActions();
 }
 
-void MainWindow::exportImages_progress_valueChanged(int)
+void MainWindow::finishImagesExport(ExportRun* run, const QStringList& files, const QString& title)
 {
+    const geom::ImagineSlice* engine = qobject_cast<geom::ImagineSlice*>(run->engine());
+    const int expected = engine ? qMin(engine->slices().size(), files.size()) : files.size();
+    const int written = qBound(0, run->result(), files.size());
+    const QString engineError = engine ? engine->errorString() : QString();
+    QString failure;
+    QString leftovers;
+    if (run->isCancelled()) {
+        // The engine removes what it wrote when it sees the cancel; one that came after it had
+        // finished finds the images still there.
+        QStringList remaining;
+        for (int k = 0; k < written; ++k) {
+            if (!QFile::remove(files.at(k)) && QFileInfo::exists(files.at(k)))
+                remaining.append(nativePath(files.at(k)));
+        }
+        leftovers = engineError;
+        if (!remaining.isEmpty()) {
+            if (!leftovers.isEmpty())
+                leftovers += QLatin1Char('\n');
+            leftovers += tr("The export was cancelled; these images could not be removed: %1")
+                             .arg(remaining.join(QStringLiteral(", ")));
+        }
+    } else if (written < expected) {
+        failure = engineError.isEmpty()
+                      ? tr("Cannot write to file %1.").arg(nativePath(files.value(written)))
+                      : engineError;
+    }
+    const bool quiet = run->isAborted();
+    run->dispose();
+    run->deleteLater();
+    updateExportActions();
+
+    if (quiet) {
+        taskbarProgress->setState(TaskbarProgress::NoProgress);
+        return;
+    }
+    if (!failure.isEmpty()) {
+        taskbarProgress->failed();
+        ModalDialogs::critical(this, title, failure);
+        return;
+    }
+    taskbarProgress->finished();
+    if (!leftovers.isEmpty())
+        ModalDialogs::warning(this, title, leftovers);
+}
+
+void MainWindow::exportImages_progress_valueChanged(int value)
+{
+    QProgressBar* bar = qobject_cast<QProgressBar*>(sender());
+    QProgressDialog* progress = bar ? qobject_cast<QProgressDialog*>(bar->parentWidget()) : nullptr;
+    if (!progress || value < bar->minimum())
+        return;
+    // At k the engine has written images 1 .. k and is finishing image k + 1; once complete it
+    // reports the number of images, which names the last one.
+    const int count = bar->maximum();
+    const int image = qBound(qMin(1, count), value + 1, count);
+    const QString file =
+        QStringLiteral("%1%2.png")
+            .arg(progress->property("BaseName").toString(),
+                 QStringLiteral("%1").arg(image, progress->property("Digits").toInt(), 10, QLatin1Char('0')));
+    progress->setLabelText(
+        tr("Exporting slice %1 of %2 to %3...").arg(QString::number(image), QString::number(count), file));
 }

@@ -10,6 +10,7 @@
 #include <QVector2D>
 
 class ExportImagesDialog;
+class ExportRun;
 class ExportStlDialog;
 class NewsDialog;
 class QAction;
@@ -20,7 +21,9 @@ class QEvent;
 class QFileInfo;
 class QFileSystemWatcher;
 class QLabel;
+class QSaveFile;
 class QShowEvent;
+class QStringList;
 class QTimer;
 class QUrl;
 class QWheelEvent;
@@ -120,6 +123,17 @@ private:
     // A modeless report whose slice links move the slider while the window still holds the
     // slices the report was made from.
     void showReport(const QString& title, const QString& html, const QString& icon, const QSize& size);
+    // The open file's directory and base name with the suffix: where an export is proposed.
+    QString exportProposal(const QString& suffix) const;
+    // The threaded exports end here once their run has returned: the output is kept or thrown
+    // away, then the user hears what happened.
+    void finishStlExport(ExportRun* run, QSaveFile* file, const QString& name, const QString& title);
+    void finishImagesExport(ExportRun* run, const QStringList& files, const QString& title);
+    // Stops the exports under way and waits for them; the window is going.
+    void abortExports();
+    // A cancelled export winds down after its dialog has gone; one started meanwhile would
+    // write the very files the other is removing.
+    void updateExportActions();
 
     Ui::MainWindow* ui;
     ExportImagesDialog* exportImagesDialog;
