@@ -1206,6 +1206,15 @@ void MainWindow::finishStlExport(ExportRun* run, QSaveFile* file, const QString&
     }
     if (file && (cancelled || !failure.isEmpty()))
         file->cancelWriting();
+    endExportRun(run, title,
+                 failure.isEmpty() ? QString() : tr("Cannot write to file %1.\n%2").arg(nativePath(name), failure));
+}
+
+// Releases a finished run and tells the user and the launcher how it ended: silently when the
+// window aborted it, as an error when `failure` holds a message. True when it ended normally
+// (completed or cancelled by the user).
+bool MainWindow::endExportRun(ExportRun* run, const QString& title, const QString& failure)
+{
     const bool quiet = run->isAborted();
     run->dispose();
     run->deleteLater();
@@ -1213,14 +1222,15 @@ void MainWindow::finishStlExport(ExportRun* run, QSaveFile* file, const QString&
 
     if (quiet) {
         taskbarProgress->setState(TaskbarProgress::NoProgress);
-        return;
+        return false;
     }
     if (!failure.isEmpty()) {
         taskbarProgress->failed();
-        ModalDialogs::critical(this, title, tr("Cannot write to file %1.\n%2").arg(nativePath(name), failure));
-        return;
+        ModalDialogs::critical(this, title, failure);
+        return false;
     }
     taskbarProgress->finished();
+    return true;
 }
 
 void MainWindow::exportStl_progress_valueChanged(int value)
@@ -1356,22 +1366,7 @@ void MainWindow::finishImagesExport(ExportRun* run, const QStringList& files, co
                       ? tr("Cannot write to file %1.").arg(nativePath(files.value(written)))
                       : engineError;
     }
-    const bool quiet = run->isAborted();
-    run->dispose();
-    run->deleteLater();
-    updateExportActions();
-
-    if (quiet) {
-        taskbarProgress->setState(TaskbarProgress::NoProgress);
-        return;
-    }
-    if (!failure.isEmpty()) {
-        taskbarProgress->failed();
-        ModalDialogs::critical(this, title, failure);
-        return;
-    }
-    taskbarProgress->finished();
-    if (!leftovers.isEmpty())
+    if (endExportRun(run, title, failure) && !leftovers.isEmpty())
         ModalDialogs::warning(this, title, leftovers);
 }
 

@@ -134,6 +134,7 @@ private:
     // A cancelled export winds down after its dialog has gone; one started meanwhile would
     // write the very files the other is removing.
     void updateExportActions();
+    bool endExportRun(ExportRun* run, const QString& title, const QString& failure);
 
     Ui::MainWindow* ui;
     ExportImagesDialog* exportImagesDialog;

@@ -1,3 +1,4 @@
+#include "filesizelimit.h"
 #include "mainwindowfixture.h"
 
 #include "slcreader.h"
@@ -25,31 +26,6 @@ const QString pngFilter = QStringLiteral("Portable Network Graphic files (*.png)
 const QString svgFilter = QStringLiteral("Scalable Vector Graphic files (*.svg)");
 const QString slcFilter = QStringLiteral("Slice files (*.slc)");
 const QString svgDtd = QStringLiteral("/usr/share/xml/w3c-sgml-lib/schema/dtd/REC-SVG11-20110816/svg11.dtd");
-
-// Makes every write beyond `bytes` into any file fail (EFBIG) while it lives, as a full disk
-// would; the signal the kernel sends with it is ignored so that the write only reports it.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &saved);
-        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved;
-        limit.rlim_cur = bytes;
-        active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previousHandler);
-    }
-    bool active = false;
-
-private:
-    rlimit saved{};
-    void (*previousHandler)(int) = nullptr;
-};
 
 Contour polygon(const QVector<geom::Point2Df>& points)
 {

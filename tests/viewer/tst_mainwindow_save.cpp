@@ -1,3 +1,4 @@
+#include "filesizelimit.h"
 #include "mainwindowfixture.h"
 
 #include "slcreader.h"
@@ -11,31 +12,6 @@
 using namespace fixture;
 
 namespace {
-
-// Makes every write beyond `bytes` into any file fail (EFBIG) while it lives, as a full disk
-// would; the signal the kernel sends with it is ignored so that the write only reports it.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &saved);
-        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved;
-        limit.rlim_cur = bytes;
-        active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previousHandler);
-    }
-    bool active = false;
-
-private:
-    rlimit saved{};
-    void (*previousHandler)(int) = nullptr;
-};
 
 QList<Slice> readSlc(const QString& path)
 {

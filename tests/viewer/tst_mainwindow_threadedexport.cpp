@@ -1,3 +1,4 @@
+#include "filesizelimit.h"
 #include "mainwindowfixture.h"
 
 #include "exportimagesdialog.h"
@@ -33,31 +34,6 @@
 using namespace fixture;
 
 namespace {
-
-// Makes every write beyond `bytes` into any file fail (EFBIG) while it lives, as a full disk
-// would; the signal the kernel sends with it is ignored so that the write only reports it.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &saved);
-        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved;
-        limit.rlim_cur = bytes;
-        active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previousHandler);
-    }
-    bool active = false;
-
-private:
-    rlimit saved{};
-    void (*previousHandler)(int) = nullptr;
-};
 
 // Stops the worker of an export at one of its signals, on the worker's own thread, until
 // released, while the GUI thread goes on: the test then acts at a known point of the run.
