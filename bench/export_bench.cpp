@@ -19,6 +19,8 @@
 #include "stlexporter.h"
 #include "stlwriter.h"
 
+#include "benchmemory.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QFile>
@@ -84,24 +86,6 @@ protected:
 private:
     qint64 m_size = 0;
 };
-
-qint64 statusKiB(const char *key)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(key))
-            return line.mid(int(qstrlen(key))).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-bool resetPeakMemory()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
-}
 
 void BM_StlExport(benchmark::State &state)
 {

@@ -14,6 +14,8 @@
 
 #include "imagineslice.h"
 
+#include "benchmemory.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QDir>
@@ -63,24 +65,6 @@ const QList<Slice> &part()
         return list;
     }();
     return slices;
-}
-
-qint64 statusKiB(const char *key)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(key))
-            return line.mid(int(qstrlen(key))).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-bool resetPeakMemory()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
 }
 
 void BM_ImageSeries(benchmark::State &state)

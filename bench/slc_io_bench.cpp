@@ -15,6 +15,8 @@
 #include "slcwriter.h"
 #include "slicestack.h"
 
+#include "benchmemory.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QBuffer>
@@ -239,18 +241,6 @@ void buildStack(benchmark::State &state, bool large)
 }
 
 
-qint64 statusKiB(const char *key)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(key))
-            return line.mid(int(std::strlen(key))).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
 qint64 heapInUse()
 {
     const struct mallinfo2 info = mallinfo2();
@@ -263,9 +253,7 @@ void readMemory(benchmark::State &state, bool large)
     for (auto _ : state) {
         state.PauseTiming();
         malloc_trim(0);
-        QFile clear(QStringLiteral("/proc/self/clear_refs"));
-        const bool peakReset = clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
-        clear.close();
+        const bool peakReset = resetPeakMemory();
         const qint64 rssBefore = statusKiB("VmRSS:");
         const qint64 heapBefore = heapInUse();
         state.ResumeTiming();

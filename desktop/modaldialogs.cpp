@@ -84,6 +84,21 @@ QString askFileName(ModalDialogs::Kind kind, QWidget* parent, const QString& cap
     return answer.accepted ? answer.value.toString() : QString();
 }
 
+ModalDialogs::Request numberRequest(ModalDialogs::Kind kind, QWidget* parent, const QString& title,
+                                   const QString& label, const QVariant& value, const QVariant& minimum,
+                                   const QVariant& maximum)
+{
+    ModalDialogs::Request request;
+    request.kind = kind;
+    request.parent = parent;
+    request.title = title;
+    request.text = label;
+    request.value = value;
+    request.minimum = minimum;
+    request.maximum = maximum;
+    return request;
+}
+
 } // namespace
 
 void ModalDialogs::setResponder(Responder r)
@@ -155,15 +170,7 @@ int ModalDialogs::getInt(QWidget* parent, const QString& title, const QString& l
 {
     if (!responder())
         return QInputDialog::getInt(parent, title, label, value, minimum, maximum, step, ok);
-    Request request;
-    request.kind = Int;
-    request.parent = parent;
-    request.title = title;
-    request.text = label;
-    request.value = value;
-    request.minimum = minimum;
-    request.maximum = maximum;
-    const Answer answer = responder()(request);
+    const Answer answer = responder()(numberRequest(Int, parent, title, label, value, minimum, maximum));
     if (ok)
         *ok = answer.accepted;
     if (!answer.accepted)
@@ -177,14 +184,7 @@ double ModalDialogs::getDouble(QWidget* parent, const QString& title, const QStr
 {
     if (!responder())
         return QInputDialog::getDouble(parent, title, label, value, minimum, maximum, decimals, ok);
-    Request request;
-    request.kind = Double;
-    request.parent = parent;
-    request.title = title;
-    request.text = label;
-    request.value = value;
-    request.minimum = minimum;
-    request.maximum = maximum;
+    ModalDialogs::Request request = numberRequest(Double, parent, title, label, value, minimum, maximum);
     request.decimals = decimals;
     const Answer answer = responder()(request);
     if (ok)
