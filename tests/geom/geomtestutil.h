@@ -11,6 +11,23 @@
 #include <QByteArray>
 #include <QTest>
 
+#include <cstring>
+
+// The bit patterns of reals, for results that must be exact to the last bit.
+inline quint32 bits(float f)
+{
+    quint32 b;
+    std::memcpy(&b, &f, sizeof b);
+    return b;
+}
+
+inline quint64 bits(double d)
+{
+    quint64 b;
+    std::memcpy(&b, &d, sizeof b);
+    return b;
+}
+
 namespace geom {
 
 inline char *toString(const Point2Df &p)

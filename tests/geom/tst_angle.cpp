@@ -4,20 +4,12 @@
 #include <QTest>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 using geom::Point2Dd;
 using geom::Point2Df;
 
 namespace {
-
-quint32 bits(float v)
-{
-    quint32 b;
-    std::memcpy(&b, &v, sizeof b);
-    return b;
-}
 
 const float PiF = 3.14159265358979323846f;
 

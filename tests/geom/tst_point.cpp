@@ -15,20 +15,6 @@ using geom::Point3Df;
 
 namespace {
 
-quint32 bits(float f)
-{
-    quint32 b;
-    std::memcpy(&b, &f, sizeof b);
-    return b;
-}
-
-quint64 bits(double d)
-{
-    quint64 b;
-    std::memcpy(&b, &d, sizeof b);
-    return b;
-}
-
 template <typename T>
 QString debugText(const T &value)
 {
