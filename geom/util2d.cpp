@@ -1,8 +1,13 @@
 #include "util2d.h"
 
+#include "angle.h"
+
+#include <algorithm>
 #include <cmath>
 
+using geom::Bounds2Df;
 using geom::IntersectionPoints2Dd;
+using geom::IntersectionPoints2Df;
 using geom::Point2Dd;
 using geom::Point2Df;
 
@@ -79,6 +84,89 @@ double distanceFromSquared(double d2)
     return d2 <= T12 ? 0.0 : std::sqrt(d2);
 }
 
+
+// The float 2 pi, 6.2831855.
+constexpr float TwoPiF = 6.28318530717958647692f;
+
+template <typename P>
+bool isFinite(const P &p)
+{
+    return std::isfinite(p.x) && std::isfinite(p.y);
+}
+
+template <typename P>
+geom::IntersectionPoints<P> translated(geom::IntersectionPoints<P> r, const P &offset)
+{
+    r.p1 += offset;
+    r.p2 += offset;
+    return r;
+}
+
+// The float instance divides in double and narrows the parameter; a zero
+// denominator leaves a non-finite point, which is no intersection.
+template <typename P, typename T = decltype(P::x)>
+geom::IntersectionPoints<P> lineIntersectLineT(const P &a1, const P &a2, const P &b1, const P &b2)
+{
+    const P d1 = a2 - a1;
+    const P d2 = b2 - b1;
+    const T den = d1.x * d2.y - d1.y * d2.x;
+    const T num = (a1.y - b1.y) * d2.x - (a1.x - b1.x) * d2.y;
+    const T t = T(double(num) / double(den));
+    const P p(d1.x * t + a1.x, d1.y * t + a1.y);
+    geom::IntersectionPoints<P> r;
+    if (isFinite(p))
+        r.add(p);
+    return r;
+}
+
+template <typename P, typename T = decltype(P::x)>
+geom::IntersectionPoints<P> segmentIntersectSegmentT(const P &a1, const P &a2, const P &b1, const P &b2, T parallel)
+{
+    geom::IntersectionPoints<P> r;
+    // Each segment from its left end to its right end; on equal x the second
+    // point counts as the left end.
+    const P &la = a2.x > a1.x ? a1 : a2;
+    const P &ra = a2.x > a1.x ? a2 : a1;
+    const P &lb = b2.x > b1.x ? b1 : b2;
+    const P &rb = b2.x > b1.x ? b2 : b1;
+    if (lb.x > ra.x || la.x > rb.x || std::min(lb.y, rb.y) > std::max(la.y, ra.y)
+        || std::min(la.y, ra.y) > std::max(lb.y, rb.y))
+        return r;
+    const P da = ra - la;
+    const P db = rb - lb;
+    const T den = db.y * da.x - db.x * da.y;
+    if (std::fabs(den) <= parallel)
+        return r;
+    const T t = (db.x * (la.y - lb.y) - db.y * (la.x - lb.x)) / den;
+    if (!(t >= T(0) && t <= T(1)))
+        return r;
+    const T u = (da.x * (la.y - lb.y) - (la.x - lb.x) * da.y) / den;
+    if (!(u >= T(0) && u <= T(1)))
+        return r;
+    r.add(P(la.x + t * da.x, la.y + t * da.y));
+    return r;
+}
+
+// The point at the signed distance along from the origin towards c, as the one
+// point of a record; d is the length of c.
+IntersectionPoints2Dd onCentreLine(const Point2Dd &c, double d, double along)
+{
+    IntersectionPoints2Dd r;
+    r.add(Point2Dd(c.x * (along / d), c.y * (along / d)));
+    return r;
+}
+
+// The points of a record that pass the test, in order, in a fresh record.
+template <typename P, typename Test>
+geom::IntersectionPoints<P> kept(const geom::IntersectionPoints<P> &points, Test test)
+{
+    geom::IntersectionPoints<P> r;
+    if (points.count >= 1 && test(points.p1))
+        r.add(points.p1);
+    if (points.count == 2 && test(points.p2))
+        r.add(points.p2);
+    return r;
+}
 } // namespace
 
 namespace util2D {
@@ -321,6 +409,204 @@ IntersectionPoints2Dd projectOntoRay(const Point2Dd &p, const Point2Dd &q, const
     if (r.count == 0 && squaredSum(q.x, q.y) > T12 && isOnRay(r.p1, q, Point2Dd::zero, SkipLineTest))
         r.count = 1;
     return r;
+}
+
+IntersectionPoints2Df lineIntersectLine(const Point2Df &a1, const Point2Df &a2, const Point2Df &b1, const Point2Df &b2)
+{
+    return lineIntersectLineT(a1, a2, b1, b2);
+}
+
+IntersectionPoints2Dd lineIntersectLine(const Point2Dd &a1, const Point2Dd &a2, const Point2Dd &b1, const Point2Dd &b2)
+{
+    return lineIntersectLineT(a1, a2, b1, b2);
+}
+
+IntersectionPoints2Df rayIntersectSegment(const Point2Df &a, const Point2Df &b, const Point2Df &c, const Point2Df &d)
+{
+    IntersectionPoints2Df r;
+    const Point2Df d1 = b - a;
+    const Point2Df d2 = d - c;
+    const float den = d2.y * d1.x - d2.x * d1.y;
+    if (den == 0.0f)
+        return r;
+    const float t = (d2.x * (a.y - c.y) - d2.y * (a.x - c.x)) / den;
+    if (t < 0.0f)
+        return r;
+    const float u = (d1.x * (a.y - c.y) - (a.x - c.x) * d1.y) / den;
+    if (u < 0.0f || u > 1.0f)
+        return r;
+    const Point2Df p(a.x + t * d1.x, a.y + t * d1.y);
+    if (isFinite(p))
+        r.add(p);
+    return r;
+}
+
+IntersectionPoints2Df segmentIntersectLine(const Point2Df &a, const Point2Df &b, const Point2Df &c, const Point2Df &d)
+{
+    IntersectionPoints2Df r = lineIntersectLine(a, b, c, d);
+    if (r.count > 0 && !isOnSegment(r.p1, b, a, 0))
+        r.count = 0;
+    return r;
+}
+
+IntersectionPoints2Dd segmentIntersectLine(const Point2Dd &a, const Point2Dd &b, const Point2Dd &c, const Point2Dd &d)
+{
+    IntersectionPoints2Dd r = lineIntersectLine(a, b, c, d);
+    if (r.count > 0 && !isOnSegment(r.p1, b, a))
+        r.count = 0;
+    return r;
+}
+
+IntersectionPoints2Df segmentIntersectSegment(const Point2Df &a1, const Point2Df &a2, const Point2Df &b1,
+                                              const Point2Df &b2)
+{
+    return segmentIntersectSegmentT(a1, a2, b1, b2, T5f);
+}
+
+IntersectionPoints2Dd segmentIntersectSegment(const Point2Dd &a1, const Point2Dd &a2, const Point2Dd &b1,
+                                              const Point2Dd &b2)
+{
+    return segmentIntersectSegmentT(a1, a2, b1, b2, T12);
+}
+
+IntersectionPoints2Df segmentIntersectBounds(const Point2Df &a, const Point2Df &b, const Bounds2Df &box)
+{
+    const Point2Df corners[4] = {Point2Df(box.minX, box.minY), Point2Df(box.maxX, box.minY),
+                                 Point2Df(box.maxX, box.maxY), Point2Df(box.minX, box.maxY)};
+    IntersectionPoints2Df r;
+    for (int i = 0; i < 4; ++i) {
+        r = segmentIntersectSegment(a, b, corners[i], corners[(i + 1) % 4]);
+        if (r.count > 0)
+            break;
+    }
+    return r;
+}
+
+double arcParameter(const Point2Dd &p, const Point2Dd &centre, double start, double sweep)
+{
+    const float angle = std::atan2(float(p.y - centre.y), float(p.x - centre.x));
+    float a = geom::wrapRadians(float(double(angle) - start));
+    if (std::fabs(a) <= T5f)
+        return 0.0;
+    if (std::fabs(a - float(sweep)) <= T5f)
+        return 1.0;
+    if (sweep > 0.0 && a < 0.0f)
+        a += TwoPiF;
+    else if (sweep <= 0.0 && a > 0.0f)
+        a -= TwoPiF;
+    return double(a) / sweep;
+}
+
+bool isOnCircle(const Point2Dd &p, double r, const Point2Dd &centre)
+{
+    if (!isZero(centre))
+        return isOnCircle(p - centre, r, Point2Dd::zero);
+    return std::fabs(squaredSum(p.x, p.y) - r * r) <= T12;
+}
+
+bool isOnArc(const Point2Dd &p, double start, double sweep, double r, const Point2Dd &centre, int flags)
+{
+    if (!isZero(centre))
+        return isOnArc(p - centre, start, sweep, r, Point2Dd::zero, flags);
+    if (!(flags & SkipCircleTest) && !isOnCircle(p, r))
+        return false;
+    const double t = arcParameter(p, Point2Dd::zero, start, sweep);
+    return t > -double(T5f) && t < 1.0 + double(T5f);
+}
+
+Point2Dd closestPointOnCircle(const Point2Dd &p, double r, const Point2Dd &centre)
+{
+    Point2Dd d = p - centre;
+    d.setLength(1.0);
+    return Point2Dd(d.x * r + centre.x, d.y * r + centre.y);
+}
+
+IntersectionPoints2Dd circleIntersectCircle(double r1, const Point2Dd &c1, double r2, const Point2Dd &c2)
+{
+    if (!isZero(c2))
+        return translated(circleIntersectCircle(r1, c1 - c2, r2, Point2Dd::zero), c2);
+    IntersectionPoints2Dd r;
+    const double d = std::sqrt(squaredSum(c1.x, c1.y));
+    // Circles that miss touching by no more than rounding still touch: 1e-12
+    // at the unit scale, growing with the size of the figure.
+    const double slack = T12 * std::max({1.0, d, std::fabs(r1) + std::fabs(r2)});
+    if (d - (r1 + r2) > slack || std::fabs(r1 - r2) - d > slack)
+        return r; // apart, or one inside the other
+    if (d <= slack && std::fabs(r1 - r2) <= slack)
+        return r; // the same circle: no points to report
+    if (std::fabs(d - r1 - r2) <= slack) {
+        r.add(closestPointOnCircle(c1, r2));
+        return r;
+    }
+    // d > 0 from here on: concentric circles of different radii are nested.
+    // Touching from inside: the one point of circle 2 on the line of the
+    // centres, towards c1 when circle 1 lies in circle 2, away from it when
+    // circle 2 lies in circle 1.
+    if (std::fabs(std::fabs(r1 - r2) - d) <= slack)
+        return onCentreLine(c1, d, r2 > r1 ? r2 : -r2);
+    const double a = (r2 * r2 - r1 * r1 + d * d) / (2.0 * d);
+    if (r2 * r2 > a * a) {
+        const double h = std::sqrt(r2 * r2 - a * a);
+        const double u = a / d;
+        const double v = h / d;
+        r.p1 = Point2Dd(u * c1.x + v * c1.y, u * c1.y - v * c1.x);
+        r.p2 = Point2Dd(u * c1.x - v * c1.y, v * c1.x + u * c1.y);
+        r.count = 2;
+        return r;
+    }
+    // Circles that meet only within rounding: the chord has shrunk to a point.
+    return onCentreLine(c1, d, a >= 0.0 ? r2 : -r2);
+}
+
+IntersectionPoints2Dd arcIntersectArc(double start1, double sweep1, double r1, const Point2Dd &c1, double start2,
+                                      double sweep2, double r2, const Point2Dd &c2)
+{
+    const IntersectionPoints2Dd points = circleIntersectCircle(r1, c1, r2, c2);
+    if (points.count == 0)
+        return points;
+    return kept(points, [&](const Point2Dd &p) {
+        return isOnArc(p, start1, sweep1, r1, c1, SkipCircleTest) && isOnArc(p, start2, sweep2, r2, c2, SkipCircleTest);
+    });
+}
+
+IntersectionPoints2Dd lineIntersectCircle(const Point2Dd &a, const Point2Dd &b, double r, const Point2Dd &c)
+{
+    IntersectionPoints2Dd result;
+    // Without a direction there is no line: never the centre, never a NaN.
+    if (squaredSum(b.x - a.x, b.y - a.y) <= T12)
+        return result;
+    const Point2Dd f = projectOntoLine(c, b, a);
+    Point2Dd toFoot = f - c;
+    const double d2 = squaredSum(toFoot.x, toFoot.y);
+    const double dist = std::sqrt(d2);
+    if (std::fabs(dist - r) <= double(T5f)) {
+        result.add(c + toFoot.setLength(r));
+        return result;
+    }
+    const double h2 = r * r - d2;
+    if (h2 >= 0.0) {
+        Point2Dd u = b - a;
+        u.setLength(std::sqrt(h2));
+        result.p1 = f - u;
+        result.p2 = f + u;
+        result.count = 2;
+    }
+    return result;
+}
+
+IntersectionPoints2Dd segmentIntersectCircle(const Point2Dd &a, const Point2Dd &b, double r, const Point2Dd &c)
+{
+    return kept(lineIntersectCircle(a, b, r, c), [&](const Point2Dd &p) { return isOnSegment(p, b, a); });
+}
+
+IntersectionPoints2Dd segmentIntersectArc(const Point2Dd &a, const Point2Dd &b, double start, double sweep, double r,
+                                          const Point2Dd &centre)
+{
+    if (!isZero(centre))
+        return translated(segmentIntersectArc(a - centre, b - centre, start, sweep, r, Point2Dd::zero), centre);
+    return kept(segmentIntersectCircle(a, b, r, Point2Dd::zero), [&](const Point2Dd &p) {
+        return isOnArc(p, start, sweep, r, Point2Dd::zero, SkipCircleTest);
+    });
 }
 
 } // namespace util2D

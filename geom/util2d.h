@@ -1,37 +1,14 @@
 #ifndef GEOM_UTIL2D_H
 #define GEOM_UTIL2D_H
 
+#include "bounds2d.h"
+#include "intersectionpoints.h"
 #include "point2d.h"
 
 namespace geom {
 
-// Up to two points found by an intersection or a projection. count is 0 (no
-// point), 1 (p1, with p2 equal to it) or 2.
-template <typename P>
-struct IntersectionPoints2D
-{
-    P p1 = P(0, 0);
-    P p2 = P(0, 0);
-    int count = 0;
-
-    // The first point fills both slots; a later one becomes p2 unless it is
-    // exactly p1.
-    void add(const P &pt)
-    {
-        if (count == 0) {
-            p1 = pt;
-            p2 = pt;
-            count = 1;
-        } else if (!(pt.x == p1.x && pt.y == p1.y)) {
-            p2 = pt;
-            count = 2;
-        }
-    }
-    const P &last() const { return count == 2 ? p2 : p1; }
-};
-
-typedef IntersectionPoints2D<Point2Df> IntersectionPoints2Df;
-typedef IntersectionPoints2D<Point2Dd> IntersectionPoints2Dd;
+typedef IntersectionPoints<Point2Df> IntersectionPoints2Df;
+typedef IntersectionPoints<Point2Dd> IntersectionPoints2Dd;
 
 } // namespace geom
 
@@ -112,6 +89,73 @@ geom::Point2Dd projectOntoLine(const geom::Point2Dd &p, const geom::Point2Dd &q,
                                const geom::Point2Dd &origin = geom::Point2Dd::zero);
 geom::IntersectionPoints2Dd projectOntoRay(const geom::Point2Dd &p, const geom::Point2Dd &q,
                                            const geom::Point2Dd &origin = geom::Point2Dd::zero);
+
+// Intersections of lines, rays and segments. Results with a point have count 1.
+
+// The infinite lines a1-a2 and b1-b2; parallel lines (a non-finite parameter)
+// give nothing.
+geom::IntersectionPoints2Df lineIntersectLine(const geom::Point2Df &a1, const geom::Point2Df &a2,
+                                              const geom::Point2Df &b1, const geom::Point2Df &b2);
+geom::IntersectionPoints2Dd lineIntersectLine(const geom::Point2Dd &a1, const geom::Point2Dd &a2,
+                                              const geom::Point2Dd &b1, const geom::Point2Dd &b2);
+// The ray from a through b (unbounded beyond b) and the closed segment c-d.
+geom::IntersectionPoints2Df rayIntersectSegment(const geom::Point2Df &a, const geom::Point2Df &b,
+                                                const geom::Point2Df &c, const geom::Point2Df &d);
+// The segment a-b and the infinite line c-d. A crossing off the segment keeps
+// its coordinates with count 0. The float segment excludes its b end (as
+// isOnSegment does), the double one includes both ends.
+geom::IntersectionPoints2Df segmentIntersectLine(const geom::Point2Df &a, const geom::Point2Df &b,
+                                                 const geom::Point2Df &c, const geom::Point2Df &d);
+geom::IntersectionPoints2Dd segmentIntersectLine(const geom::Point2Dd &a, const geom::Point2Dd &b,
+                                                 const geom::Point2Dd &c, const geom::Point2Dd &d);
+// Closed segments; parallel ones (an unnormalised cross product within 1e-5,
+// or 1e-12 for double) give nothing, collinear overlaps included.
+geom::IntersectionPoints2Df segmentIntersectSegment(const geom::Point2Df &a1, const geom::Point2Df &a2,
+                                                    const geom::Point2Df &b1, const geom::Point2Df &b2);
+geom::IntersectionPoints2Dd segmentIntersectSegment(const geom::Point2Dd &a1, const geom::Point2Dd &a2,
+                                                    const geom::Point2Dd &b1, const geom::Point2Dd &b2);
+// The first crossing of the segment with the box's edges in the order bottom,
+// right, top, left (not the one nearest to a).
+geom::IntersectionPoints2Df segmentIntersectBounds(const geom::Point2Df &a, const geom::Point2Df &b,
+                                                   const geom::Bounds2Df &box);
+
+// Circles and arcs. An arc has a centre, a radius, a start angle (atan2 of the
+// offset from the centre) and a signed sweep (positive counter-clockwise); its
+// parameter runs from 0 at the start to 1 at the end.
+enum CircleFlag {
+    SkipCircleTest = 4
+};
+
+// The parameter of p's direction from centre along the arc (0 and 1 within
+// 1e-5 radians of the ends); a zero sweep gives a non-finite parameter.
+double arcParameter(const geom::Point2Dd &p, const geom::Point2Dd &centre, double start, double sweep);
+// |d^2 - r^2| <= 1e-12 with d the distance from the centre.
+bool isOnCircle(const geom::Point2Dd &p, double r, const geom::Point2Dd &centre = geom::Point2Dd::zero);
+// On the circle and strictly within 1e-5 of the arc's parameter range.
+bool isOnArc(const geom::Point2Dd &p, double start, double sweep, double r,
+             const geom::Point2Dd &centre = geom::Point2Dd::zero, int flags = 0);
+// The centre itself for a point at the centre.
+geom::Point2Dd closestPointOnCircle(const geom::Point2Dd &p, double r,
+                                    const geom::Point2Dd &centre = geom::Point2Dd::zero);
+// Two crossing points, or the one point where the circles touch (from outside
+// or inside); nothing for circles apart, nested or coincident.
+geom::IntersectionPoints2Dd circleIntersectCircle(double r1, const geom::Point2Dd &c1, double r2,
+                                                  const geom::Point2Dd &c2 = geom::Point2Dd::zero);
+// The points of the two circles that lie on both arcs.
+geom::IntersectionPoints2Dd arcIntersectArc(double start1, double sweep1, double r1, const geom::Point2Dd &c1,
+                                            double start2, double sweep2, double r2, const geom::Point2Dd &c2);
+// The infinite line through a and b and the circle: the tangent point (within
+// 1e-5) or two points ordered from a towards b. A line whose points a and b lie
+// within 1e-6 of each other has no direction and meets no circle.
+geom::IntersectionPoints2Dd lineIntersectCircle(const geom::Point2Dd &a, const geom::Point2Dd &b, double r,
+                                                const geom::Point2Dd &c);
+// The points of the line intersection that lie on the closed segment a-b.
+geom::IntersectionPoints2Dd segmentIntersectCircle(const geom::Point2Dd &a, const geom::Point2Dd &b, double r,
+                                                   const geom::Point2Dd &c);
+// The points of the segment-circle intersection that lie on the arc.
+geom::IntersectionPoints2Dd segmentIntersectArc(const geom::Point2Dd &a, const geom::Point2Dd &b, double start,
+                                                double sweep, double r,
+                                                const geom::Point2Dd &centre = geom::Point2Dd::zero);
 
 } // namespace util2D
 

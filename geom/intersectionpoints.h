@@ -1,0 +1,33 @@
+#ifndef GEOM_INTERSECTIONPOINTS_H
+#define GEOM_INTERSECTIONPOINTS_H
+
+namespace geom {
+
+// Up to two points found by an intersection or a projection, for 2D and 3D
+// points alike. count is 0 (no point), 1 (p1, with p2 equal to it) or 2.
+template <typename P>
+struct IntersectionPoints
+{
+    P p1 = P();
+    P p2 = P();
+    int count = 0;
+
+    // The first point fills both slots; a later one becomes p2 unless it is
+    // exactly p1 (every coordinate).
+    void add(const P &pt)
+    {
+        if (count == 0) {
+            p1 = pt;
+            p2 = pt;
+            count = 1;
+        } else if (!(pt == p1)) {
+            p2 = pt;
+            count = 2;
+        }
+    }
+    const P &last() const { return count == 2 ? p2 : p1; }
+};
+
+} // namespace geom
+
+#endif // GEOM_INTERSECTIONPOINTS_H
