@@ -1,5 +1,7 @@
 #include "angle.h"
 
+#include "fuzzyreal.h"
+
 #include <QVector3D>
 
 #include <cmath>
@@ -35,25 +37,12 @@ constexpr float TwoPiF = 6.28318530717958647692f;
 constexpr double Pi = 3.14159265358979323846;
 constexpr double TwoPi = 6.28318530717958647692;
 
-// The centre tolerance of the angle functions: per axis, not the exact origin
-// test of util2D.
-template <typename T>
-constexpr T centreTolerance();
-template <>
-constexpr float centreTolerance<float>()
-{
-    return 1e-5f;
-}
-template <>
-constexpr double centreTolerance<double>()
-{
-    return 1e-12;
-}
-
 template <typename T>
 bool isCentreAtOrigin(const Point2D<T> &centre)
 {
-    return std::fabs(centre.x) <= centreTolerance<T>() && std::fabs(centre.y) <= centreTolerance<T>();
+    // A tolerance per axis (1e-5 float, 1e-12 double), not the exact origin test of util2D.
+    const T tol = FuzzyRealTraits<T>::relativeTolerance;
+    return std::fabs(centre.x) <= tol && std::fabs(centre.y) <= tol;
 }
 
 template <typename T>
