@@ -26,6 +26,27 @@ struct IntersectionPoints
         }
     }
     const P &last() const { return count == 2 ? p2 : p1; }
+
+    // The points that pass test, in order, added to a fresh record.
+    template <typename Test>
+    IntersectionPoints filtered(Test test) const
+    {
+        IntersectionPoints r;
+        if (count >= 1 && test(p1))
+            r.add(p1);
+        if (count == 2 && test(p2))
+            r.add(p2);
+        return r;
+    }
+
+    // Both points moved by offset; the count is kept.
+    IntersectionPoints translated(const P &offset) const
+    {
+        IntersectionPoints r(*this);
+        r.p1 = p1 + offset;
+        r.p2 = p2 + offset;
+        return r;
+    }
 };
 
 } // namespace geom

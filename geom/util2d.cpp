@@ -1,6 +1,7 @@
 #include "util2d.h"
 
 #include "angle.h"
+#include "tolerance_p.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,11 +14,7 @@ using geom::Point2Df;
 
 namespace {
 
-// The float tolerance, 9.999999747378752e-06.
-constexpr float T5f = 1e-5f;
-constexpr double T12 = 1e-12;
-// A distance of 1e-5, squared: one unit in the last place above 1e-10.
-constexpr double T10 = 1e-5 * 1e-5;
+using namespace geom::tolerance;
 
 // Exact, so that -0 counts as the origin and a NaN coordinate never does.
 bool isZero(const Point2Df &origin)
@@ -94,14 +91,6 @@ bool isFinite(const P &p)
     return std::isfinite(p.x) && std::isfinite(p.y);
 }
 
-template <typename P>
-geom::IntersectionPoints<P> translated(geom::IntersectionPoints<P> r, const P &offset)
-{
-    r.p1 += offset;
-    r.p2 += offset;
-    return r;
-}
-
 // The float instance divides in double and narrows the parameter; a zero
 // denominator leaves a non-finite point, which is no intersection.
 template <typename P, typename T = decltype(P::x)>
@@ -156,17 +145,6 @@ IntersectionPoints2Dd onCentreLine(const Point2Dd &c, double d, double along)
     return r;
 }
 
-// The points of a record that pass the test, in order, in a fresh record.
-template <typename P, typename Test>
-geom::IntersectionPoints<P> kept(const geom::IntersectionPoints<P> &points, Test test)
-{
-    geom::IntersectionPoints<P> r;
-    if (points.count >= 1 && test(points.p1))
-        r.add(points.p1);
-    if (points.count == 2 && test(points.p2))
-        r.add(points.p2);
-    return r;
-}
 } // namespace
 
 namespace util2D {
@@ -524,7 +502,7 @@ Point2Dd closestPointOnCircle(const Point2Dd &p, double r, const Point2Dd &centr
 IntersectionPoints2Dd circleIntersectCircle(double r1, const Point2Dd &c1, double r2, const Point2Dd &c2)
 {
     if (!isZero(c2))
-        return translated(circleIntersectCircle(r1, c1 - c2, r2, Point2Dd::zero), c2);
+        return circleIntersectCircle(r1, c1 - c2, r2, Point2Dd::zero).translated(c2);
     IntersectionPoints2Dd r;
     const double d = std::sqrt(squaredSum(c1.x, c1.y));
     // Circles that miss touching by no more than rounding still touch: 1e-12
@@ -564,7 +542,7 @@ IntersectionPoints2Dd arcIntersectArc(double start1, double sweep1, double r1, c
     const IntersectionPoints2Dd points = circleIntersectCircle(r1, c1, r2, c2);
     if (points.count == 0)
         return points;
-    return kept(points, [&](const Point2Dd &p) {
+    return points.filtered([&](const Point2Dd &p) {
         return isOnArc(p, start1, sweep1, r1, c1, SkipCircleTest) && isOnArc(p, start2, sweep2, r2, c2, SkipCircleTest);
     });
 }
@@ -596,15 +574,15 @@ IntersectionPoints2Dd lineIntersectCircle(const Point2Dd &a, const Point2Dd &b, 
 
 IntersectionPoints2Dd segmentIntersectCircle(const Point2Dd &a, const Point2Dd &b, double r, const Point2Dd &c)
 {
-    return kept(lineIntersectCircle(a, b, r, c), [&](const Point2Dd &p) { return isOnSegment(p, b, a); });
+    return lineIntersectCircle(a, b, r, c).filtered([&](const Point2Dd &p) { return isOnSegment(p, b, a); });
 }
 
 IntersectionPoints2Dd segmentIntersectArc(const Point2Dd &a, const Point2Dd &b, double start, double sweep, double r,
                                           const Point2Dd &centre)
 {
     if (!isZero(centre))
-        return translated(segmentIntersectArc(a - centre, b - centre, start, sweep, r, Point2Dd::zero), centre);
-    return kept(segmentIntersectCircle(a, b, r, Point2Dd::zero), [&](const Point2Dd &p) {
+        return segmentIntersectArc(a - centre, b - centre, start, sweep, r, Point2Dd::zero).translated(centre);
+    return segmentIntersectCircle(a, b, r, Point2Dd::zero).filtered([&](const Point2Dd &p) {
         return isOnArc(p, start, sweep, r, Point2Dd::zero, SkipCircleTest);
     });
 }
