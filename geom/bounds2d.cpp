@@ -1,6 +1,7 @@
 #include "bounds2d.h"
 
 #include "boxaxis_p.h"
+#include "clipsegment_p.h"
 
 #include <cfloat>
 #include <cstddef>
@@ -377,6 +378,11 @@ void Bounds2Df::getCoords(float &x1, float &y1, float &x2, float &y2) const
     y1 = minY;
     x2 = maxX;
     y2 = maxY;
+}
+
+QList<Point2Df> Bounds2Df::clipSegment(const Point2Df &a, const Point2Df &b) const
+{
+    return clipping::clipSegment<2>(*this, a, b);
 }
 
 QDebug operator<<(QDebug dbg, const Bounds2Df &b)

@@ -5,6 +5,7 @@
 #include "point2d.h"
 
 #include <QDebug>
+#include <QList>
 #include <QRectF>
 #include <QVector>
 
@@ -103,6 +104,13 @@ public:
     Point2Df anchor(const BoxSides &sides) const;
     // The sides p lies strictly beyond.
     BoxSides outcode(const Point2Df &p) const;
+
+    // Where the segment from a to b crosses the sides, in the order of the
+    // segment: [a, b] when both ends are inside (a side counts as inside),
+    // otherwise only the crossing points, with a tolerance of 1e-5 of the
+    // larger magnitude (at least 1e-5) on the other axes. A crossing exactly at
+    // b is left out.
+    QList<Point2Df> clipSegment(const Point2Df &a, const Point2Df &b) const;
 
     // x, y = min corner; width and height taken in double.
     QRectF toQRectF() const;

@@ -1,6 +1,7 @@
 #include "bounds3d.h"
 
 #include "boxaxis_p.h"
+#include "clipsegment_p.h"
 
 #include <cfloat>
 #include <cstddef>
@@ -399,6 +400,11 @@ BoxSides Bounds3Df::outcode(const Point3Df &p) const
     if (p.z > maxZ)
         code |= MaxZ;
     return code;
+}
+
+QList<Point3Df> Bounds3Df::clipSegment(const Point3Df &a, const Point3Df &b) const
+{
+    return clipping::clipSegment<3>(*this, a, b);
 }
 
 QDebug operator<<(QDebug dbg, const Bounds3Df &b)

@@ -5,6 +5,7 @@
 #include "point3d.h"
 
 #include <QDebug>
+#include <QList>
 #include <QVector>
 
 namespace geom {
@@ -104,6 +105,13 @@ public:
     Point3Df anchor(const BoxSides &sides) const;
     // The sides p lies strictly beyond.
     BoxSides outcode(const Point3Df &p) const;
+
+    // Where the segment from a to b crosses the sides, in the order of the
+    // segment: [a, b] when both ends are inside (a side counts as inside),
+    // otherwise only the crossing points, with a tolerance of 1e-5 of the
+    // larger magnitude (at least 1e-5) on the other axes. A crossing exactly at
+    // b is left out.
+    QList<Point3Df> clipSegment(const Point3Df &a, const Point3Df &b) const;
 };
 
 // "C(minX, minY, minZ : sx x sy x sz)" or "C(invalid)" for a null box, then a blank.
