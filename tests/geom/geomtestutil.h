@@ -9,6 +9,7 @@
 #include "point3d.h"
 
 #include <QByteArray>
+#include <QScopedArrayPointer>
 #include <QTest>
 
 #include <cstring>
@@ -68,6 +69,15 @@ inline char *toString(const Bounds3Df &b)
 }
 
 } // namespace geom
+
+// The toString text of a kernel value as a value of its own, for QVERIFY2
+// messages: nothing is left to free.
+template <typename T>
+QByteArray describe(const T &value)
+{
+    QScopedArrayPointer<char> text(geom::toString(value));
+    return QByteArray(text.data());
+}
 
 // For QtTest data tables.
 Q_DECLARE_METATYPE(geom::Point2Df)

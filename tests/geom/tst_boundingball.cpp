@@ -381,7 +381,7 @@ void tst_BoundingBall::sphereMapped()
     QFETCH(Point3Df, centre);
     QFETCH(float, radius);
     const Sphere3Df s = sphere(1, 2, 3, 2).mapped(m);
-    QVERIFY2(same(s, Sphere3Df(centre, radius)), QTest::toString(s.center()));
+    QVERIFY2(same(s, Sphere3Df(centre, radius)), describe(s.center()).constData());
     QVERIFY(Sphere3Df().mapped(m).isNull());
 }
 

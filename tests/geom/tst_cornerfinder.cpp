@@ -51,7 +51,7 @@ void verifyPoints(const Polygon &actual, const Polygon &expected, double tol)
     QCOMPARE(actual.size(), expected.size());
     for (int i = 0; i < actual.size(); ++i)
         QVERIFY2(std::fabs(actual.at(i).x - expected.at(i).x) <= tol && std::fabs(actual.at(i).y - expected.at(i).y) <= tol,
-                 qPrintable(QString("point %1: %2").arg(i).arg(QString::fromLatin1(geom::toString(actual.at(i))))));
+                 ("point " + QByteArray::number(i) + ": " + describe(actual.at(i))).constData());
 }
 
 enum Treatment {

@@ -329,8 +329,8 @@ void tst_Intersections2D::circleIntersectCircle()
     IntersectionPoints2Dd r = util2D::circleIntersectCircle(r1, c1, r2);
     QCOMPARE(r.count, count);
     if (count) {
-        QVERIFY2(near(r.p1, p1, 1e-9), QTest::toString(r.p1));
-        QVERIFY2(near(r.p2, p2, 1e-9), QTest::toString(r.p2));
+        QVERIFY2(near(r.p1, p1, 1e-9), describe(r.p1).constData());
+        QVERIFY2(near(r.p2, p2, 1e-9), describe(r.p2).constData());
     }
     // The same pair moved away from the origin.
     const Point2Dd o(-7.5, 12.25);
@@ -395,8 +395,8 @@ void tst_Intersections2D::lineIntersectCircle()
     const IntersectionPoints2Dd line = util2D::lineIntersectCircle(a + o, b + o, 1.0, o);
     QCOMPARE(line.count, lineCount);
     if (lineCount) {
-        QVERIFY2(near(line.p1, p1 + o, 1e-9), QTest::toString(line.p1));
-        QVERIFY2(near(line.p2, p2 + o, 1e-9), QTest::toString(line.p2));
+        QVERIFY2(near(line.p1, p1 + o, 1e-9), describe(line.p1).constData());
+        QVERIFY2(near(line.p2, p2 + o, 1e-9), describe(line.p2).constData());
     }
     QCOMPARE(util2D::segmentIntersectCircle(a + o, b + o, 1.0, o).count, segmentCount);
     const IntersectionPoints2Dd arc = util2D::segmentIntersectArc(a + o, b + o, 0.0, Pi, 1.0, o);

@@ -66,8 +66,8 @@ struct Corners
         QCOMPARE(bisectors.size(), expectedBisectors.size());
         for (int i = 0; i < angles.size(); ++i) {
             QVERIFY2(std::fabs(angles.at(i) - expectedAngles.at(i)) <= tol, qPrintable(QString::number(angles.at(i), 'g', 17)));
-            QVERIFY2(near(directions.at(i), expectedDirections.at(i), tol), QTest::toString(directions.at(i)));
-            QVERIFY2(near(bisectors.at(i), expectedBisectors.at(i), tol), QTest::toString(bisectors.at(i)));
+            QVERIFY2(near(directions.at(i), expectedDirections.at(i), tol), describe(directions.at(i)).constData());
+            QVERIFY2(near(bisectors.at(i), expectedBisectors.at(i), tol), describe(bisectors.at(i)).constData());
         }
     }
 };

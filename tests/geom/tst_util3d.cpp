@@ -29,9 +29,9 @@ void verifyRecord(const IntersectionPoints3Df &r, int count, const Point3Df &p1,
 {
     QCOMPARE(r.count, count);
     if (count >= 1)
-        QVERIFY2(near(r.p1, p1), QTest::toString(r.p1));
+        QVERIFY2(near(r.p1, p1), describe(r.p1).constData());
     if (count == 2)
-        QVERIFY2(near(r.p2, p2), QTest::toString(r.p2));
+        QVERIFY2(near(r.p2, p2), describe(r.p2).constData());
 }
 
 } // namespace
@@ -266,11 +266,11 @@ void tst_Util3D::planes()
     IntersectionPoints3Df r = util3D::rayIntersectPlane(a, b, n, q);
     QCOMPARE(r.count, rayCount);
     if (rayCount)
-        QVERIFY2(near(r.p1, rayPoint), QTest::toString(r.p1));
+        QVERIFY2(near(r.p1, rayPoint), describe(r.p1).constData());
     r = util3D::segmentIntersectPlane(a, b, n, q);
     QCOMPARE(r.count, segmentCount);
     if (segmentCount)
-        QVERIFY2(near(r.p1, segmentPoint), QTest::toString(r.p1));
+        QVERIFY2(near(r.p1, segmentPoint), describe(r.p1).constData());
     // The axis-aligned forms agree.
     QCOMPARE(util3D::rayIntersectPlaneZ(a, b, 0.0f).count, std::fabs(b.z - a.z) > 1e-5f && rayCount ? 1 : 0);
     QCOMPARE(util3D::segmentIntersectPlaneZ(a, b, 0.0f).count, segmentCount);
@@ -328,7 +328,7 @@ void tst_Util3D::rayIntersectTriangle()
         util3D::rayIntersectTriangle(o, d, Point3Df(0, 0, 0), Point3Df(1, 0, 0), Point3Df(0, 1, 0));
     QCOMPARE(r.count, count);
     if (count)
-        QVERIFY2(near(r.p1, point), QTest::toString(r.p1));
+        QVERIFY2(near(r.p1, point), describe(r.p1).constData());
 }
 
 QTEST_APPLESS_MAIN(tst_Util3D)
