@@ -7,6 +7,8 @@
 
 #include <QVector>
 
+#include <cmath>
+
 namespace geom {
 
 namespace detail {

@@ -48,7 +48,8 @@ extern template class Circle2D<double>;
 
 } // namespace geom
 
-Q_DECLARE_TYPEINFO(geom::Circle2Df, Q_PRIMITIVE_TYPE);
-Q_DECLARE_TYPEINFO(geom::Circle2Dd, Q_PRIMITIVE_TYPE);
+// Movable, not primitive: a default circle is the reset state, not zero bytes.
+Q_DECLARE_TYPEINFO(geom::Circle2Df, Q_MOVABLE_TYPE);
+Q_DECLARE_TYPEINFO(geom::Circle2Dd, Q_MOVABLE_TYPE);
 
 #endif // GEOM_CIRCLE2D_H

@@ -43,6 +43,6 @@ public:
 
 } // namespace geom
 
-Q_DECLARE_TYPEINFO(geom::Sphere3Df, Q_PRIMITIVE_TYPE);
+Q_DECLARE_TYPEINFO(geom::Sphere3Df, Q_MOVABLE_TYPE);
 
 #endif // GEOM_SPHERE3D_H

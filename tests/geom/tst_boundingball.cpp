@@ -102,6 +102,10 @@ void tst_BoundingBall::states()
     c.reset();
     QVERIFY(c.isNull());
     QCOMPARE(c.center(), Point2Df(0, 0));
+    // Containers make their circles and spheres in the reset state too.
+    QVERIFY(QVector<Circle2Df>(3).at(2).isNull());
+    QVERIFY(QVector<Circle2Dd>(3).at(1).isNull());
+    QVERIFY(QVector<Sphere3Df>(2).at(1).isNull());
 
     Circle2Dd d(Point2Dd(1, 1), 1);
     d *= 2;
