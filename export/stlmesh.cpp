@@ -9,6 +9,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+
+#ifdef Q_OS_LINUX
+#include <sys/mman.h>
+#endif
 
 namespace geom {
 
@@ -39,13 +44,35 @@ bool isRegular(const QMatrix4x4 &m, bool &mirrors)
     return std::fabs(det) > 1e-12 * largest * largest * largest;
 }
 
+// Large result buffers are asked for in huge pages where the system gives
+// them on request: the page faults of a fresh buffer would cost more than
+// filling it.
+void adviseHugePages(void *data, size_t bytes)
+{
+#ifdef MADV_HUGEPAGE
+    constexpr uintptr_t hugePage = 2 * 1024 * 1024;
+    if (bytes < 4 * hugePage)
+        return;
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + hugePage - 1) & ~(hugePage - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(hugePage - 1);
+    if (end > begin)
+        madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    Q_UNUSED(data);
+    Q_UNUSED(bytes);
+#endif
+}
+
 QVector<Facet> facetsOf(const QVector3D *v, const QVector<Triangle> &triangles, bool computeNormals)
 {
-    QVector<Facet> out(triangles.size());
-    Facet *f = out.data();
+    // Reserved, not sized: every facet is written once.
+    QVector<Facet> out;
+    out.reserve(triangles.size());
+    adviseHugePages(out.data(), sizeof(Facet) * size_t(triangles.size()));
+    const Point3Df *p = asPoints(v);
     for (const Triangle &t : triangles) {
-        const Point3Df &a = asPoints(v)[t.a], &b = asPoints(v)[t.b], &c = asPoints(v)[t.c];
-        *f++ = computeNormals ? Facet(a, b, c) : Facet(a, b, c, Point3Df::zero);
+        const Point3Df &a = p[t.a], &b = p[t.b], &c = p[t.c];
+        out.append(computeNormals ? Facet(a, b, c) : Facet(a, b, c, Point3Df::zero));
     }
     return out;
 }

@@ -417,6 +417,18 @@ void TestStlMesh::weldClosedMesh()
         QCOMPARE(attributes[at], i);
     }
     QCOMPARE(mesh.freeAttributes().count(false), facets.size());
+
+    // The facets handed out are the triangles' corners in their order, with
+    // the normal the facet itself computes.
+    const QVector<Facet> out = mesh.facets(true);
+    const Triangles triangles = mesh.indices();
+    const QVector<QVector3D> v = mesh.vertices();
+    auto at = [&v](int i) { return Point3Df(v[i].x(), v[i].y(), v[i].z()); };
+    QCOMPARE(out.size(), triangles.size());
+    for (int i = 0; i < out.size(); ++i) {
+        const Facet expected(at(triangles[i].a), at(triangles[i].b), at(triangles[i].c));
+        QCOMPARE(std::memcmp(&out[i], &expected, sizeof(Facet)), 0);
+    }
 }
 
 void TestStlMesh::weldEdgeCases()
