@@ -383,6 +383,17 @@ void TestStlMesh::duplicates()
     QCOMPARE(mesh.duplicates(), 0);
     QCOMPARE(mesh.removeDuplicates(), 0);
     QCOMPARE(mesh.indices().size(), 1);
+
+    // Sorted by attribute, the two equal triangles are no longer neighbours:
+    // the count of the statistics (1) describes another list, and the removal
+    // goes by the list as it is.
+    StlMesh apart;
+    apart.setData(pointsOnZ(4), Triangles{{0, 1, 2, 5}, {0, 1, 3, 7}, {1, 2, 0, 9}});
+    QCOMPARE(apart.duplicates(), 1);
+    apart.sortTriangles(StlMesh::ByAttribute);
+    QCOMPARE(apart.removeDuplicates(), 0);
+    QCOMPARE(describe(apart.indices()), describe({{0, 1, 2, 5}, {0, 1, 3, 7}, {0, 1, 2, 9}}));
+    QCOMPARE(apart.duplicates(), 0);
 }
 
 void TestStlMesh::weldClosedMesh()

@@ -13,6 +13,7 @@
 #include <QBuffer>
 #include <QMatrix4x4>
 #include <QMutex>
+#include <QSemaphore>
 #include <QThreadPool>
 #include <QtConcurrent>
 #include <QtTest>
@@ -124,7 +125,35 @@ class TestStlMeshConcurrency : public QObject
 
 private slots:
     void stress();
+    void statisticsWithBusyPool();
 };
+
+// Every thread of the global pool waits for something the caller does only
+// after its change: a statistics job that needs a pool thread would never
+// run, so the change has to measure on its own thread.
+void TestStlMeshConcurrency::statisticsWithBusyPool()
+{
+    QScopedPointer<StlMesh> big(boxMesh(1.0f, 105));
+    QVERIFY(big->vertices().size() >= 65536);
+    const QVector<Facet> more = boxFacets(2.0f, 3);
+
+    QSemaphore gate;
+    QThreadPool *pool = QThreadPool::globalInstance();
+    QVector<QFuture<void>> blocked;
+    for (int i = 0; i < pool->maxThreadCount(); ++i)
+        blocked.append(QtConcurrent::run([&gate] { gate.acquire(); }));
+
+    auto change = std::async(std::launch::async, [&] { big->addFacets(more.size(), more.constData()); });
+    const bool finished = change.wait_for(threadTimeLimit) == std::future_status::ready;
+    gate.release(blocked.size());
+    for (QFuture<void> &f : blocked)
+        f.waitForFinished();
+    if (!finished)
+        qFatal("addFacets waited for a busy thread pool");
+    QVERIFY(std::fabs(big->volume() - 9.0) < 1e-4);
+    QCOMPARE(big->boundingBox(), Bounds3Df(geom::Point3Df(0, 0, 0), geom::Point3Df(2, 2, 2)));
+    QVERIFY(std::fabs(big->radius() - std::sqrt(3.0)) < 1e-5);
+}
 
 void TestStlMeshConcurrency::stress()
 {
