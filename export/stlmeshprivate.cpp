@@ -2,6 +2,7 @@
 
 #include <QRunnable>
 #include <QSemaphore>
+#include <QSharedPointer>
 #include <QThreadPool>
 
 #include <algorithm>
@@ -57,11 +58,13 @@ public:
             largest = std::max(largest, dx * dx + dy * dy + dz * dz);
         }
         d->radius = std::sqrt(largest);
-        // The last touch of this object: the waiting caller may destroy it.
-        done.release();
+        // The caller may destroy this object as soon as it sees the release;
+        // the semaphore lives on in this reference until the release is over.
+        const QSharedPointer<QSemaphore> finished = done;
+        finished->release();
     }
 
-    QSemaphore done;
+    const QSharedPointer<QSemaphore> done = QSharedPointer<QSemaphore>::create();
 
 private:
     StlMeshPrivate *d;
@@ -398,7 +401,7 @@ void StlMeshPrivate::computeStatistics(const Bounds3Df &measuredBox)
     // this very mesh) is taken back and run here.
     if (!parallel || pool->tryTake(&job))
         job.run();
-    job.done.acquire();
+    job.done->acquire();
 }
 
 void StlMeshPrivate::mergeBlock(const QVector<QVector3D> &block, const QVector<Triangle> &newTriangles)
@@ -411,7 +414,8 @@ void StlMeshPrivate::mergeBlock(const QVector<QVector3D> &block, const QVector<T
 
 void StlMeshPrivate::weldFacets(int count, const Facet *facets, const quint16 *attributes)
 {
-    const int expectedCorners = std::min(count, maxWeldCorners);
+    // A closed surface has about half as many vertices as facets.
+    const int expectedCorners = std::min(count / 2 + 1024, maxWeldCorners);
     CornerTable table(expectedCorners);
     QVector<QVector3D> block;
     QVector<Triangle> pending;
@@ -453,7 +457,7 @@ void StlMeshPrivate::weldFacets(int count, const Facet *facets, const quint16 *a
             block.clear();
             pending.clear();
             pending.reserve(std::min(count - k - 1, 4 * 1024 * 1024));
-            table.reset(std::min(count - k - 1, maxWeldCorners));
+            table.reset(std::min((count - k - 1) / 2 + 1024, maxWeldCorners));
         }
     }
     if (nonFinite > 0)
