@@ -524,6 +524,10 @@ void StlMeshPrivate::appendMesh(const QVector<QVector3D> &otherVertices, const Q
 
 int StlMeshPrivate::indexOfVertex(const QVector3D &v) const
 {
+    // A NaN compares neither less nor greater than anything: it would "match"
+    // the first vertex.
+    if (std::isnan(v.x()) || std::isnan(v.y()) || std::isnan(v.z()))
+        return -1;
     const QVector3D *begin = vertices.constData(), *end = begin + vertices.size();
     const QVector3D *found = std::lower_bound(begin, end, v, StlMesh::VertexLess());
     return found != end && !StlMesh::VertexLess()(v, *found) ? int(found - begin) : -1;

@@ -235,6 +235,7 @@ void TestStlMesh::lookups()
     QCOMPARE(mesh.indexOfVertex(QVector3D(0, 0, 0)), 0);
     QCOMPARE(mesh.vertices().at(1), QVector3D(0, 0, 0));
     QCOMPARE(mesh.indexOfVertex(QVector3D(0.5f, 0, 0)), -1);
+    QCOMPARE(mesh.indexOfVertex(QVector3D(0, 0, std::numeric_limits<float>::quiet_NaN())), -1);
     QCOMPARE(mesh.indexOfVertex(QVector3D(1, 1, 1)), 8);
 
     // z ranges: four vertices on the floor (five with the twin), four on top.
