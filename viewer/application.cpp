@@ -4,38 +4,38 @@
 
 #include <QFileOpenEvent>
 
-Application::Application(int& argc, char** argv)
+Application::Application(int &argc, char **argv)
     : QApplication(argc, argv)
 {
 }
 
 Application::~Application()
 {
-    for (const QPointer<MainWindow>& window : qAsConst(m_createdWindows))
+    for (const QPointer<MainWindow> &window : qAsConst(m_createdWindows))
         delete window.data();
 }
 
-bool Application::event(QEvent* e)
+bool Application::event(QEvent *e)
 {
     if (e->type() == QEvent::FileOpen) {
-        openFile(static_cast<QFileOpenEvent*>(e)->file());
+        openFile(static_cast<QFileOpenEvent *>(e)->file());
         return true;
     }
     return QApplication::event(e);
 }
 
-void Application::openFile(const QString& fileName)
+void Application::openFile(const QString &fileName)
 {
     // A closed window is hidden, not deleted: a file opened there would stay out of sight.
     const QWidgetList widgets = topLevelWidgets();
-    for (QWidget* widget : widgets) {
-        MainWindow* window = qobject_cast<MainWindow*>(widget);
+    for (QWidget *widget : widgets) {
+        MainWindow *window = qobject_cast<MainWindow *>(widget);
         if (window && window->isVisible() && !window->hasFile()) {
             window->openFile(fileName);
             return;
         }
     }
-    MainWindow* window = new MainWindow(nullptr);
+    MainWindow *window = new MainWindow(nullptr);
     m_createdWindows.append(window);
     window->openFile(fileName);
     window->show();

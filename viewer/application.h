@@ -14,14 +14,14 @@ class Application : public QApplication
     Q_OBJECT
 
 public:
-    Application(int& argc, char** argv);
+    Application(int &argc, char **argv);
     // Deletes the windows made for file-open requests that still exist.
     ~Application() override;
 
-    bool event(QEvent* e) override;
+    bool event(QEvent *e) override;
 
 private:
-    void openFile(const QString& fileName);
+    void openFile(const QString &fileName);
 
     QList<QPointer<MainWindow>> m_createdWindows;
 };

@@ -27,7 +27,7 @@ const QString svgFilter = QStringLiteral("Scalable Vector Graphic files (*.svg)"
 const QString slcFilter = QStringLiteral("Slice files (*.slc)");
 const QString svgDtd = QStringLiteral("/usr/share/xml/w3c-sgml-lib/schema/dtd/REC-SVG11-20110816/svg11.dtd");
 
-Contour polygon(const QVector<geom::Point2Df>& points)
+Contour polygon(const QVector<geom::Point2Df> &points)
 {
     return Contour(points);
 }
@@ -59,7 +59,7 @@ const QStringList svgLines{
     "</svg>",
 };
 
-QByteArray slcBytes(const Slice& slice)
+QByteArray slcBytes(const Slice &slice)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -70,7 +70,7 @@ QByteArray slcBytes(const Slice& slice)
     return bytes;
 }
 
-QList<Slice> readSlc(const QString& path)
+QList<Slice> readSlc(const QString &path)
 {
     QFile file(path);
     SlcReader reader(&file);
@@ -261,7 +261,7 @@ private slots:
         action(window, "action_Export")->trigger();
         QCOMPARE(script.asked.size(), 1);
 
-        const Slice& seventh = view(window)->slices().at(6);
+        const Slice &seventh = view(window)->slices().at(6);
         QCOMPARE(readBytes(name), slcBytes(seventh));
         const QList<Slice> read = readSlc(name);
         QCOMPARE(read.size(), 1);
@@ -410,7 +410,7 @@ private slots:
         slider(window)->setValue(7);
         action(window, "action_Export")->trigger();
         QCOMPARE(readBytes(part), before);
-        const Asked& refusal = script.asked.last();
+        const Asked &refusal = script.asked.last();
         QCOMPARE(refusal.kind, ModalDialogs::Warning);
         QCOMPARE(refusal.title, QStringLiteral("Export"));
         QCOMPARE(refusal.text, QDir::toNativeSeparators(part)

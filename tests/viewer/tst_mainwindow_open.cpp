@@ -14,33 +14,33 @@ namespace {
 const QString baseTitle = QStringLiteral("Nurat Quarne (SLC Viewer)");
 
 // The recent-file entries of the File menu as the user sees them when it opens.
-QStringList recentEntries(MainWindow& window)
+QStringList recentEntries(MainWindow &window)
 {
-    QMenu* menu = part<QMenu>(window, "menu_File");
+    QMenu *menu = part<QMenu>(window, "menu_File");
     emit menu->aboutToShow();
     QStringList texts;
-    const QList<QAction*> actions = menu->actions();
-    for (QAction* a : actions) {
+    const QList<QAction *> actions = menu->actions();
+    for (QAction *a : actions) {
         if (a->objectName().isEmpty() && !a->isSeparator() && a->isVisible())
             texts.append(a->text());
     }
     return texts;
 }
 
-QAction* recentEntry(MainWindow& window, int i)
+QAction *recentEntry(MainWindow &window, int i)
 {
-    QMenu* menu = part<QMenu>(window, "menu_File");
+    QMenu *menu = part<QMenu>(window, "menu_File");
     emit menu->aboutToShow();
     int seen = 0;
-    const QList<QAction*> actions = menu->actions();
-    for (QAction* a : actions) {
+    const QList<QAction *> actions = menu->actions();
+    for (QAction *a : actions) {
         if (a->objectName().isEmpty() && !a->isSeparator() && seen++ == i)
             return a;
     }
     return nullptr;
 }
 
-void dropUrls(MainWindow& window, const QList<QUrl>& urls, bool* enterAccepted, bool* dropAccepted)
+void dropUrls(MainWindow &window, const QList<QUrl> &urls, bool *enterAccepted, bool *dropAccepted)
 {
     QMimeData mime;
     mime.setUrls(urls);
@@ -62,7 +62,7 @@ class TestMainWindowOpen : public QObject
 
     QTemporaryDir dir;
 
-    QString fixtureFile(const QString& name, int count)
+    QString fixtureFile(const QString &name, int count)
     {
         const QString path = dir.filePath(name);
         if (!writeSlc(path, slices(count)))
@@ -104,7 +104,7 @@ private slots:
         QCOMPARE(slider(window)->maximum(), 12);
         QCOMPARE(slider(window)->value(), 1);
         QVERIFY(!slider(window)->isHidden());
-        for (const char* name : {"action_Grid_Interval", "action_Go_to_Slice", "action_Go_to_Slice_Z",
+        for (const char *name : {"action_Grid_Interval", "action_Go_to_Slice", "action_Go_to_Slice_Z",
                                  "action_Run_Back_Slices", "action_Run_Through_Slices", "action_Close"})
             QVERIFY2(action(window, name)->isEnabled(), name);
         QCOMPARE(watcher(window)->files(), QStringList{path});
@@ -151,7 +151,7 @@ private slots:
         window.openFile(path);
         action(window, "action_Close")->trigger();
         QVERIFY(QFile::remove(path));
-        QAction* entry = recentEntry(window, 0);
+        QAction *entry = recentEntry(window, 0);
         QVERIFY(entry);
         entry->trigger();
         QCOMPARE(script.count(ModalDialogs::Critical), 1);
@@ -252,7 +252,7 @@ private slots:
         QCOMPARE(recentFiles().value(0), path);
         QVERIFY(slider(window)->isHidden());
         QVERIFY(action(window, "action_Close")->isEnabled());
-        for (const char* name : {"action_Grid_Interval", "action_Go_to_Slice", "action_Go_to_Slice_Z",
+        for (const char *name : {"action_Grid_Interval", "action_Go_to_Slice", "action_Go_to_Slice_Z",
                                  "action_Run_Back_Slices", "action_Run_Through_Slices"})
             QVERIFY2(!action(window, name)->isEnabled(), name);
         QVERIFY(!playTimer(window)->isActive());
@@ -314,7 +314,7 @@ private slots:
         QVERIFY(!action(window, "action_Ruler")->isChecked());
         QVERIFY(!playTimer(window)->isActive());
         QVERIFY(!action(window, "action_Run_Back_Slices")->isChecked());
-        for (const char* name : {"action_Grid_Interval", "action_Go_to_Slice", "action_Go_to_Slice_Z",
+        for (const char *name : {"action_Grid_Interval", "action_Go_to_Slice", "action_Go_to_Slice_Z",
                                  "action_Run_Back_Slices", "action_Run_Through_Slices", "action_Close"})
             QVERIFY2(!action(window, name)->isEnabled(), name);
         QCOMPARE(recentFiles(), QStringList{path});

@@ -12,14 +12,14 @@ namespace {
 const int settleMs = 300;
 
 // How editors that save safely replace a file: a new file renamed over the old one.
-bool replaceAtomically(const QString& path, const QList<Slice>& list)
+bool replaceAtomically(const QString &path, const QList<Slice> &list)
 {
     const QString temporary = path + ".new";
     return writeSlc(temporary, list) && ::rename(QFile::encodeName(temporary).constData(),
                                                  QFile::encodeName(path).constData()) == 0;
 }
 
-void notify(MainWindow& window, const QString& path)
+void notify(MainWindow &window, const QString &path)
 {
     QMetaObject::invokeMethod(&window, "on_fileSystemWatcher_fileChanged", Qt::DirectConnection,
                               Q_ARG(QString, path));
@@ -62,7 +62,7 @@ private slots:
 
         QVERIFY(writeSlc(path, slices(5)));
         QTRY_COMPARE(script.count(ModalDialogs::Information), 1);
-        const Asked& asked = script.asked.at(0);
+        const Asked &asked = script.asked.at(0);
         QCOMPARE(asked.title, QStringLiteral("Reload File?"));
         QCOMPARE(asked.text, "File " + QDir::toNativeSeparators(path) + " has been modified.\nDo you want to reload it?");
         QCOMPARE(asked.buttons, QMessageBox::Yes | QMessageBox::No);
@@ -192,7 +192,7 @@ private slots:
         DialogScript script;
         MainWindow window;
         window.openFile(path);
-        script.during = [&](const ModalDialogs::Request&) { notify(window, path); };
+        script.during = [&](const ModalDialogs::Request &) { notify(window, path); };
         script.answerButton(QMessageBox::No);
         notify(window, path);
         QCOMPARE(script.asked.size(), 1);

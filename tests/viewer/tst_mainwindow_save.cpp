@@ -13,7 +13,7 @@ using namespace fixture;
 
 namespace {
 
-QList<Slice> readSlc(const QString& path)
+QList<Slice> readSlc(const QString &path)
 {
     QFile file(path);
     SlcReader reader(&file);
@@ -59,7 +59,7 @@ private slots:
         QCOMPARE(script.asked.at(0).filter, QStringLiteral("Slice files (*.slc)"));
 
         const QList<Slice> saved = readSlc(target);
-        const QList<Slice>& shown = view(window)->slices();
+        const QList<Slice> &shown = view(window)->slices();
         QCOMPARE(saved.size(), shown.size());
         for (int i = 0; i < saved.size(); ++i) {
             QCOMPARE(saved.at(i).z(), shown.at(i).z());
@@ -137,7 +137,7 @@ private slots:
         action(window, "action_Save_As")->trigger();
         window.saveFile(target);
         QCOMPARE(script.asked.size(), 2);
-        for (const Asked& asked : qAsConst(script.asked)) {
+        for (const Asked &asked : qAsConst(script.asked)) {
             QCOMPARE(asked.kind, ModalDialogs::Information);
             QCOMPARE(asked.title, QStringLiteral("Save As"));
             QCOMPARE(asked.text, QStringLiteral("No slices to save."));

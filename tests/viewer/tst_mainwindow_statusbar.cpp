@@ -10,22 +10,22 @@ Q_DECLARE_METATYPE(QList<int>)
 
 namespace {
 
-QString message(const MainWindow& window)
+QString message(const MainWindow &window)
 {
     return window.statusBar()->currentMessage();
 }
 
-void click(MainWindow& window, Qt::MouseButton button, double x, double y)
+void click(MainWindow &window, Qt::MouseButton button, double x, double y)
 {
     emit view(window)->mouseClicked(button, QPointF(x, y));
 }
 
-void move(MainWindow& window, double x, double y)
+void move(MainWindow &window, double x, double y)
 {
     emit view(window)->mouseMove(QPointF(x, y));
 }
 
-void turnWheel(MainWindow& window, int delta, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+void turnWheel(MainWindow &window, int delta, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
     QWheelEvent event(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, delta), Qt::NoButton, modifiers,
                       Qt::NoScrollPhase, false);
@@ -112,7 +112,7 @@ private slots:
     {
         DialogScript script;
         MainWindow window;
-        QLabel* label = statusRight(window);
+        QLabel *label = statusRight(window);
         action(window, "action_Ruler")->setChecked(true);
         QVERIFY(!label->isHidden());
         click(window, Qt::LeftButton, 0, 0);
@@ -142,7 +142,7 @@ private slots:
     {
         DialogScript script;
         MainWindow window;
-        QAction* ruler = action(window, "action_Ruler");
+        QAction *ruler = action(window, "action_Ruler");
         ruler->setChecked(true);
         click(window, Qt::LeftButton, 0, 0);
         move(window, 0, 2);
@@ -159,7 +159,7 @@ private slots:
     {
         DialogScript script;
         MainWindow window;
-        QAction* ruler = action(window, "action_Ruler");
+        QAction *ruler = action(window, "action_Ruler");
         click(window, Qt::LeftButton, 0, 0);
         move(window, 3, 4);
         ruler->setChecked(true);
@@ -176,7 +176,7 @@ private slots:
     {
         DialogScript script;
         MainWindow window;
-        QAction* ruler = action(window, "action_Ruler");
+        QAction *ruler = action(window, "action_Ruler");
         ruler->setChecked(true);
         click(window, Qt::LeftButton, 0, 0);
         click(window, Qt::LeftButton, 3, 4);
@@ -195,7 +195,7 @@ private slots:
     {
         DialogScript script;
         MainWindow window;
-        QAction* ruler = action(window, "action_Ruler");
+        QAction *ruler = action(window, "action_Ruler");
         ruler->setChecked(true);
         click(window, Qt::LeftButton, 0, 0);
         window.openFile(threeSlices);
@@ -252,7 +252,7 @@ private slots:
         DialogScript script;
         MainWindow window;
         window.openFile(fortySlices);
-        QAction* forward = action(window, "action_Run_Through_Slices");
+        QAction *forward = action(window, "action_Run_Through_Slices");
         forward->setChecked(true);
         playTimer(window)->start();
         slider(window)->setProperty("UpdateByTimer", true);

@@ -3,8 +3,6 @@
 #include "slcwriter.h"
 
 #include <QBuffer>
-#include <QGraphicsView>
-#include <QPainter>
 #include <QSaveFile>
 #include <QTextStream>
 
@@ -15,9 +13,28 @@ QString general(double value)
     return QString::number(value, 'g', 6);
 }
 
+// Commits a file whose bytes were all written, throws away one that was not; the system's
+// reason for a failure goes to `errorString`.
+bool finishFile(QSaveFile &file, bool written, QString *errorString)
+{
+    // Read before cancelling, which sets an error of its own.
+    QString reason = file.error() == QFileDevice::NoError ? QString() : file.errorString();
+    bool committed = false;
+    if (written) {
+        committed = file.commit();
+        if (!committed)
+            reason = file.errorString();
+    } else {
+        file.cancelWriting();
+    }
+    if (errorString)
+        *errorString = committed ? QString() : reason;
+    return committed;
+}
+
 } // namespace
 
-SliceExporter::Format SliceExporter::formatOfName(const QString& fileName)
+SliceExporter::Format SliceExporter::formatOfName(const QString &fileName)
 {
     for (Format format : {Png, Svg, Slc}) {
         if (fileName.endsWith(suffix(format), Qt::CaseInsensitive))
@@ -26,7 +43,7 @@ SliceExporter::Format SliceExporter::formatOfName(const QString& fileName)
     return NoFormat;
 }
 
-SliceExporter::Format SliceExporter::formatOfFilter(const QString& filter)
+SliceExporter::Format SliceExporter::formatOfFilter(const QString &filter)
 {
     for (Format format : {Png, Svg, Slc}) {
         if (filter.contains(QLatin1String("(*") + suffix(format) + QLatin1Char(')'), Qt::CaseInsensitive))
@@ -50,20 +67,7 @@ QString SliceExporter::suffix(Format format)
     return QString();
 }
 
-QImage SliceExporter::renderView(QGraphicsView* view, const QColor& background)
-{
-    const QRect area = view->contentsRect();
-    QImage image(area.size(), QImage::Format_ARGB32);
-    if (image.isNull())
-        return image;
-    image.fill(background);
-    QPainter painter(&image);
-    view->render(&painter, QRectF(), QRect(), Qt::KeepAspectRatio);
-    painter.end();
-    return image;
-}
-
-QByteArray SliceExporter::svgDocument(const Slice& slice, const QRectF& bounds)
+QByteArray SliceExporter::svgDocument(const Slice &slice, const QRectF &bounds)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -84,8 +88,8 @@ QByteArray SliceExporter::svgDocument(const Slice& slice, const QRectF& bounds)
         << QStringLiteral(" viewBox=\"%1 %2 %3 %4\" ")
                .arg(general(left - 1.0), general(-top - height - 1.0), general(width + 2.0), general(height + 2.0))
         << "version=\"1.1\" xmlns=\"http://www.w3.org/2000/svg\">" << Qt::endl;
-    for (const Contour& contour : slice.contours()) {
-        const QVector<geom::Point2Df>& points = contour.points();
+    for (const Contour &contour : slice.contours()) {
+        const QVector<geom::Point2Df> &points = contour.points();
         if (points.isEmpty())
             continue;
         out << "<polygon points=\"";
@@ -104,21 +108,18 @@ QByteArray SliceExporter::svgDocument(const Slice& slice, const QRectF& bounds)
     return bytes;
 }
 
-bool SliceExporter::commit(const QString& fileName, const QByteArray& bytes)
+bool SliceExporter::commit(const QString &fileName, const QByteArray &bytes, QString *errorString)
 {
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
     // commit() does not look at what its own flush reports: a full disk would pass unnoticed.
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
+    return finishFile(file, written, errorString);
 }
 
-bool SliceExporter::writePng(const QString& fileName, const QImage& image)
+bool SliceExporter::writePng(const QString &fileName, const QImage &image, QString *errorString)
 {
+    if (errorString)
+        errorString->clear();
     if (image.isNull())
         return false;
     QByteArray bytes;
@@ -126,28 +127,23 @@ bool SliceExporter::writePng(const QString& fileName, const QImage& image)
     buffer.open(QIODevice::WriteOnly);
     if (!image.save(&buffer, "PNG", -1))
         return false;
-    return commit(fileName, bytes);
+    return commit(fileName, bytes, errorString);
 }
 
-bool SliceExporter::writeSvg(const QString& fileName, const Slice& slice, const QRectF& bounds)
+bool SliceExporter::writeSvg(const QString &fileName, const Slice &slice, const QRectF &bounds, QString *errorString)
 {
-    return commit(fileName, svgDocument(slice, bounds));
+    return commit(fileName, svgDocument(slice, bounds), errorString);
 }
 
-bool SliceExporter::writeSlc(const QString& fileName, const Slice& slice)
+bool SliceExporter::writeSlc(const QString &fileName, const QList<Slice> &slices, QString *errorString)
 {
+    // The old file stays untouched until every byte of the new one is on disk.
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    bool complete = false;
-    {
+    bool written = file.open(QIODevice::WriteOnly);
+    if (written) {
         SlcWriter writer(&file);
-        complete = writer.writeSlices(QList<Slice>{slice}, false) == 1;
-        complete = writer.finish() && complete;
+        written = writer.writeSlices(slices, false) == slices.size();
+        written = writer.finish() && written && file.flush();
     }
-    if (!complete) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return finishFile(file, written, errorString);
 }
