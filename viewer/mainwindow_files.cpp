@@ -58,23 +58,19 @@ void MainWindow::openFile(const QString &name)
     }
 
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    ui->action_Clear_Overlay->trigger();
-    ui->action_Ruler->setChecked(false);
-
     const QString path = fi.absoluteFilePath();
     SliceView *view = ui->graphicsView;
-    ++slicesGeneration;
-    view->openFile(path);
-    const QDataStream::Status status = view->lastReadStatus();
-    if (status == QDataStream::ReadCorruptData) {
-        // The view has dropped what it showed before; the window must not claim a file it
-        // could not read.
-        resetToNoFile();
+    // A file that cannot be read leaves the one shown (its slices, name and watch) as it was.
+    if (!view->replaceWithFile(path)) {
         QApplication::restoreOverrideCursor();
         ModalDialogs::critical(this, tr("Open"),
                                tr("Unable to open \"%1\". It is not a readable SLC file.").arg(nativePath(path)));
         return;
     }
+    const QDataStream::Status status = view->lastReadStatus();
+    ++slicesGeneration;
+    ui->action_Clear_Overlay->trigger();
+    ui->action_Ruler->setChecked(false);
 
     setCurrentFile(path);
     watchCurrentFile();

@@ -194,7 +194,27 @@ void SliceView::openFiles(const QStringList &fileNames)
         clear();
         return;
     }
+    // What is shown goes first, so that a large file is never held twice.
+    unloadSlices();
+    SliceStack stack;
+    m_lastReadStatus = readFiles(fileNames, &stack);
+    showStack(stack);
+}
 
+bool SliceView::replaceWithFile(const QString &fileName)
+{
+    SliceStack stack;
+    const QDataStream::Status status = readFiles(QStringList(fileName), &stack);
+    m_lastReadStatus = status;
+    if (status == QDataStream::ReadCorruptData)
+        return false;
+    unloadSlices();
+    showStack(stack);
+    return true;
+}
+
+void SliceView::unloadSlices()
+{
     removeAllGroups();
     const QList<QPropertyAnimation *> animations = findChildren<QPropertyAnimation *>(QString(), Qt::FindDirectChildrenOnly);
     for (QPropertyAnimation *animation : animations) {
@@ -208,10 +228,11 @@ void SliceView::openFiles(const QStringList &fileNames)
     m_logo = nullptr;
     m_slices.clear();
     qDebug("Current slices unloaded in %d ms", int(time.elapsed()));
-    time.restart();
+}
 
-    m_lastReadStatus = QDataStream::Ok;
-    SliceStack stack;
+QDataStream::Status SliceView::readFiles(const QStringList &fileNames, SliceStack *stack)
+{
+    QDataStream::Status result = QDataStream::Ok;
     for (const QString &fileName : fileNames) {
         QFile file(fileName);
         SlcReader reader(&file);
@@ -221,11 +242,17 @@ void SliceView::openFiles(const QStringList &fileNames)
         // before it failed holds nothing to show: for the user that is a refusal.
         if (!file.isOpen() || (status != QDataStream::Ok && read.isEmpty()))
             status = QDataStream::ReadCorruptData;
-        if (m_lastReadStatus == QDataStream::Ok)
-            m_lastReadStatus = status;
-        stack.addSlices(read, false);
+        if (result == QDataStream::Ok)
+            result = status;
+        stack->addSlices(read, false);
     }
+    return result;
+}
 
+void SliceView::showStack(const SliceStack &stack)
+{
+    QElapsedTimer time;
+    time.start();
     m_slices = stack.slices();
     m_sliceCount = m_slices.size();
 
@@ -943,6 +970,9 @@ void SliceView::makeSnapMarker(const QPointF &p)
 
 void SliceView::wheelEvent(QWheelEvent *e)
 {
+    // A turn over the view is the view's zoom; left unaccepted it would reach the window, which
+    // turns it into a slice step as well.
+    e->accept();
     const QPoint angle = e->angleDelta();
     const int delta = angle.y() != 0 ? angle.y() : angle.x();
     if (delta == 0)

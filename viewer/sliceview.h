@@ -15,6 +15,7 @@
 #include <QVector2D>
 
 class QDragEnterEvent;
+class SliceStack;
 class QDragLeaveEvent;
 class QDragMoveEvent;
 class QDropEvent;
@@ -60,6 +61,9 @@ public:
     // Loading. The outcome is read from sliceCount(), slices() and lastReadStatus().
     void openFile(const QString &fileName);
     void openFiles(const QStringList &fileNames);
+    // Like openFile, but a file refused (lastReadStatus() ReadCorruptData) leaves the slices
+    // shown so far as they are; true when the file's slices replaced them.
+    bool replaceWithFile(const QString &fileName);
     // Status of the reading done by the last openFile/openFiles: QDataStream::Ok when every
     // file was read to its end marker, otherwise the first failure met: ReadCorruptData when a
     // file was refused (not an SLC file we can read, could not be opened, or nothing could be
@@ -145,6 +149,10 @@ protected:
 
 private:
     void showSlice();
+    void unloadSlices();
+    // Reads the files into the stack; the status is the first failure met (see lastReadStatus()).
+    static QDataStream::Status readFiles(const QStringList &fileNames, SliceStack *stack);
+    void showStack(const SliceStack &stack);
     void addLogo();
     void removeGroup(QGraphicsItemGroup *&group);
     void removeAllGroups();

@@ -158,7 +158,7 @@ private slots:
         QVERIFY(recentEntries(window).isEmpty());
     }
 
-    void refusedFileIsNotOpened_data()
+    void refusedFileIsNotOpenedAndKeepsTheCurrentOne_data()
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("text") << QByteArray("this is no slice file\n");
@@ -175,7 +175,7 @@ private slots:
         counts.append(QByteArray(16, '\0'));
         QTest::newRow("counts") << counts;
     }
-    void refusedFileIsNotOpened()
+    void refusedFileIsNotOpenedAndKeepsTheCurrentOne()
     {
         QFETCH(QByteArray, bytes);
         const QString previous = fixtureFile("previous.slc", 4);
@@ -183,7 +183,6 @@ private slots:
         QVERIFY(writeBytes(path, bytes));
         DialogScript script;
         MainWindow window;
-        window.openFile(previous);
 
         window.openFile(path);
         QCOMPARE(script.asked.size(), 1);
@@ -198,6 +197,23 @@ private slots:
         QVERIFY(slider(window)->isHidden());
         QVERIFY(!action(window, "action_Close")->isEnabled());
         QVERIFY(!action(window, "action_Go_to_Slice")->isEnabled());
+
+        // A refused file leaves the one the user was looking at as it was.
+        window.openFile(previous);
+        slider(window)->setValue(3);
+        window.openFile(path);
+        QCOMPARE(script.asked.size(), 2);
+        QCOMPARE(script.asked.at(1).kind, ModalDialogs::Critical);
+        QVERIFY(window.hasFile());
+        QCOMPARE(window.windowTitle(), "previous.slc - " + baseTitle);
+        QCOMPARE(recentFiles().value(0), previous);
+        QCOMPARE(watcher(window)->files(), QStringList{previous});
+        QCOMPARE(view(window)->sliceCount(), 4);
+        QCOMPARE(view(window)->currentSlice(), 3);
+        QCOMPARE(slider(window)->value(), 3);
+        QVERIFY(!slider(window)->isHidden());
+        QVERIFY(action(window, "action_Close")->isEnabled());
+        QVERIFY(action(window, "action_Go_to_Slice")->isEnabled());
     }
 
     void incompleteFileOpensWithWarning_data()

@@ -71,6 +71,35 @@ private slots:
         QCOMPARE(view(window)->currentSlice(), 5);
     }
 
+    // A file caught while it is being rewritten cannot be read: the slices shown so far stay,
+    // the user hears why, and the next change asks again.
+    void refusedReloadKeepsTheSlicesAndWatching()
+    {
+        const QString path = fixtureFile(10);
+        DialogScript script;
+        MainWindow window;
+        window.openFile(path);
+        slider(window)->setValue(7);
+        script.answerButton(QMessageBox::Yes);
+
+        QVERIFY(writeBytes(path, QByteArray("-SLCVER 2.0 -UNIT MM -TY")));
+        QTRY_COMPARE(script.count(ModalDialogs::Information), 1);
+        QTRY_COMPARE(script.count(ModalDialogs::Critical), 1);
+        QVERIFY2(script.asked.last().text.contains(QDir::toNativeSeparators(path)), qPrintable(script.asked.last().text));
+        QVERIFY(window.hasFile());
+        QVERIFY(window.windowTitle().startsWith(QFileInfo(path).fileName() + " - "));
+        QCOMPARE(view(window)->sliceCount(), 10);
+        QCOMPARE(slider(window)->value(), 7);
+        QCOMPARE(view(window)->currentSlice(), 7);
+        QCOMPARE(watcher(window)->files(), QStringList{path});
+
+        QTest::qWait(settleMs);
+        script.answerButton(QMessageBox::Yes);
+        QVERIFY(writeSlc(path, slices(5)));
+        QTRY_VERIFY(script.count(ModalDialogs::Information) >= 2);
+        QTRY_COMPARE(view(window)->sliceCount(), 5);
+    }
+
     void reloadReturnsToTheSameSlice()
     {
         const QString path = fixtureFile(10);
