@@ -6,6 +6,9 @@
 #include <QSaveFile>
 #include <QTextStream>
 
+#include <cerrno>
+#include <unistd.h>
+
 namespace {
 
 QString general(double value)
@@ -18,7 +21,7 @@ QString general(double value)
 bool finishFile(QSaveFile &file, bool written, QString *errorString)
 {
     // Read before cancelling, which sets an error of its own.
-    QString reason = file.error() == QFileDevice::NoError ? QString() : file.errorString();
+    QString reason = file.error() == QFileDevice::NoError ? QString() : SliceExporter::writeFailureReason(file);
     bool committed = false;
     if (written) {
         committed = file.commit();
@@ -108,11 +111,43 @@ QByteArray SliceExporter::svgDocument(const Slice &slice, const QRectF &bounds)
     return bytes;
 }
 
+bool SliceExporter::openForWriting(QSaveFile &file, QString *errorString)
+{
+    errno = 0;
+    if (file.open(QIODevice::WriteOnly))
+        return true;
+    const int error = errno;
+    if (errorString) {
+        if (file.error() == QFileDevice::OpenError && error != 0)
+            *errorString = qt_error_string(error);
+        else
+            *errorString = file.errorString().section(QChar(0), 0, 0);
+    }
+    return false;
+}
+
+QString SliceExporter::writeFailureReason(QFileDevice &file)
+{
+    const QString told = file.errorString();
+    if (file.error() != QFileDevice::NoError && !told.isEmpty() && told != QLatin1String("Unknown error"))
+        return told;
+    const int handle = file.handle();
+    if (handle < 0)
+        return QString();
+    errno = 0;
+    const char byte = 0;
+    if (::write(handle, &byte, 1) == 1 || errno == 0)
+        return QString();
+    return qt_error_string(errno);
+}
+
 bool SliceExporter::commit(const QString &fileName, const QByteArray &bytes, QString *errorString)
 {
     QSaveFile file(fileName);
     // commit() does not look at what its own flush reports: a full disk would pass unnoticed.
-    const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
+    if (!openForWriting(file, errorString))
+        return false;
+    const bool written = file.write(bytes) == bytes.size() && file.flush();
     return finishFile(file, written, errorString);
 }
 
@@ -139,8 +174,10 @@ bool SliceExporter::writeSlc(const QString &fileName, const QList<Slice> &slices
 {
     // The old file stays untouched until every byte of the new one is on disk.
     QSaveFile file(fileName);
-    bool written = file.open(QIODevice::WriteOnly);
-    if (written) {
+    if (!openForWriting(file, errorString))
+        return false;
+    bool written = false;
+    {
         SlcWriter writer(&file);
         written = writer.writeSlices(slices, false) == slices.size();
         written = writer.finish() && written && file.flush();

@@ -4,6 +4,8 @@
 #include "slice.h"
 
 #include <QByteArray>
+#include <QFileDevice>
+#include <QSaveFile>
 #include <QImage>
 #include <QList>
 #include <QRectF>
@@ -32,6 +34,16 @@ public:
                          QString *errorString = nullptr);
     // The whole SLC file: every slice, in order, then the end marker.
     static bool writeSlc(const QString &fileName, const QList<Slice> &slices, QString *errorString = nullptr);
+
+    // Opens the file for writing; where it cannot be, `errorString` (when given) receives the
+    // system's reason. Qt 5.15 builds the text of a failed open from a buffer it never filled,
+    // so the reason is taken from the error number instead.
+    static bool openForWriting(QSaveFile &file, QString *errorString);
+    // The system's reason why a write to `file` failed, empty when none is known. Qt loses the
+    // error number of a write that was cut short (a full disk, a file-size limit) and says
+    // "Unknown error"; the reason is then asked again by one more byte written at the end of
+    // the file, which is only right for a file about to be thrown away.
+    static QString writeFailureReason(QFileDevice &file);
 
 private:
     static bool commit(const QString &fileName, const QByteArray &bytes, QString *errorString);

@@ -4,9 +4,14 @@
 
 #include <QFileOpenEvent>
 
+#include <csignal>
+
 Application::Application(int &argc, char **argv)
     : QApplication(argc, argv)
 {
+    // A write beyond the file-size limit would otherwise kill the program with SIGXFSZ; ignored,
+    // the write fails (EFBIG) and is reported like a full disk, the old file left in place.
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 Application::~Application()

@@ -8,7 +8,8 @@
 class MainWindow;
 
 // The application object. Its one addition to QApplication is the system's file-open request:
-// the file goes to a visible main window that has no file yet, or to a new main window.
+// the file goes to a visible main window that has no file yet, or to a new main window. It also
+// makes a write beyond the file-size limit fail with an error instead of ending the program.
 class Application : public QApplication
 {
     Q_OBJECT

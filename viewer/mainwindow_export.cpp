@@ -74,22 +74,24 @@ void MainWindow::on_action_Export_triggered()
     }
 
     bool written = false;
+    QString reason;
     switch (format) {
     case SliceExporter::Png:
-        written = SliceExporter::writePng(name, viewImage(Qt::transparent));
+        written = SliceExporter::writePng(name, viewImage(Qt::transparent), &reason);
         break;
     case SliceExporter::Svg:
-        written = SliceExporter::writeSvg(name, view->slices().at(current - 1), view->bounds());
+        written = SliceExporter::writeSvg(name, view->slices().at(current - 1), view->bounds(), &reason);
         break;
     case SliceExporter::Slc:
-        written = SliceExporter::writeSlc(name, {view->slices().at(current - 1)});
+        written = SliceExporter::writeSlc(name, {view->slices().at(current - 1)}, &reason);
         break;
     case SliceExporter::NoFormat:
         break;
     }
     QSettings().setValue(lastExportDirectoryKey, target.absolutePath());
     if (!written)
-        ModalDialogs::critical(this, title, tr("Cannot write to file %1.").arg(nativePath(target.absoluteFilePath())));
+        ModalDialogs::critical(this, title,
+                               withReason(tr("Cannot write to file %1.").arg(nativePath(target.absoluteFilePath())), reason));
 }
 
 // The threaded exports; the form connects them by name. Each runs its engine on the global
@@ -149,10 +151,11 @@ void MainWindow::on_exportStlDialog_finished(int result)
     // The model goes to a temporary file that replaces the chosen one only once it is complete:
     // a cancelled or failed export leaves whatever was there before as it was.
     QSaveFile *file = new QSaveFile(name, progress);
-    if (name.isEmpty() || !file->open(QIODevice::WriteOnly)) {
+    QString reason;
+    if (name.isEmpty() || !SliceExporter::openForWriting(*file, &reason)) {
         delete progress;
         taskbarProgress->failed();
-        ModalDialogs::critical(this, title, tr("Cannot write to file %1.").arg(nativePath(name)));
+        ModalDialogs::critical(this, title, withReason(tr("Cannot write to file %1.").arg(nativePath(name)), reason));
         return;
     }
 
@@ -182,6 +185,9 @@ void MainWindow::finishStlExport(ExportRun *run, QSaveFile *file, const QString 
             failure = engine->errorString();
             if (failure.isEmpty())
                 failure = tr("The model could not be written.");
+            const QString reason = file ? SliceExporter::writeFailureReason(*file) : QString();
+            if (!failure.contains(reason))
+                failure = withReason(failure, reason);
         } else if (!file || !file->commit()) {
             failure = file ? file->errorString() : tr("The model could not be written.");
         }

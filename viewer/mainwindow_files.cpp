@@ -57,14 +57,30 @@ void MainWindow::openFile(const QString &name)
         return;
     }
 
-    QApplication::setOverrideCursor(Qt::WaitCursor);
     const QString path = fi.absoluteFilePath();
+    // Opening a named pipe or a device waits until something feeds it, for a pipe nobody feeds
+    // for good: only files (or links to them) are read.
+    if (!fi.isFile()) {
+        ModalDialogs::critical(this, tr("Open"),
+                               tr("Unable to open \"%1\". It is not a regular file.").arg(nativePath(path)));
+        return;
+    }
+    const QString unreadable = tr("Unable to open \"%1\". It is not a readable SLC file.").arg(nativePath(path));
+    {
+        // The reader cannot tell why a file would not open; the system can (permission denied).
+        QFile probe(path);
+        if (!probe.open(QIODevice::ReadOnly)) {
+            ModalDialogs::critical(this, tr("Open"), withReason(unreadable, probe.errorString()));
+            return;
+        }
+    }
+
+    QApplication::setOverrideCursor(Qt::WaitCursor);
     SliceView *view = ui->graphicsView;
     // A file that cannot be read leaves the one shown (its slices, name and watch) as it was.
     if (!view->replaceWithFile(path)) {
         QApplication::restoreOverrideCursor();
-        ModalDialogs::critical(this, tr("Open"),
-                               tr("Unable to open \"%1\". It is not a readable SLC file.").arg(nativePath(path)));
+        ModalDialogs::critical(this, tr("Open"), unreadable);
         return;
     }
     const QDataStream::Status status = view->lastReadStatus();
@@ -258,9 +274,12 @@ void MainWindow::saveFile(const QString &name)
     const QFileInfo fi(name);
     const QString path = fi.absoluteFilePath();
 
-    const bool saved = !name.isEmpty() && SliceExporter::writeSlc(path, ui->graphicsView->slices());
+    QString reason;
+    const bool saved = !name.isEmpty() && SliceExporter::writeSlc(path, ui->graphicsView->slices(), &reason);
     if (!saved) {
-        ModalDialogs::critical(this, title, tr("Cannot write to file %1.").arg(nativePath(path.isEmpty() ? name : path)));
+        ModalDialogs::critical(
+            this, title,
+            withReason(tr("Cannot write to file %1.").arg(nativePath(path.isEmpty() ? name : path)), reason));
         return;
     }
     QSettings().setValue(lastSaveDirectoryKey, fi.absolutePath());

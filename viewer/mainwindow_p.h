@@ -63,4 +63,10 @@ inline QString nativePath(const QString &path)
     return QDir::toNativeSeparators(path);
 }
 
+// A message and, on a line of its own, the system's reason for the failure where one is known.
+inline QString withReason(const QString &text, const QString &reason)
+{
+    return reason.isEmpty() ? text : text + QLatin1Char('\n') + reason;
+}
+
 #endif // MAINWINDOW_P_H

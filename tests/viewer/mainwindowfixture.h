@@ -25,6 +25,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cstring>
 #include <functional>
 
 namespace fixture {
@@ -163,6 +164,12 @@ inline QByteArray readBytes(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// What the system says about an error number, as a message's second line gives it.
+inline QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 inline QStringList recentFiles()

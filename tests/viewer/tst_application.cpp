@@ -1,6 +1,7 @@
 #include "application.h"
 #include "mainwindow.h"
 #include "modaldialogs.h"
+#include "sliceexporter.h"
 #include "sliceview.h"
 #include "sliceviewtestutil.h"
 
@@ -8,6 +9,10 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/resource.h>
 
 using namespace sliceviewtest;
 
@@ -148,6 +153,26 @@ private slots:
         for (MainWindow *window : mainWindows())
             shown = shown || (window->isVisible() && window->hasFile() && shownSlices(window) == 5);
         QVERIFY(shown);
+    }
+
+    // A write beyond the file-size limit fails like one onto a full disk; the program lives on.
+    // The signal's handling is left to the program, as in daily use.
+    void fileSizeLimitFailsTheWriteOnly()
+    {
+        QTemporaryDir out;
+        QVERIFY(out.isValid());
+        const QString path = out.filePath(QStringLiteral("big.slc"));
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        rlimit limit = saved;
+        limit.rlim_cur = 100;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
+        QString reason;
+        const bool written = SliceExporter::writeSlc(path, stackOf(5), &reason);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
+        QVERIFY(!written);
+        QCOMPARE(reason, QString::fromLocal8Bit(std::strerror(EFBIG)));
+        QVERIFY(!QFileInfo::exists(path));
     }
 };
 

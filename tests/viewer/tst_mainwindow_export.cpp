@@ -351,17 +351,20 @@ private slots:
     {
         QTest::addColumn<QString>("target");
         QTest::addColumn<bool>("diskFull");
-        QTest::newRow("missing directory, svg") << "missing/drawing.svg" << false;
-        QTest::newRow("missing directory, png") << "missing/shot.png" << false;
-        QTest::newRow("a directory, slc") << "a directory.slc" << false;
-        QTest::newRow("disk full, svg") << "existing.svg" << true;
-        QTest::newRow("disk full, slc") << "existing.slc" << true;
-        QTest::newRow("disk full, png") << "existing.png" << true;
+        // The system's reason, on the message's second line.
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing directory, svg") << "missing/drawing.svg" << false << systemReason(ENOENT);
+        QTest::newRow("missing directory, png") << "missing/shot.png" << false << systemReason(ENOENT);
+        QTest::newRow("a directory, slc") << "a directory.slc" << false << "Filename refers to a directory";
+        QTest::newRow("disk full, svg") << "existing.svg" << true << systemReason(EFBIG);
+        QTest::newRow("disk full, slc") << "existing.slc" << true << systemReason(EFBIG);
+        QTest::newRow("disk full, png") << "existing.png" << true << systemReason(EFBIG);
     }
     void writeFailures()
     {
         QFETCH(QString, target);
         QFETCH(bool, diskFull);
+        QFETCH(QString, reason);
         QTemporaryDir out;
         QVERIFY(QDir(out.path()).mkpath("a directory.slc"));
         const QString path = out.filePath(target);
@@ -380,7 +383,7 @@ private slots:
         QCOMPARE(script.asked.size(), 2);
         QCOMPARE(script.asked.at(1).kind, ModalDialogs::Critical);
         QCOMPARE(script.asked.at(1).title, QStringLiteral("Export"));
-        QCOMPARE(script.asked.at(1).text, "Cannot write to file " + QDir::toNativeSeparators(path) + ".");
+        QCOMPARE(script.asked.at(1).text, "Cannot write to file " + QDir::toNativeSeparators(path) + ".\n" + reason);
         if (diskFull)
             QCOMPARE(readBytes(path), old);
         // Nothing half-written is left behind.

@@ -7,6 +7,14 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
 using namespace fixture;
 
 namespace {
@@ -214,6 +222,63 @@ private slots:
         QVERIFY(!slider(window)->isHidden());
         QVERIFY(action(window, "action_Close")->isEnabled());
         QVERIFY(action(window, "action_Go_to_Slice")->isEnabled());
+    }
+
+    // Opening a named pipe blocks until a writer comes. Should the window try, this helper
+    // plays the writer that comes (and goes at once), so that the test fails instead of hanging.
+    void namedPipeIsRefusedBeforeOpening()
+    {
+        const QString previous = fixtureFile("kept.slc", 3);
+        const QString pipe = dir.filePath("pipe.slc");
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        std::atomic<bool> done{false};
+        std::atomic<int> feeds{0};
+        std::thread writer([&] {
+            while (!done) {
+                const int fd = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0) {
+                    ++feeds;
+                    ::close(fd);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        DialogScript script;
+        MainWindow window;
+        window.openFile(previous);
+        window.openFile(pipe);
+        done = true;
+        writer.join();
+        QCOMPARE(feeds.load(), 0);
+        QCOMPARE(script.asked.size(), 1);
+        QCOMPARE(script.asked.at(0).kind, ModalDialogs::Critical);
+        QCOMPARE(script.asked.at(0).text,
+                 "Unable to open \"" + QDir::toNativeSeparators(pipe) + "\". It is not a regular file.");
+        QCOMPARE(window.windowTitle(), "kept.slc - " + baseTitle);
+        QCOMPARE(view(window)->sliceCount(), 3);
+        QVERIFY(!recentFiles().contains(pipe));
+    }
+
+    // The system's reason follows the message on a line of its own.
+    void unreadableFileTellsWhy()
+    {
+        const QString path = fixtureFile("locked.slc", 3);
+        QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0200), 0);
+        QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0711), 0);
+        DialogScript script;
+        MainWindow window;
+        {
+            // The superuser reads any file: play an ordinary user while the window tries.
+            const bool root = ::geteuid() == 0;
+            QVERIFY(!root || ::setresuid(65534, 65534, 0) == 0);
+            window.openFile(path);
+            QVERIFY(!root || ::setresuid(0, 0, 0) == 0);
+        }
+        QCOMPARE(script.asked.size(), 1);
+        QCOMPARE(script.asked.at(0).kind, ModalDialogs::Critical);
+        QCOMPARE(script.asked.at(0).text, "Unable to open \"" + QDir::toNativeSeparators(path)
+                                              + "\". It is not a readable SLC file.\n" + QString::fromLocal8Bit(std::strerror(EACCES)));
+        QVERIFY(!window.hasFile());
     }
 
     void incompleteFileOpensWithWarning_data()

@@ -84,16 +84,19 @@ private slots:
         QTest::addColumn<bool>("diskFull");
         // Bytes short of the complete file when the disk fills up.
         QTest::addColumn<int>("missing");
-        QTest::newRow("missing directory") << "no such directory/part.slc" << false << 0;
-        QTest::newRow("directory") << "a directory" << false << 0;
-        QTest::newRow("disk full") << "existing.slc" << true << 1500;
-        QTest::newRow("disk full at the end marker") << "existing.slc" << true << 4;
+        // The system's reason, on the message's second line.
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing directory") << "no such directory/part.slc" << false << 0 << systemReason(ENOENT);
+        QTest::newRow("directory") << "a directory" << false << 0 << "Filename refers to a directory";
+        QTest::newRow("disk full") << "existing.slc" << true << 1500 << systemReason(EFBIG);
+        QTest::newRow("disk full at the end marker") << "existing.slc" << true << 4 << systemReason(EFBIG);
     }
     void failedSaveKeepsEverything()
     {
         QFETCH(QString, target);
         QFETCH(bool, diskFull);
         QFETCH(int, missing);
+        QFETCH(QString, reason);
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkpath("a directory"));
         const QString source = dir.filePath("big.slc");
@@ -117,7 +120,7 @@ private slots:
         QCOMPARE(script.asked.size(), 2);
         QCOMPARE(script.asked.at(1).kind, ModalDialogs::Critical);
         QCOMPARE(script.asked.at(1).title, QStringLiteral("Save As"));
-        QCOMPARE(script.asked.at(1).text, "Cannot write to file " + QDir::toNativeSeparators(path) + ".");
+        QCOMPARE(script.asked.at(1).text, "Cannot write to file " + QDir::toNativeSeparators(path) + ".\n" + reason);
         if (diskFull)
             QCOMPARE(readBytes(path), old);
         QCOMPARE(window.windowTitle(), QStringLiteral("big.slc - Nurat Quarne (SLC Viewer)"));

@@ -730,13 +730,15 @@ private slots:
         QCOMPARE(critical.size(), 1);
         QCOMPARE(critical.at(0).title, stlDialog(window)->windowTitle());
         if (kind == "missing") {
-            QCOMPARE(critical.at(0).text, QStringLiteral("Cannot write to file %1.").arg(native(target)));
+            QCOMPARE(critical.at(0).text,
+                     QStringLiteral("Cannot write to file %1.\n").arg(native(target)) + systemReason(ENOENT));
             QVERIFY(!QFileInfo::exists(folder + "/missing"));
         } else {
             // The engine's reason follows the name of the file.
             QVERIFY2(critical.at(0).text.startsWith(QStringLiteral("Cannot write to file %1.\n").arg(native(target))),
                      qPrintable(critical.at(0).text));
             QVERIFY(critical.at(0).text.size() > QStringLiteral("Cannot write to file %1.\n").arg(native(target)).size());
+            QVERIFY2(critical.at(0).text.contains(systemReason(EFBIG)), qPrintable(critical.at(0).text));
         }
         QCOMPARE(script.count(ModalDialogs::Information), 0);
         if (kind.endsWith("previous"))
