@@ -133,6 +133,9 @@ private:
     // A modeless report whose slice links move the slider while the window still holds the
     // slices the report was made from.
     void showReport(const QString &title, const QString &html, const QString &icon, const QSize &size);
+    // Asks whether to replace `target`, the name the user typed with the suffix the format adds;
+    // true when it does not exist yet or may be replaced.
+    bool replaceAddedSuffixName(const QString &title, const QFileInfo &target);
     // The open file's directory and base name with the suffix: where an export is proposed.
     QString exportProposal(const QString &suffix) const;
     // The threaded exports start here, once their engine is configured: the run takes the

@@ -65,13 +65,8 @@ void MainWindow::on_action_Export_triggered()
                                   .arg(nativePath(target.absoluteFilePath())));
         return;
     }
-    // The dialog asked about replacing the name as typed, not the one with the suffix.
-    if (suffixAdded && target.exists()) {
-        const QString question =
-            tr("%1 already exists.\nDo you want to replace it?").arg(nativePath(target.absoluteFilePath()));
-        if (ModalDialogs::warning(this, title, question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
-            return;
-    }
+    if (suffixAdded && !replaceAddedSuffixName(title, target))
+        return;
 
     bool written = false;
     QString reason;

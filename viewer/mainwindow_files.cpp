@@ -296,8 +296,15 @@ void MainWindow::on_action_Save_As_triggered()
         return;
     }
     const QString start = QSettings().value(lastSaveDirectoryKey, fileName).toString();
-    const QString name = ModalDialogs::getSaveFileName(this, title, start, tr("Slice files (*.slc)"));
-    if (!name.isEmpty())
+    QString name = ModalDialogs::getSaveFileName(this, title, start, tr("Slice files (*.slc)"));
+    if (name.isEmpty())
+        return;
+    // The file dialog adds no suffix of its own.
+    if (SliceExporter::formatOfName(name) != SliceExporter::Slc) {
+        name += SliceExporter::suffix(SliceExporter::Slc);
+        if (!replaceAddedSuffixName(title, QFileInfo(name)))
+            return;
+    }
         saveFile(name);
 }
 
@@ -306,3 +313,13 @@ void MainWindow::on_action_Save_triggered()
     saveFile(fileName);
 }
 
+
+bool MainWindow::replaceAddedSuffixName(const QString &title, const QFileInfo &target)
+{
+    // The file dialog asked about replacing the name as typed, not the one with the suffix.
+    if (!target.exists())
+        return true;
+    const QString question =
+        tr("%1 already exists.\nDo you want to replace it?").arg(nativePath(target.absoluteFilePath()));
+    return ModalDialogs::warning(this, title, question, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
