@@ -177,6 +177,10 @@ private:
     TaskbarProgress *taskbarProgress;
     // Wheel angle (eighths of a degree) not yet turned into a slider step.
     int wheelRemainder = 0;
+    // One reload question at a time for this window: the question runs a local event loop, and
+    // a notification arriving meanwhile is dropped rather than asked again. Other windows ask
+    // about their own files.
+    bool reloadQuestionOpen = false;
     // Counts every change of the view's slices (open, reload, close).
     quint64 slicesGeneration = 0;
 };

@@ -26,10 +26,6 @@ using namespace MainWindowSettings;
 
 namespace {
 
-// One reload question at a time for the whole program: the question runs a local event loop,
-// and a notification arriving meanwhile is dropped rather than asked again.
-bool reloadQuestionOpen = false;
-
 // Drops from elsewhere (web pages, mail) may carry URLs that are no files on this machine.
 QString firstLocalFile(const QMimeData *mimeData)
 {

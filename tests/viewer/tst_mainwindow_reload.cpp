@@ -231,6 +231,32 @@ private slots:
         notify(window, path);
         QCOMPARE(script.asked.size(), 2);
     }
+
+    // Each window asks about its own file, also while another window's question is open.
+    void eachWindowAsksAboutItsOwnFile()
+    {
+        const QString first = fixtureFile(4);
+        const QString second = fixtureFile(6);
+        DialogScript script;
+        MainWindow one;
+        MainWindow other;
+        one.openFile(first);
+        other.openFile(second);
+        bool nested = false;
+        script.during = [&](const ModalDialogs::Request &) {
+            if (nested)
+                return;
+            nested = true;
+            notify(other, second);
+        };
+        script.answerButton(QMessageBox::No);
+        script.answerButton(QMessageBox::No);
+        notify(one, first);
+        QCOMPARE(script.count(ModalDialogs::Information), 2);
+        QCOMPARE(script.asked.at(0).parent, &one);
+        QCOMPARE(script.asked.at(1).parent, &other);
+        QVERIFY(script.asked.at(1).text.contains(QDir::toNativeSeparators(second)));
+    }
 };
 
 QTEST_MAIN(TestMainWindowReload)
