@@ -7,12 +7,12 @@
 #include <QGridLayout>
 #include <QTextEdit>
 
-ChangelogDialog::ChangelogDialog(QWidget* parent)
+ChangelogDialog::ChangelogDialog(QWidget *parent)
     : ChangelogDialog(QStringLiteral(":/changelog.txt"), parent)
 {
 }
 
-ChangelogDialog::ChangelogDialog(const QString& fileName, QWidget* parent)
+ChangelogDialog::ChangelogDialog(const QString &fileName, QWidget *parent)
     : QDialog(parent)
 {
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
@@ -20,8 +20,8 @@ ChangelogDialog::ChangelogDialog(const QString& fileName, QWidget* parent)
     QFile file(fileName);
     const bool opened = file.open(QIODevice::ReadOnly);
 
-    auto* textEdit = new QTextEdit(this);
-    auto* layout = new QGridLayout(this);
+    auto *textEdit = new QTextEdit(this);
+    auto *layout = new QGridLayout(this);
     layout->addWidget(textEdit);
 
     QFont font(QStringLiteral("Courier"), 8);

@@ -13,9 +13,9 @@ class ChangelogDialog : public QDialog
 
 public:
     // The history compiled into the program (":/changelog.txt").
-    explicit ChangelogDialog(QWidget* parent = nullptr);
+    explicit ChangelogDialog(QWidget *parent = nullptr);
     // The history of another file, e.g. a test's own.
-    ChangelogDialog(const QString& fileName, QWidget* parent);
+    ChangelogDialog(const QString &fileName, QWidget *parent);
     ~ChangelogDialog() override;
 };
 

@@ -22,14 +22,14 @@ public:
     };
 
     // Attaches itself to the edit's document as a child of the edit.
-    explicit ChangelogSyntaxHighlighter(QTextEdit* parent);
+    explicit ChangelogSyntaxHighlighter(QTextEdit *parent);
     ~ChangelogSyntaxHighlighter() override;
 
-    void addRule(const QRegExp& pattern, const QTextCharFormat& format);
-    void addRule(const QRegExp& pattern, const QColor& color);
+    void addRule(const QRegExp &pattern, const QTextCharFormat &format);
+    void addRule(const QRegExp &pattern, const QColor &color);
 
 protected:
-    void highlightBlock(const QString& text) override;
+    void highlightBlock(const QString &text) override;
 
 private:
     QList<Rule> rules;

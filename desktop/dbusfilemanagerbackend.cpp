@@ -15,7 +15,7 @@ namespace {
 // service does not freeze the window for long.
 const int replyTimeout = 5000;
 
-bool succeeds(const QDBusConnection& bus, const QDBusMessage& call)
+bool succeeds(const QDBusConnection &bus, const QDBusMessage &call)
 {
     if (!bus.isConnected())
         return false;
@@ -26,17 +26,17 @@ bool succeeds(const QDBusConnection& bus, const QDBusMessage& call)
 
 DBusFileManagerBackend::DBusFileManagerBackend() = default;
 
-DBusFileManagerBackend::DBusFileManagerBackend(const QDBusConnection& bus)
+DBusFileManagerBackend::DBusFileManagerBackend(const QDBusConnection &bus)
     : connectionName(bus.name())
 {
 }
 
 DBusFileManagerBackend::~DBusFileManagerBackend() = default;
 
-bool DBusFileManagerBackend::showItems(const QStringList& filePaths)
+bool DBusFileManagerBackend::showItems(const QStringList &filePaths)
 {
     QStringList uris;
-    for (const QString& path : filePaths)
+    for (const QString &path : filePaths)
         uris.append(QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded()));
 
     QDBusMessage call = QDBusMessage::createMethodCall(
@@ -47,7 +47,7 @@ bool DBusFileManagerBackend::showItems(const QStringList& filePaths)
     return succeeds(bus(), call);
 }
 
-bool DBusFileManagerBackend::chooseApplication(const QString& filePath)
+bool DBusFileManagerBackend::chooseApplication(const QString &filePath)
 {
     QVariantMap options;
     options.insert(QStringLiteral("ask"), true);

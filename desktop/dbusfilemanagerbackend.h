@@ -15,11 +15,11 @@ public:
     // The session bus, looked up at each request.
     DBusFileManagerBackend();
     // A bus connected under a name of its own (QDBusConnection::connectToBus).
-    explicit DBusFileManagerBackend(const QDBusConnection& bus);
+    explicit DBusFileManagerBackend(const QDBusConnection &bus);
     ~DBusFileManagerBackend() override;
 
-    bool showItems(const QStringList& filePaths) override;
-    bool chooseApplication(const QString& filePath) override;
+    bool showItems(const QStringList &filePaths) override;
+    bool chooseApplication(const QString &filePath) override;
 
 private:
     QDBusConnection bus() const;

@@ -4,13 +4,13 @@
 
 namespace {
 
-FileManagerBackend* installedBackend = nullptr;
+FileManagerBackend *installedBackend = nullptr;
 
 } // namespace
 
 FileManagerBackend::~FileManagerBackend() = default;
 
-FileManagerBackend* FileManagerBackend::instance()
+FileManagerBackend *FileManagerBackend::instance()
 {
     if (installedBackend)
         return installedBackend;
@@ -18,7 +18,7 @@ FileManagerBackend* FileManagerBackend::instance()
     return &sessionBackend;
 }
 
-void FileManagerBackend::setInstance(FileManagerBackend* backend)
+void FileManagerBackend::setInstance(FileManagerBackend *backend)
 {
     installedBackend = backend;
 }

@@ -1,6 +1,6 @@
 #include "launcherprogress.h"
 
-LauncherProgress::LauncherProgress(QObject* parent)
+LauncherProgress::LauncherProgress(QObject *parent)
     : QObject(parent)
 {
 }

@@ -23,14 +23,14 @@ public:
     };
     Q_ENUM(State)
 
-    explicit LauncherProgress(QObject* parent = nullptr);
+    explicit LauncherProgress(QObject *parent = nullptr);
     ~LauncherProgress() override;
 
     // Callers keep completed <= total and total > 0.
     virtual void setProgressValue(quint64 completed, quint64 total) = 0;
     virtual void setProgressState(State state) = 0;
     // A null icon removes the overlay; the description goes along either way.
-    virtual void setOverlayIcon(const QPixmap& icon, const QString& description) = 0;
+    virtual void setOverlayIcon(const QPixmap &icon, const QString &description) = 0;
 
 signals:
     // The desktop has lost what it was told so far (its button or dock was made anew) and

@@ -16,10 +16,10 @@
 
 namespace {
 
-const char* const programLicense = "License.txt";
+const char *const programLicense = "License.txt";
 
 // In the order the directory yields them, except that the program's own terms come first.
-QStringList licenseFiles(const QString& directory)
+QStringList licenseFiles(const QString &directory)
 {
     QStringList files;
     QDirIterator entries(directory, QDir::Files | QDir::NoDotAndDotDot);
@@ -33,7 +33,7 @@ QStringList licenseFiles(const QString& directory)
     return files;
 }
 
-QString readText(const QString& path)
+QString readText(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -43,7 +43,7 @@ QString readText(const QString& path)
 
 // Only plain "http://" addresses are linked, and never with the full stop or comma that ends
 // the sentence around them.
-void linkWebAddresses(QTextDocument* document)
+void linkWebAddresses(QTextDocument *document)
 {
     const QRegularExpression address(QStringLiteral("http://[^\\s,\"]*[^.,\\s\"]"));
     QTextCursor cursor;
@@ -57,9 +57,9 @@ void linkWebAddresses(QTextDocument* document)
 }
 
 // Mentions in any letter case; the link shows the name as the file has it.
-void linkLicenseNames(QTextDocument* document, const QStringList& names)
+void linkLicenseNames(QTextDocument *document, const QStringList &names)
 {
-    for (const QString& name : names) {
+    for (const QString &name : names) {
         const QString link = QStringLiteral("<a href=\"license:///%1\">%1</a>").arg(name.toHtmlEscaped());
         QTextCursor cursor;
         for (;;) {
@@ -74,17 +74,17 @@ void linkLicenseNames(QTextDocument* document, const QStringList& names)
 
 } // namespace
 
-bool licenseNameLongerThan(const QString& a, const QString& b)
+bool licenseNameLongerThan(const QString &a, const QString &b)
 {
     return a.size() > b.size();
 }
 
-LicenseDialog::LicenseDialog(QWidget* parent)
+LicenseDialog::LicenseDialog(QWidget *parent)
     : LicenseDialog(QStringLiteral(":/resources/licenses"), parent)
 {
 }
 
-LicenseDialog::LicenseDialog(const QString& directory, QWidget* parent)
+LicenseDialog::LicenseDialog(const QString &directory, QWidget *parent)
     : QDialog(parent),
       ui(new Ui_LicenseDialog)
 {
@@ -103,12 +103,12 @@ LicenseDialog::LicenseDialog(const QString& directory, QWidget* parent)
     QStringList names = files;
     std::stable_sort(names.begin(), names.end(), licenseNameLongerThan);
 
-    for (const QString& file : files) {
+    for (const QString &file : files) {
         ui->comboBox->addItem(file);
 
-        auto* browser = new QTextBrowser(this);
+        auto *browser = new QTextBrowser(this);
         browser->setPlainText(readText(directory + QLatin1Char('/') + file));
-        QTextDocument* document = browser->document();
+        QTextDocument *document = browser->document();
         linkWebAddresses(document);
         linkLicenseNames(document, names);
 
@@ -132,7 +132,7 @@ LicenseDialog::~LicenseDialog()
     delete ui;
 }
 
-void LicenseDialog::changeEvent(QEvent* event)
+void LicenseDialog::changeEvent(QEvent *event)
 {
     QDialog::changeEvent(event);
     if (event->type() == QEvent::LanguageChange)

@@ -17,13 +17,13 @@ class LicenseDialog : public QDialog
 
 public:
     // The licences compiled into the program (":/resources/licenses").
-    explicit LicenseDialog(QWidget* parent = nullptr);
+    explicit LicenseDialog(QWidget *parent = nullptr);
     // The licences of another directory, e.g. a test's own.
-    LicenseDialog(const QString& directory, QWidget* parent);
+    LicenseDialog(const QString &directory, QWidget *parent);
     ~LicenseDialog() override;
 
 protected:
-    void changeEvent(QEvent* event) override;
+    void changeEvent(QEvent *event) override;
 
 private slots:
     void anchorClicked(QUrl link);
@@ -31,11 +31,11 @@ private slots:
 private:
     void updateWindowTitle();
 
-    Ui_LicenseDialog* ui;
+    Ui_LicenseDialog *ui;
 };
 
 // The order in which licence names are linked: longer names first, so that a name standing
 // inside a longer one is not linked within it.
-bool licenseNameLongerThan(const QString& a, const QString& b);
+bool licenseNameLongerThan(const QString &a, const QString &b);
 
 #endif // LICENSEDIALOG_H

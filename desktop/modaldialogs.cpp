@@ -5,7 +5,7 @@
 
 namespace {
 
-ModalDialogs::Responder& responder()
+ModalDialogs::Responder &responder()
 {
     static ModalDialogs::Responder r;
     return r;
@@ -38,8 +38,8 @@ QMessageBox::StandardButton escapeButton(QMessageBox::StandardButtons buttons)
     return QMessageBox::NoButton;
 }
 
-QMessageBox::StandardButton askMessage(ModalDialogs::Kind kind, QWidget* parent, const QString& title,
-                                       const QString& text, QMessageBox::StandardButtons buttons,
+QMessageBox::StandardButton askMessage(ModalDialogs::Kind kind, QWidget *parent, const QString &title,
+                                       const QString &text, QMessageBox::StandardButtons buttons,
                                        QMessageBox::StandardButton defaultButton)
 {
     if (responder()) {
@@ -69,8 +69,8 @@ QMessageBox::StandardButton askMessage(ModalDialogs::Kind kind, QWidget* parent,
     }
 }
 
-QString askFileName(ModalDialogs::Kind kind, QWidget* parent, const QString& caption, const QString& dir,
-                    const QString& filter, QString* selectedFilter)
+QString askFileName(ModalDialogs::Kind kind, QWidget *parent, const QString &caption, const QString &dir,
+                    const QString &filter, QString *selectedFilter)
 {
     ModalDialogs::Request request;
     request.kind = kind;
@@ -84,9 +84,9 @@ QString askFileName(ModalDialogs::Kind kind, QWidget* parent, const QString& cap
     return answer.accepted ? answer.value.toString() : QString();
 }
 
-ModalDialogs::Request numberRequest(ModalDialogs::Kind kind, QWidget* parent, const QString& title,
-                                   const QString& label, const QVariant& value, const QVariant& minimum,
-                                   const QVariant& maximum)
+ModalDialogs::Request numberRequest(ModalDialogs::Kind kind, QWidget *parent, const QString &title,
+                                   const QString &label, const QVariant &value, const QVariant &minimum,
+                                   const QVariant &maximum)
 {
     ModalDialogs::Request request;
     request.kind = kind;
@@ -111,36 +111,36 @@ bool ModalDialogs::hasResponder()
     return bool(responder());
 }
 
-QMessageBox::StandardButton ModalDialogs::critical(QWidget* parent, const QString& title, const QString& text,
+QMessageBox::StandardButton ModalDialogs::critical(QWidget *parent, const QString &title, const QString &text,
                                                    QMessageBox::StandardButtons buttons,
                                                    QMessageBox::StandardButton defaultButton)
 {
     return askMessage(Critical, parent, title, text, buttons, defaultButton);
 }
 
-QMessageBox::StandardButton ModalDialogs::warning(QWidget* parent, const QString& title, const QString& text,
+QMessageBox::StandardButton ModalDialogs::warning(QWidget *parent, const QString &title, const QString &text,
                                                   QMessageBox::StandardButtons buttons,
                                                   QMessageBox::StandardButton defaultButton)
 {
     return askMessage(Warning, parent, title, text, buttons, defaultButton);
 }
 
-QMessageBox::StandardButton ModalDialogs::information(QWidget* parent, const QString& title, const QString& text,
+QMessageBox::StandardButton ModalDialogs::information(QWidget *parent, const QString &title, const QString &text,
                                                       QMessageBox::StandardButtons buttons,
                                                       QMessageBox::StandardButton defaultButton)
 {
     return askMessage(Information, parent, title, text, buttons, defaultButton);
 }
 
-QMessageBox::StandardButton ModalDialogs::question(QWidget* parent, const QString& title, const QString& text,
+QMessageBox::StandardButton ModalDialogs::question(QWidget *parent, const QString &title, const QString &text,
                                                    QMessageBox::StandardButtons buttons,
                                                    QMessageBox::StandardButton defaultButton)
 {
     return askMessage(Question, parent, title, text, buttons, defaultButton);
 }
 
-QString ModalDialogs::getOpenFileName(QWidget* parent, const QString& caption, const QString& dir,
-                                      const QString& filter, QString* selectedFilter,
+QString ModalDialogs::getOpenFileName(QWidget *parent, const QString &caption, const QString &dir,
+                                      const QString &filter, QString *selectedFilter,
                                       QFileDialog::Options options)
 {
     if (responder())
@@ -148,8 +148,8 @@ QString ModalDialogs::getOpenFileName(QWidget* parent, const QString& caption, c
     return QFileDialog::getOpenFileName(parent, caption, dir, filter, selectedFilter, options);
 }
 
-QString ModalDialogs::getSaveFileName(QWidget* parent, const QString& caption, const QString& dir,
-                                      const QString& filter, QString* selectedFilter,
+QString ModalDialogs::getSaveFileName(QWidget *parent, const QString &caption, const QString &dir,
+                                      const QString &filter, QString *selectedFilter,
                                       QFileDialog::Options options)
 {
     if (responder())
@@ -157,7 +157,7 @@ QString ModalDialogs::getSaveFileName(QWidget* parent, const QString& caption, c
     return QFileDialog::getSaveFileName(parent, caption, dir, filter, selectedFilter, options);
 }
 
-QString ModalDialogs::getExistingDirectory(QWidget* parent, const QString& caption, const QString& dir,
+QString ModalDialogs::getExistingDirectory(QWidget *parent, const QString &caption, const QString &dir,
                                            QFileDialog::Options options)
 {
     if (responder())
@@ -165,8 +165,8 @@ QString ModalDialogs::getExistingDirectory(QWidget* parent, const QString& capti
     return QFileDialog::getExistingDirectory(parent, caption, dir, options);
 }
 
-int ModalDialogs::getInt(QWidget* parent, const QString& title, const QString& label, int value,
-                         int minimum, int maximum, int step, bool* ok)
+int ModalDialogs::getInt(QWidget *parent, const QString &title, const QString &label, int value,
+                         int minimum, int maximum, int step, bool *ok)
 {
     if (!responder())
         return QInputDialog::getInt(parent, title, label, value, minimum, maximum, step, ok);
@@ -179,8 +179,8 @@ int ModalDialogs::getInt(QWidget* parent, const QString& title, const QString& l
     return qBound(minimum, answer.value.isValid() ? answer.value.toInt() : value, maximum);
 }
 
-double ModalDialogs::getDouble(QWidget* parent, const QString& title, const QString& label, double value,
-                               double minimum, double maximum, int decimals, bool* ok)
+double ModalDialogs::getDouble(QWidget *parent, const QString &title, const QString &label, double value,
+                               double minimum, double maximum, int decimals, bool *ok)
 {
     if (!responder())
         return QInputDialog::getDouble(parent, title, label, value, minimum, maximum, decimals, ok);
@@ -194,8 +194,8 @@ double ModalDialogs::getDouble(QWidget* parent, const QString& title, const QStr
     return qBound(minimum, answer.value.isValid() ? answer.value.toDouble() : value, maximum);
 }
 
-QString ModalDialogs::getItem(QWidget* parent, const QString& title, const QString& label,
-                              const QStringList& items, int current, bool editable, bool* ok)
+QString ModalDialogs::getItem(QWidget *parent, const QString &title, const QString &label,
+                              const QStringList &items, int current, bool editable, bool *ok)
 {
     if (!responder())
         return QInputDialog::getItem(parent, title, label, items, current, editable, ok);
@@ -214,7 +214,7 @@ QString ModalDialogs::getItem(QWidget* parent, const QString& title, const QStri
     return answer.value.isValid() ? answer.value.toString() : items.value(current);
 }
 
-int ModalDialogs::exec(QDialog* dialog)
+int ModalDialogs::exec(QDialog *dialog)
 {
     if (!responder())
         return dialog->exec();

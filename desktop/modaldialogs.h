@@ -34,7 +34,7 @@ public:
 
     struct Request {
         Kind kind = Critical;
-        QWidget* parent = nullptr;
+        QWidget *parent = nullptr;
         QString title;
         QString text;                 // message text or input label
         QString directory;            // file dialogs: the starting path
@@ -46,7 +46,7 @@ public:
         int decimals = 0;
         QMessageBox::StandardButtons buttons = QMessageBox::Ok;
         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
-        QDialog* dialog = nullptr;    // Exec: the dialog that would run
+        QDialog *dialog = nullptr;    // Exec: the dialog that would run
     };
 
     // What a scripted answer gives back: `accepted` false stands for Cancel (or an empty file
@@ -58,45 +58,45 @@ public:
         QString selectedFilter;
     };
 
-    using Responder = std::function<Answer(const Request&)>;
+    using Responder = std::function<Answer(const Request &)>;
 
     // Installs a responder (tests); an empty one restores the real dialogs.
     static void setResponder(Responder responder);
     static bool hasResponder();
 
-    static QMessageBox::StandardButton critical(QWidget* parent, const QString& title, const QString& text,
+    static QMessageBox::StandardButton critical(QWidget *parent, const QString &title, const QString &text,
                                                 QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                                 QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
-    static QMessageBox::StandardButton warning(QWidget* parent, const QString& title, const QString& text,
+    static QMessageBox::StandardButton warning(QWidget *parent, const QString &title, const QString &text,
                                                QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                                QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
-    static QMessageBox::StandardButton information(QWidget* parent, const QString& title, const QString& text,
+    static QMessageBox::StandardButton information(QWidget *parent, const QString &title, const QString &text,
                                                    QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                                    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
-    static QMessageBox::StandardButton question(QWidget* parent, const QString& title, const QString& text,
+    static QMessageBox::StandardButton question(QWidget *parent, const QString &title, const QString &text,
                                                 QMessageBox::StandardButtons buttons = QMessageBox::StandardButtons(QMessageBox::Yes | QMessageBox::No),
                                                 QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 
-    static QString getOpenFileName(QWidget* parent, const QString& caption, const QString& dir,
-                                   const QString& filter, QString* selectedFilter = nullptr,
+    static QString getOpenFileName(QWidget *parent, const QString &caption, const QString &dir,
+                                   const QString &filter, QString *selectedFilter = nullptr,
                                    QFileDialog::Options options = QFileDialog::Options());
-    static QString getSaveFileName(QWidget* parent, const QString& caption, const QString& dir,
-                                   const QString& filter, QString* selectedFilter = nullptr,
+    static QString getSaveFileName(QWidget *parent, const QString &caption, const QString &dir,
+                                   const QString &filter, QString *selectedFilter = nullptr,
                                    QFileDialog::Options options = QFileDialog::Options());
-    static QString getExistingDirectory(QWidget* parent, const QString& caption, const QString& dir,
+    static QString getExistingDirectory(QWidget *parent, const QString &caption, const QString &dir,
                                         QFileDialog::Options options = QFileDialog::ShowDirsOnly);
 
-    static int getInt(QWidget* parent, const QString& title, const QString& label, int value,
-                      int minimum, int maximum, int step = 1, bool* ok = nullptr);
-    static double getDouble(QWidget* parent, const QString& title, const QString& label, double value,
-                            double minimum, double maximum, int decimals = 1, bool* ok = nullptr);
-    static QString getItem(QWidget* parent, const QString& title, const QString& label,
-                           const QStringList& items, int current = 0, bool editable = true,
-                           bool* ok = nullptr);
+    static int getInt(QWidget *parent, const QString &title, const QString &label, int value,
+                      int minimum, int maximum, int step = 1, bool *ok = nullptr);
+    static double getDouble(QWidget *parent, const QString &title, const QString &label, double value,
+                            double minimum, double maximum, int decimals = 1, bool *ok = nullptr);
+    static QString getItem(QWidget *parent, const QString &title, const QString &label,
+                           const QStringList &items, int current = 0, bool editable = true,
+                           bool *ok = nullptr);
 
     // Runs an already built dialog modally (QDialog::exec); a scripted answer's `value` is the
     // result code (QDialog::Accepted when absent and accepted).
-    static int exec(QDialog* dialog);
+    static int exec(QDialog *dialog);
 };
 
 #endif // MODALDIALOGS_H

@@ -16,15 +16,15 @@
 
 namespace {
 
-const char* const announcementMarker = "<!-- 5be0c7a19d3f42e8061b7ac9e4d2f85a13c6709e -->";
+const char *const announcementMarker = "<!-- 5be0c7a19d3f42e8061b7ac9e4d2f85a13c6709e -->";
 
-NewsChecker::Source& configuredSource()
+NewsChecker::Source &configuredSource()
 {
     static NewsChecker::Source source = NewsChecker::defaultSource();
     return source;
 }
 
-NewsChecker* sharedChecker = nullptr;
+NewsChecker *sharedChecker = nullptr;
 
 // The end of a load that is not even tried: an error, reported from the event loop like any
 // network failure.
@@ -33,8 +33,8 @@ class RefusedReply : public QNetworkReply
     Q_OBJECT
 
 public:
-    RefusedReply(QNetworkAccessManager::Operation operation, const QNetworkRequest& request, NetworkError code,
-                 const QString& message, QObject* parent)
+    RefusedReply(QNetworkAccessManager::Operation operation, const QNetworkRequest &request, NetworkError code,
+                 const QString &message, QObject *parent)
         : QNetworkReply(parent)
     {
         setRequest(request);
@@ -50,7 +50,7 @@ public:
     bool isSequential() const override { return true; }
 
 protected:
-    qint64 readData(char*, qint64) override { return -1; }
+    qint64 readData(char *, qint64) override { return -1; }
 
 private:
     void refuse()
@@ -68,7 +68,7 @@ class NetworkAccessManager : public QNetworkAccessManager
     Q_OBJECT
 
 public:
-    NetworkAccessManager(const NewsChecker::Source& source, QObject* parent)
+    NetworkAccessManager(const NewsChecker::Source &source, QObject *parent)
         : QNetworkAccessManager(parent),
           server(source.url),
           sslConfiguration(QSslConfiguration::defaultConfiguration()),
@@ -76,7 +76,7 @@ public:
     {
         // On Qt 5 an explicit CA list replaces the system's instead of adding to it.
         QList<QSslCertificate> authorities = sslConfiguration.caCertificates();
-        for (const QSslCertificate& certificate : QSslConfiguration::systemCaCertificates()) {
+        for (const QSslCertificate &certificate : QSslConfiguration::systemCaCertificates()) {
             if (!authorities.contains(certificate))
                 authorities.append(certificate);
         }
@@ -89,8 +89,8 @@ public:
     }
 
 protected:
-    QNetworkReply* createRequest(Operation operation, const QNetworkRequest& request,
-                                 QIODevice* outgoingData) override
+    QNetworkReply *createRequest(Operation operation, const QNetworkRequest &request,
+                                 QIODevice *outgoingData) override
     {
         const QUrl url = request.url();
         // Names under .invalid never resolve; asking the resolver would only send the name out.
@@ -112,7 +112,7 @@ protected:
     }
 
 private:
-    bool mayLoad(const QUrl& url) const
+    bool mayLoad(const QUrl &url) const
     {
         // Inline data reaches no server.
         if (url.scheme() == QLatin1String("data"))
@@ -139,12 +139,12 @@ NewsChecker::Source NewsChecker::defaultSource()
     return source;
 }
 
-void NewsChecker::setSource(const Source& source)
+void NewsChecker::setSource(const Source &source)
 {
     configuredSource() = source;
 }
 
-NewsChecker* NewsChecker::attach(QWidget* client)
+NewsChecker *NewsChecker::attach(QWidget *client)
 {
     if (!sharedChecker)
         sharedChecker = new NewsChecker(configuredSource());
@@ -153,7 +153,7 @@ NewsChecker* NewsChecker::attach(QWidget* client)
     return sharedChecker;
 }
 
-void NewsChecker::detach(QWidget* client)
+void NewsChecker::detach(QWidget *client)
 {
     if (!sharedChecker)
         return;
@@ -161,18 +161,18 @@ void NewsChecker::detach(QWidget* client)
     if (sharedChecker->requester == client)
         sharedChecker->requester = nullptr;
     if (sharedChecker->clients.isEmpty()) {
-        NewsChecker* checker = sharedChecker;
+        NewsChecker *checker = sharedChecker;
         sharedChecker = nullptr;
         delete checker;
     }
 }
 
-NewsChecker* NewsChecker::shared()
+NewsChecker *NewsChecker::shared()
 {
     return sharedChecker;
 }
 
-NewsChecker::NewsChecker(const Source& newsSource)
+NewsChecker::NewsChecker(const Source &newsSource)
     : source(newsSource),
       manager(new NetworkAccessManager(newsSource, this)),
       timer(new QTimer(this))
@@ -196,17 +196,17 @@ bool NewsChecker::isLoading() const
     return loading;
 }
 
-void NewsChecker::requestNews(QWidget* client)
+void NewsChecker::requestNews(QWidget *client)
 {
     requester = client;
     if (!loading)
         startLoad();
 }
 
-QWebPage* NewsChecker::createPage(QObject* parent) const
+QWebPage *NewsChecker::createPage(QObject *parent) const
 {
-    QWebPage* newPage = new QWebPage(parent);
-    QWebSettings* settings = newPage->settings();
+    QWebPage *newPage = new QWebPage(parent);
+    QWebSettings *settings = newPage->settings();
     settings->setAttribute(QWebSettings::JavascriptEnabled, false);
     settings->setAttribute(QWebSettings::PluginsEnabled, false);
     settings->setAttribute(QWebSettings::JavaEnabled, false);
@@ -237,9 +237,9 @@ void NewsChecker::loadFinished(quint64 load, bool ok)
 {
     if (load != loads || !loading || !page)
         return;
-    QWebPage* loaded = page;
+    QWebPage *loaded = page;
     page = nullptr;
-    QWidget* user = requester;
+    QWidget *user = requester;
     requester = nullptr;
     loading = false;
     disconnect(loaded, nullptr, this, nullptr);
@@ -249,7 +249,7 @@ void NewsChecker::loadFinished(quint64 load, bool ok)
         loaded->deleteLater();
 }
 
-void NewsChecker::report(QWebPage* loaded, bool ok, QWidget* user)
+void NewsChecker::report(QWebPage *loaded, bool ok, QWidget *user)
 {
     if (!ok) {
         qDebug("News page failed to load.");
@@ -272,14 +272,14 @@ void NewsChecker::report(QWebPage* loaded, bool ok, QWidget* user)
     if (!user && settings.value(key).toByteArray() == digest)
         return;
     settings.setValue(key, digest);
-    if (QWidget* client = user ? user : presenter())
+    if (QWidget *client = user ? user : presenter())
         emit announced(loaded, client);
 }
 
-QWidget* NewsChecker::presenter() const
+QWidget *NewsChecker::presenter() const
 {
-    for (QWidget* client : clients) {
-        const QWidget* window = client->parentWidget();
+    for (QWidget *client : clients) {
+        const QWidget *window = client->parentWidget();
         if (client->isActiveWindow() || (window && window->isActiveWindow()))
             return client;
     }

@@ -20,13 +20,13 @@ namespace {
 class ShowEventFilter : public QObject
 {
 public:
-    explicit ShowEventFilter(NewsDialog* dialog)
+    explicit ShowEventFilter(NewsDialog *dialog)
         : QObject(dialog),
           dialog(dialog)
     {
     }
 
-    bool eventFilter(QObject* watched, QEvent* event) override
+    bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (event->type() == QEvent::WindowActivate) {
             dialog->open();
@@ -36,10 +36,10 @@ public:
     }
 
 private:
-    NewsDialog* dialog;
+    NewsDialog *dialog;
 };
 
-bool opensInBrowser(const QUrl& url)
+bool opensInBrowser(const QUrl &url)
 {
     const QString scheme = url.scheme();
     return scheme == QLatin1String("http") || scheme == QLatin1String("https")
@@ -49,11 +49,11 @@ bool opensInBrowser(const QUrl& url)
 } // namespace
 
 struct NewsDialogPrivate {
-    NewsChecker* checker = nullptr;
-    QShortcut* copyShortcut = nullptr;
+    NewsChecker *checker = nullptr;
+    QShortcut *copyShortcut = nullptr;
 };
 
-NewsDialog::NewsDialog(QWidget* parent)
+NewsDialog::NewsDialog(QWidget *parent)
     : QDialog(parent),
       ui(new Ui_NewsDialog),
       d(new NewsDialogPrivate)
@@ -67,7 +67,7 @@ NewsDialog::NewsDialog(QWidget* parent)
     ui->setupUi(this);
 
     for (int i = 0; i < 2; ++i) {
-        QWebView* view = new QWebView(ui->stackedWidget);
+        QWebView *view = new QWebView(ui->stackedWidget);
         showPage(view, d->checker->createPage(view));
         view->setAttribute(Qt::WA_OpaquePaintEvent, false);
         view->setContextMenuPolicy(Qt::NoContextMenu);
@@ -88,7 +88,7 @@ NewsDialog::NewsDialog(QWidget* parent)
 NewsDialog::~NewsDialog()
 {
     // The pages use the checker's network access, which may go with this window.
-    while (QWidget* view = ui->stackedWidget->widget(0))
+    while (QWidget *view = ui->stackedWidget->widget(0))
         delete view;
     NewsChecker::detach(this);
     delete d;
@@ -100,7 +100,7 @@ void NewsDialog::showNews()
     d->checker->requestNews(this);
 }
 
-void NewsDialog::changeEvent(QEvent* event)
+void NewsDialog::changeEvent(QEvent *event)
 {
     QDialog::changeEvent(event);
     if (event->type() == QEvent::LanguageChange)
@@ -112,7 +112,7 @@ void NewsDialog::on_copyShortcut_activated()
     currentWebView()->triggerPageAction(QWebPage::Copy);
 }
 
-void NewsDialog::webView_linkClicked(const QUrl& url)
+void NewsDialog::webView_linkClicked(const QUrl &url)
 {
     if (!opensInBrowser(url) || !QDesktopServices::openUrl(url)) {
         ModalDialogs::critical(this, tr("Open Link - Error"),
@@ -120,23 +120,23 @@ void NewsDialog::webView_linkClicked(const QUrl& url)
     }
 }
 
-void NewsDialog::newsAnnounced(QWebPage* page, QWidget* client)
+void NewsDialog::newsAnnounced(QWebPage *page, QWidget *client)
 {
     if (client != this)
         return;
-    QWebView* view = nextWebView();
+    QWebView *view = nextWebView();
     showPage(view, page);
     ui->stackedWidget->setCurrentWidget(view);
     present();
 }
 
-void NewsDialog::newsUnavailable(QWidget* client)
+void NewsDialog::newsUnavailable(QWidget *client)
 {
     if (client == this)
         ModalDialogs::information(parentWidget(), tr("News - Unavailable"), tr("News is unavailable."));
 }
 
-void NewsDialog::newsFailed(QWidget* client)
+void NewsDialog::newsFailed(QWidget *client)
 {
     if (client == this) {
         ModalDialogs::warning(parentWidget(), tr("News - Connection Error"),
@@ -145,18 +145,18 @@ void NewsDialog::newsFailed(QWidget* client)
     }
 }
 
-QWebView* NewsDialog::nextWebView() const
+QWebView *NewsDialog::nextWebView() const
 {
     const int next = (ui->stackedWidget->currentIndex() + 1) % ui->stackedWidget->count();
-    return qobject_cast<QWebView*>(ui->stackedWidget->widget(next));
+    return qobject_cast<QWebView *>(ui->stackedWidget->widget(next));
 }
 
-QWebView* NewsDialog::currentWebView() const
+QWebView *NewsDialog::currentWebView() const
 {
-    return qobject_cast<QWebView*>(ui->stackedWidget->currentWidget());
+    return qobject_cast<QWebView *>(ui->stackedWidget->currentWidget());
 }
 
-void NewsDialog::showPage(QWebView* view, QWebPage* page)
+void NewsDialog::showPage(QWebView *view, QWebPage *page)
 {
     // The view deletes the page it showed before, being its parent.
     page->setParent(view);
@@ -169,7 +169,7 @@ void NewsDialog::showPage(QWebView* view, QWebPage* page)
 
 void NewsDialog::present()
 {
-    QWidget* window = parentWidget();
+    QWidget *window = parentWidget();
     if (window && window->isMinimized()) {
         window->installEventFilter(new ShowEventFilter(this));
         window->activateWindow();

@@ -17,7 +17,7 @@ class NewsDialog : public QDialog
     Q_OBJECT
 
 public:
-    explicit NewsDialog(QWidget* parent = nullptr);
+    explicit NewsDialog(QWidget *parent = nullptr);
     // Never waits for the network: a running load is abandoned, or left to the other windows.
     ~NewsDialog() override;
 
@@ -26,23 +26,23 @@ public:
     void showNews();
 
 protected:
-    void changeEvent(QEvent* event) override;
+    void changeEvent(QEvent *event) override;
 
 private slots:
     void on_copyShortcut_activated();
-    void webView_linkClicked(const QUrl& url);
-    void newsAnnounced(QWebPage* page, QWidget* client);
-    void newsUnavailable(QWidget* client);
-    void newsFailed(QWidget* client);
+    void webView_linkClicked(const QUrl &url);
+    void newsAnnounced(QWebPage *page, QWidget *client);
+    void newsUnavailable(QWidget *client);
+    void newsFailed(QWidget *client);
 
 private:
-    QWebView* nextWebView() const;
-    QWebView* currentWebView() const;
-    void showPage(QWebView* view, QWebPage* page);
+    QWebView *nextWebView() const;
+    QWebView *currentWebView() const;
+    void showPage(QWebView *view, QWebPage *page);
     void present();
 
-    Ui_NewsDialog* ui;
-    NewsDialogPrivate* d;
+    Ui_NewsDialog *ui;
+    NewsDialogPrivate *d;
 };
 
 #endif // NEWSDIALOG_H

@@ -23,22 +23,22 @@
 
 namespace {
 
-QByteArray nativePath(const QString& path)
+QByteArray nativePath(const QString &path)
 {
     return QFile::encodeName(path);
 }
 
-QString absoluteCleanPath(const QString& path)
+QString absoluteCleanPath(const QString &path)
 {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
-QString parentPath(const QString& absolutePath)
+QString parentPath(const QString &absolutePath)
 {
     return QFileInfo(absolutePath).absolutePath();
 }
 
-QString fileDigest(const QString& path, QCryptographicHash::Algorithm algorithm)
+QString fileDigest(const QString &path, QCryptographicHash::Algorithm algorithm)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -58,7 +58,7 @@ QString fileDigest(const QString& path, QCryptographicHash::Algorithm algorithm)
 
 // A directory of our own, made private when it is new: an existing one is taken only when it
 // is a real directory (no symbolic link someone planted) that belongs to us.
-bool ensureOwnDirectory(const QString& path)
+bool ensureOwnDirectory(const QString &path)
 {
     if (::mkdir(nativePath(path).constData(), 0700) != 0 && errno != EEXIST)
         return false;
@@ -69,7 +69,7 @@ bool ensureOwnDirectory(const QString& path)
 
 // Like QDir::mkpath, but what it makes is private to the user, as the desktop's data
 // directories are meant to be.
-bool makePrivatePath(const QString& absolutePath)
+bool makePrivatePath(const QString &absolutePath)
 {
     struct stat status;
     if (::stat(nativePath(absolutePath).constData(), &status) == 0)
@@ -82,7 +82,7 @@ bool makePrivatePath(const QString& absolutePath)
 }
 
 // The file system of a path that may not exist yet: that of its nearest existing ancestor.
-bool deviceOf(const QString& absolutePath, dev_t* device)
+bool deviceOf(const QString &absolutePath, dev_t *device)
 {
     QString path = absolutePath;
     for (;;) {
@@ -101,7 +101,7 @@ bool deviceOf(const QString& absolutePath, dev_t* device)
 // The trash at the top of the volume that holds the directory (a canonical path): the shared
 // "$topdir/.Trash/$uid" when the administrator set one up (sticky, no link), else the user's
 // own "$topdir/.Trash-$uid".
-QString volumeTrash(const QString& canonicalDirectory, dev_t device)
+QString volumeTrash(const QString &canonicalDirectory, dev_t device)
 {
     QString top = canonicalDirectory;
     for (;;) {
@@ -127,7 +127,7 @@ QString volumeTrash(const QString& canonicalDirectory, dev_t device)
 }
 
 // The trash that can take the path by a rename on its own file system, or null.
-QString trashFor(const QString& source, dev_t sourceDevice)
+QString trashFor(const QString &source, dev_t sourceDevice)
 {
     const QString homeTrash = QDir::cleanPath(
         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash"));
@@ -146,7 +146,7 @@ QString randomSuffix()
 
 } // namespace
 
-bool showInExplorer(const QString& path)
+bool showInExplorer(const QString &path)
 {
     if (path.isEmpty())
         return false;
@@ -159,7 +159,7 @@ bool showInExplorer(const QString& path)
     return openWith(info.absolutePath(), false);
 }
 
-bool openWith(const QString& path, bool preferDialog)
+bool openWith(const QString &path, bool preferDialog)
 {
     if (path.isEmpty())
         return false;
@@ -173,20 +173,20 @@ bool openWith(const QString& path, bool preferDialog)
     return dialogFirst && QDesktopServices::openUrl(url);
 }
 
-bool isJunction(const QString& path)
+bool isJunction(const QString &path)
 {
     const QFileInfo info(path);
     return info.isSymLink() && info.isDir();
 }
 
-bool removeJunction(const QString& path)
+bool removeJunction(const QString &path)
 {
     if (!isJunction(path))
         return false;
     return ::unlink(nativePath(absoluteCleanPath(path)).constData()) == 0;
 }
 
-bool removeDirectoryRecursively(const QString& path)
+bool removeDirectoryRecursively(const QString &path)
 {
     if (path.isEmpty())
         return false;
@@ -212,7 +212,7 @@ bool removeDirectoryRecursively(const QString& path)
     return QDir().rmdir(directory);
 }
 
-bool moveToRecycleBin(const QString& path)
+bool moveToRecycleBin(const QString &path)
 {
     if (path.isEmpty())
         return false;
@@ -278,17 +278,17 @@ QString createTemporaryDirectory()
     return directory.path();
 }
 
-QString fileMd5(const QString& path)
+QString fileMd5(const QString &path)
 {
     return fileDigest(path, QCryptographicHash::Md5);
 }
 
-QString fileSha1(const QString& path)
+QString fileSha1(const QString &path)
 {
     return fileDigest(path, QCryptographicHash::Sha1);
 }
 
-bool createLink(const QString& target, const QString& linkPath)
+bool createLink(const QString &target, const QString &linkPath)
 {
     if (target.isEmpty() || linkPath.isEmpty())
         return false;

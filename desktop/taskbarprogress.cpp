@@ -10,7 +10,7 @@
 
 namespace {
 
-LauncherProgress* sessionLauncher()
+LauncherProgress *sessionLauncher()
 {
     const QDBusConnection bus = QDBusConnection::sessionBus();
     return bus.isConnected() ? new UnityLauncherProgress(bus) : nullptr;
@@ -18,12 +18,12 @@ LauncherProgress* sessionLauncher()
 
 } // namespace
 
-TaskbarProgress::TaskbarProgress(QWidget* window)
+TaskbarProgress::TaskbarProgress(QWidget *window)
     : TaskbarProgress(window, sessionLauncher())
 {
 }
 
-TaskbarProgress::TaskbarProgress(QWidget* window, LauncherProgress* backend)
+TaskbarProgress::TaskbarProgress(QWidget *window, LauncherProgress *backend)
     : QObject(window),
       launcher(backend)
 {
@@ -53,7 +53,7 @@ QString TaskbarProgress::overlayIconDescription() const
     return iconDescription;
 }
 
-bool TaskbarProgress::nativeEvent(const QByteArray& eventType, void* message, long* result)
+bool TaskbarProgress::nativeEvent(const QByteArray &eventType, void *message, long *result)
 {
     Q_UNUSED(eventType)
     Q_UNUSED(message)
@@ -72,26 +72,26 @@ void TaskbarProgress::setState(State newState)
     emit stateChanged(newState);
 }
 
-void TaskbarProgress::setOverlayIcon(const QPixmap& newIcon, const QString& description)
+void TaskbarProgress::setOverlayIcon(const QPixmap &newIcon, const QString &description)
 {
     icon = newIcon;
     iconDescription = description;
     updateOverlayIcon();
 }
 
-void TaskbarProgress::setOverlayIcon(const QPixmap& newIcon)
+void TaskbarProgress::setOverlayIcon(const QPixmap &newIcon)
 {
     icon = newIcon;
     updateOverlayIcon();
 }
 
-void TaskbarProgress::setOverlayIconDescription(const QString& description)
+void TaskbarProgress::setOverlayIconDescription(const QString &description)
 {
     iconDescription = description;
     updateOverlayIcon();
 }
 
-void TaskbarProgress::started(QProgressDialog* progressDialog)
+void TaskbarProgress::started(QProgressDialog *progressDialog)
 {
     if (!progressDialog)
         return;
@@ -99,7 +99,7 @@ void TaskbarProgress::started(QProgressDialog* progressDialog)
     dialog = progressDialog;
     running = true;
     cancelled = false;
-    bar = progressDialog->findChild<QProgressBar*>();
+    bar = progressDialog->findChild<QProgressBar *>();
     if (bar) {
         connect(bar, &QProgressBar::valueChanged, this, &TaskbarProgress::valueChanged);
         connect(bar, &QProgressBar::valueChanged, this, &TaskbarProgress::updateProgress);
@@ -125,7 +125,7 @@ void TaskbarProgress::finished()
     if (cancelled) {
         cancelled = false;
         // The notice waits for the worker: only now has the cancelled operation really stopped.
-        ModalDialogs::information(qobject_cast<QWidget*>(parent()), property("title").toString(),
+        ModalDialogs::information(qobject_cast<QWidget *>(parent()), property("title").toString(),
                                   tr("The operation has been cancelled."));
         // The box ran an event loop; an operation started meanwhile owns the button now.
         if (running)

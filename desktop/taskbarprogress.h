@@ -36,9 +36,9 @@ public:
 
     // The window is both the parent and the window whose button is driven; the progress goes
     // to the docks on the session bus when there is one.
-    explicit TaskbarProgress(QWidget* window);
+    explicit TaskbarProgress(QWidget *window);
     // As above with the given backend (taken over; null for none).
-    TaskbarProgress(QWidget* window, LauncherProgress* launcher);
+    TaskbarProgress(QWidget *window, LauncherProgress *launcher);
     ~TaskbarProgress() override;
 
     State state() const;
@@ -47,7 +47,7 @@ public:
 
     // Sees every native event of the window; always false and never writes result, so the
     // window handles each as usual. Our desktops announce a new button through the backend.
-    bool nativeEvent(const QByteArray& eventType, void* message, long* result);
+    bool nativeEvent(const QByteArray &eventType, void *message, long *result);
 
 signals:
     void valueChanged(int value);
@@ -58,12 +58,12 @@ public slots:
     // when it had been cancelled. Outside an operation it does nothing.
     void finished();
     void setState(TaskbarProgress::State state);
-    void setOverlayIcon(const QPixmap& icon, const QString& description);
-    void setOverlayIcon(const QPixmap& icon);
-    void setOverlayIconDescription(const QString& description);
+    void setOverlayIcon(const QPixmap &icon, const QString &description);
+    void setOverlayIcon(const QPixmap &icon);
+    void setOverlayIconDescription(const QString &description);
     // Starts following a dialog whose range and title are already set; null is ignored.
     // A dialog followed before is let go.
-    void started(QProgressDialog* dialog);
+    void started(QProgressDialog *dialog);
     // Sends overlay, progress value and state to the desktop again.
     void update();
     // The operation failed (the window reports why): the button shows the error state until
@@ -79,7 +79,7 @@ private:
     void updateOverlayIcon();
     void release();
 
-    LauncherProgress* launcher;
+    LauncherProgress *launcher;
     QPointer<QProgressDialog> dialog;
     QPointer<QProgressBar> bar;
     State currentState = NoProgress;

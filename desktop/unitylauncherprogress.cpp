@@ -7,19 +7,19 @@
 
 namespace {
 
-const char* const launcherInterface = "com.canonical.Unity.LauncherEntry";
-const char* const applicationUri = "application://quarne.desktop";
+const char *const launcherInterface = "com.canonical.Unity.LauncherEntry";
+const char *const applicationUri = "application://quarne.desktop";
 // Unity's own launcher; when it (re)appears it knows nothing of us yet.
-const char* const unityService = "com.canonical.Unity";
+const char *const unityService = "com.canonical.Unity";
 
 } // namespace
 
-UnityLauncherProgress::UnityLauncherProgress(const QDBusConnection& bus, QObject* parent)
+UnityLauncherProgress::UnityLauncherProgress(const QDBusConnection &bus, QObject *parent)
     : LauncherProgress(parent),
       bus(bus),
       objectPath(QStringLiteral("/com/canonical/unity/launcherentry/%1").arg(QCoreApplication::applicationPid()))
 {
-    auto* watcher = new QDBusServiceWatcher(QString::fromLatin1(unityService), bus,
+    auto *watcher = new QDBusServiceWatcher(QString::fromLatin1(unityService), bus,
                                             QDBusServiceWatcher::WatchForRegistration, this);
     connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, &LauncherProgress::buttonCreated);
 }
@@ -45,7 +45,7 @@ void UnityLauncherProgress::setProgressState(State newState)
     sendUpdate();
 }
 
-void UnityLauncherProgress::setOverlayIcon(const QPixmap& icon, const QString& description)
+void UnityLauncherProgress::setOverlayIcon(const QPixmap &icon, const QString &description)
 {
     Q_UNUSED(icon)
     Q_UNUSED(description)

@@ -15,13 +15,13 @@ class UnityLauncherProgress : public LauncherProgress
     Q_OBJECT
 
 public:
-    explicit UnityLauncherProgress(const QDBusConnection& bus, QObject* parent = nullptr);
+    explicit UnityLauncherProgress(const QDBusConnection &bus, QObject *parent = nullptr);
     // Hides what is still shown: the dock would otherwise keep a bar for a gone window.
     ~UnityLauncherProgress() override;
 
     void setProgressValue(quint64 completed, quint64 total) override;
     void setProgressState(State state) override;
-    void setOverlayIcon(const QPixmap& icon, const QString& description) override;
+    void setOverlayIcon(const QPixmap &icon, const QString &description) override;
 
 private:
     void sendUpdate();

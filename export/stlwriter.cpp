@@ -1,5 +1,7 @@
 #include "stlwriter.h"
 
+#include "stlmesh.h"
+#include "stlmeshprivate.h"
 #include "utiltx.h"
 
 #include <QFileDevice>
@@ -52,11 +54,9 @@ public:
         return true;
     }
 
-    // Appends one record to the block, mapped through the matrix unless it is
-    // the identity.
-    void appendRecord(const geom::Facet &facet, quint16 attr)
+    // One record, mapped through the matrix unless it is the identity.
+    void fillRecord(char *out, const geom::Facet &facet, quint16 attr) const
     {
-        char *out = block.data() + blockUsed * recordSize;
         if (identity) {
             std::memcpy(out, &facet, facetBytes);
         } else {
@@ -64,7 +64,6 @@ public:
             std::memcpy(out, &mapped, facetBytes);
         }
         qToLittleEndian(attr, out + facetBytes);
-        ++blockUsed;
     }
 
     // Sends the block to the device; false on a failed or short write, with
@@ -86,19 +85,30 @@ public:
         return true;
     }
 
-    template <typename FacetAt>
-    int writeFacets(int count, FacetAt facetAt, const quint16 *attributes)
+    // Records 0 to count - 1, each made by fill(record memory, i); stops at
+    // the first block the device does not take whole.
+    template <typename FillRecord>
+    int writeRecords(int count, FillRecord fill)
     {
         const int before = written;
         if (block.size() < size_t(blockRecords * recordSize))
             block.resize(size_t(blockRecords * recordSize));
         for (int i = 0; i < count; ++i) {
-            appendRecord(facetAt(i), attributes ? attributes[i] : attribute);
+            fill(block.data() + blockUsed * recordSize, i);
+            ++blockUsed;
             if (blockUsed == blockRecords && !flushBlock())
                 return written - before;
         }
         flushBlock();
         return written - before;
+    }
+
+    template <typename FacetAt>
+    int writeFacets(int count, FacetAt facetAt, const quint16 *attributes)
+    {
+        return writeRecords(count, [&](char *out, int i) {
+            fillRecord(out, facetAt(i), attributes ? attributes[i] : attribute);
+        });
     }
 
     geom::Facet map(const geom::Facet &facet) const
@@ -259,6 +269,30 @@ bool StlWriter::write(const geom::Facet &facet, int attribute)
         return false;
     const quint16 attr = attribute < 0 ? d->attribute : quint16(attribute);
     return d->writeFacets(1, [&facet](int) -> const geom::Facet & { return facet; }, &attr) == 1;
+}
+
+int StlWriter::write(const geom::StlMesh &mesh)
+{
+    // One state of the mesh, taken under its lock; other threads may go on
+    // changing the mesh while it is written.
+    QVector<QVector3D> vertices;
+    QVector<geom::StlMesh::Triangle> triangles;
+    mesh.snapshot(vertices, triangles);
+    if (!begin(triangles.size()))
+        return -1;
+    if (!d->identity && !vertices.isEmpty()) {
+        geom::Point3Df *v = geom::asPoints(vertices.data());
+        utilTX::map3Df(v, d->matrix, v, vertices.size());
+    }
+    const geom::Point3Df *v = geom::asPoints(vertices.constData());
+    const geom::StlMesh::Triangle *t = triangles.constData();
+    const bool swap = d->mirrors;
+    return d->writeRecords(triangles.size(), [v, t, swap](char *out, int i) {
+        const geom::StlMesh::Triangle &tri = t[i];
+        const geom::Facet facet(v[tri.a], v[swap ? tri.c : tri.b], v[swap ? tri.b : tri.c]);
+        std::memcpy(out, &facet, facetBytes);
+        qToLittleEndian(quint16(tri.attribute & 0xffff), out + facetBytes);
+    });
 }
 
 int StlWriter::finish()

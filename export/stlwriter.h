@@ -12,6 +12,10 @@ class QIODevice;
 class QMatrix4x4;
 class StlWriterPrivate;
 
+namespace geom {
+class StlMesh;
+}
+
 // Writes triangle facets to a device as a binary STL file: an 80-byte header,
 // a 32-bit facet count (0 until finish() patches it in) and one 50-byte record
 // per facet (the facet's twelve floats, then a 16-bit attribute word), all
@@ -49,6 +53,11 @@ public:
     int write(const QList<geom::Facet> &facets);
     // One facet; a negative attribute means the default one.
     bool write(const geom::Facet &facet, int attribute = -1);
+    // One facet per triangle of the mesh, in list order, of one consistent
+    // state of it: the vertices mapped through the matrix, the normal
+    // computed from them, the attribute word the low 16 bits of the
+    // triangle's. Returns like the array overload.
+    int write(const geom::StlMesh &mesh);
 
     // Patches the facet count in at offset 80 and closes the device; returns
     // the number of facets written. Does nothing on a device that is not

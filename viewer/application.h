@@ -8,20 +8,21 @@
 class MainWindow;
 
 // The application object. Its one addition to QApplication is the system's file-open request:
-// the file goes to a visible main window that has no file yet, or to a new main window.
+// the file goes to a visible main window that has no file yet, or to a new main window. It also
+// makes a write beyond the file-size limit fail with an error instead of ending the program.
 class Application : public QApplication
 {
     Q_OBJECT
 
 public:
-    Application(int& argc, char** argv);
+    Application(int &argc, char **argv);
     // Deletes the windows made for file-open requests that still exist.
     ~Application() override;
 
-    bool event(QEvent* e) override;
+    bool event(QEvent *e) override;
 
 private:
-    void openFile(const QString& fileName);
+    void openFile(const QString &fileName);
 
     QList<QPointer<MainWindow>> m_createdWindows;
 };

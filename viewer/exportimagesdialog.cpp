@@ -1,7 +1,7 @@
 #include "exportimagesdialog.h"
 #include "ui_exportimagesdialog.h"
 
-ExportImagesDialog::ExportImagesDialog(QWidget* parent)
+ExportImagesDialog::ExportImagesDialog(QWidget *parent)
     : QDialog(parent)
     , ui(new Ui::ExportImagesDialog)
 {
@@ -46,7 +46,7 @@ int ExportImagesDialog::resolutionY() const
     return ui->resolutionYSpinBox->value();
 }
 
-void ExportImagesDialog::showEvent(QShowEvent* event)
+void ExportImagesDialog::showEvent(QShowEvent *event)
 {
     ui->offsetXSpinBox->selectAll();
     ui->offsetXSpinBox->setFocus(Qt::OtherFocusReason);

@@ -15,7 +15,7 @@ class ExportImagesDialog : public QDialog
     Q_OBJECT
 
 public:
-    explicit ExportImagesDialog(QWidget* parent = nullptr);
+    explicit ExportImagesDialog(QWidget *parent = nullptr);
     ~ExportImagesDialog() override;
 
     double offsetX() const;
@@ -26,10 +26,10 @@ public:
     int resolutionY() const;
 
 protected:
-    void showEvent(QShowEvent* event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
-    Ui::ExportImagesDialog* ui;
+    Ui::ExportImagesDialog *ui;
 };
 
 #endif // EXPORTIMAGESDIALOG_H

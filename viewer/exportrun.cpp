@@ -8,14 +8,14 @@
 #include <QThreadPool>
 #include <QtConcurrent>
 
-ExportRun::ExportRun(QObject* engine, QProgressDialog* dialog, QObject* parent)
+ExportRun::ExportRun(QObject *engine, QProgressDialog *dialog, QObject *parent)
     : QObject(parent)
     , m_engine(engine)
     , m_dialog(dialog)
     , watcher(new QFutureWatcher<int>(this))
 {
     if (dialog) {
-        m_bar = dialog->findChild<QProgressBar*>();
+        m_bar = dialog->findChild<QProgressBar *>();
         connect(dialog, &QProgressDialog::canceled, this, &ExportRun::cancel);
     }
     if (engine)
@@ -33,12 +33,12 @@ ExportRun::~ExportRun()
     dispose();
 }
 
-QObject* ExportRun::engine() const
+QObject *ExportRun::engine() const
 {
     return m_engine;
 }
 
-QProgressDialog* ExportRun::progressDialog() const
+QProgressDialog *ExportRun::progressDialog() const
 {
     return m_dialog;
 }

@@ -26,12 +26,12 @@ class ExportRun : public QObject
 
 public:
     // Takes over the engine and the dialog; the dialog's canceled() cancels the run.
-    ExportRun(QObject* engine, QProgressDialog* dialog, QObject* parent);
+    ExportRun(QObject *engine, QProgressDialog *dialog, QObject *parent);
     // A run still under way is stopped as abort() does, without finished().
     ~ExportRun() override;
 
-    QObject* engine() const;
-    QProgressDialog* progressDialog() const;
+    QObject *engine() const;
+    QProgressDialog *progressDialog() const;
 
     // Runs work, which calls the engine's run and gives what it returns, on the global pool.
     void start(std::function<int()> work);
@@ -75,7 +75,7 @@ private:
     QPointer<QObject> m_engine;
     QPointer<QProgressDialog> m_dialog;
     QPointer<QProgressBar> m_bar;
-    QFutureWatcher<int>* watcher;
+    QFutureWatcher<int> *watcher;
     State state = Idle;
     bool cancelled = false;
     bool aborted = false;

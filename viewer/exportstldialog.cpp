@@ -35,7 +35,7 @@ QString formatThickness(double value)
 
 } // namespace
 
-ExportStlDialog::ExportStlDialog(QWidget* parent)
+ExportStlDialog::ExportStlDialog(QWidget *parent)
     : QDialog(parent)
     , ui(new Ui::ExportStlDialog)
 {
@@ -49,7 +49,7 @@ ExportStlDialog::ExportStlDialog(QWidget* parent)
     // another locale would let "0,05" through, which then reads as no number at all.
     QLocale c = QLocale::c();
     c.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
-    QDoubleValidator* validator =
+    QDoubleValidator *validator =
         new QDoubleValidator(0.00075, std::numeric_limits<double>::infinity(), 8, ui->thicknessComboBox);
     validator->setLocale(c);
     ui->thicknessComboBox->setValidator(validator);
@@ -96,15 +96,15 @@ void ExportStlDialog::accept()
     QDialog::accept();
 }
 
-void ExportStlDialog::showEvent(QShowEvent* event)
+void ExportStlDialog::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     ui->sliceThicknessLabel->setText(property("SliceThickness").toString());
-    if (QPushButton* ok = ui->buttonBox->button(QDialogButtonBox::Ok))
+    if (QPushButton *ok = ui->buttonBox->button(QDialogButtonBox::Ok))
         ok->setFocus(Qt::OtherFocusReason);
 }
 
-void ExportStlDialog::changeEvent(QEvent* event)
+void ExportStlDialog::changeEvent(QEvent *event)
 {
     QDialog::changeEvent(event);
     if (event->type() == QEvent::LanguageChange) {

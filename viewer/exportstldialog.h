@@ -16,7 +16,7 @@ class ExportStlDialog : public QDialog
     Q_OBJECT
 
 public:
-    explicit ExportStlDialog(QWidget* parent = nullptr);
+    explicit ExportStlDialog(QWidget *parent = nullptr);
     ~ExportStlDialog() override;
 
     bool isMinimumThicknessEnabled() const;
@@ -30,8 +30,8 @@ public slots:
     void accept() override;
 
 protected:
-    void showEvent(QShowEvent* event) override;
-    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private slots:
     void on_unitsComboBox_currentIndexChanged(int index);
@@ -42,7 +42,7 @@ private:
     void restoreSettings();
     void saveSettings() const;
 
-    Ui::ExportStlDialog* ui;
+    Ui::ExportStlDialog *ui;
 };
 
 #endif // EXPORTSTLDIALOG_H

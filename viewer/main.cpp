@@ -1,7 +1,7 @@
 #include "application.h"
 #include "mainwindow.h"
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     QCoreApplication::setOrganizationName(QStringLiteral("Nurat"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("nurat.com"));

@@ -9,18 +9,23 @@
 #include <QString>
 #include <QVector2D>
 
+#include <functional>
+
 class ExportImagesDialog;
 class ExportRun;
 class ExportStlDialog;
 class NewsDialog;
 class QAction;
 class QCloseEvent;
+class QColor;
 class QDragEnterEvent;
 class QDropEvent;
 class QEvent;
 class QFileInfo;
 class QFileSystemWatcher;
+class QImage;
 class QLabel;
+class QProgressDialog;
 class QSaveFile;
 class QShowEvent;
 class QStringList;
@@ -40,22 +45,22 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget* parent = nullptr);
+    explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
     bool hasFile() const;
     int decimalPlaces() const;
 
 public slots:
-    void openFile(const QString& fileName);
-    void saveFile(const QString& fileName);
+    void openFile(const QString &fileName);
+    void saveFile(const QString &fileName);
 
 protected:
-    void wheelEvent(QWheelEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-    bool nativeEvent(const QByteArray& eventType, void* message, long* result) override;
-    void changeEvent(QEvent* event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    bool nativeEvent(const QByteArray &eventType, void *message, long *result) override;
+    void changeEvent(QEvent *event) override;
 
 private slots:
     void on_action_Show_Vertices_toggled(bool checked);
@@ -82,7 +87,7 @@ private slots:
     void on_action_Check_Slices_triggered();
     void on_action_About_triggered();
     void openRecentFile();
-    void removeRecentFile(const QString& fileName);
+    void removeRecentFile(const QString &fileName);
     void playTimerEvent();
     void on_action_Zoom_to_All_triggered();
     void on_sliceSlider_valueChanged(int value);
@@ -91,15 +96,15 @@ private slots:
     void on_action_Zoom_Out_triggered();
     void on_action_Zoom_In_triggered();
     void on_graphicsView_mouseLeave();
-    void on_graphicsView_mouseMove(const QPointF& position);
-    void on_graphicsView_mouseClicked(Qt::MouseButton button, const QPointF& position);
-    void on_graphicsView_dragEnter(QDragEnterEvent* event);
-    void on_graphicsView_drop(QDropEvent* event);
+    void on_graphicsView_mouseMove(const QPointF &position);
+    void on_graphicsView_mouseClicked(Qt::MouseButton button, const QPointF &position);
+    void on_graphicsView_dragEnter(QDragEnterEvent *event);
+    void on_graphicsView_drop(QDropEvent *event);
     void on_menu_File_aboutToShow();
-    void on_fileSystemWatcher_fileChanged(const QString& path);
+    void on_fileSystemWatcher_fileChanged(const QString &path);
     void on_exportImagesDialog_finished(int result);
     void on_exportStlDialog_finished(int result);
-    void viewLicense(const QUrl& url);
+    void viewLicense(const QUrl &url);
     void on_action_Export_Images_triggered();
     void on_action_Information_triggered();
     void on_action_Changelog_triggered();
@@ -108,54 +113,74 @@ private slots:
 
 private:
     void retranslate();
-    void setCurrentFile(const QString& fileName);
+    void setCurrentFile(const QString &fileName);
     void updateWindowTitle();
     void updateRecentFileActions();
     void updateStatusBar();
     void updateRuler();
     // Back to the window without a file: slice commands off, slider hidden, logo shown.
     void resetToNoFile();
+    // The commands that need slices, and the slider: on while the window shows some.
+    void setSliceCommandsEnabled(bool enabled);
     void stopPlayback();
+    // Starts playing through the slices in one direction (on), or stops.
+    void setPlayback(bool forward, bool on);
     // The watcher holds exactly the current file (or nothing while none is current).
     void watchCurrentFile();
-    bool writeSlcFile(const QString& path) const;
     QString number(double value) const;
+    // The view's contents rectangle as an image, `background` wherever the view paints nothing.
+    QImage viewImage(const QColor &background) const;
     // A modeless report whose slice links move the slider while the window still holds the
     // slices the report was made from.
-    void showReport(const QString& title, const QString& html, const QString& icon, const QSize& size);
+    void showReport(const QString &title, const QString &html, const QString &icon, const QSize &size);
+    // Asks whether to replace `target`, the name the user typed with the suffix the format adds;
+    // true when it does not exist yet or may be replaced.
+    bool replaceAddedSuffixName(const QString &title, const QFileInfo &target);
     // The open file's directory and base name with the suffix: where an export is proposed.
-    QString exportProposal(const QString& suffix) const;
+    QString exportProposal(const QString &suffix) const;
+    // The threaded exports start here, once their engine is configured: the run takes the
+    // engine and the progress dialog, which counts `steps` and words its label through the slot
+    // `labelSlot`; work runs on the pool, finish hears the end once the run has returned.
+    void startExport(QObject *engine, QProgressDialog *progress, const QString &title, int steps,
+                     const char *labelSlot, std::function<int()> work, std::function<void(ExportRun *)> finish);
+    // The label of the progress dialog whose bar sent `value`: the number of the slice it works
+    // on, of how many, and the file it goes to (outputName, from the dialog and that number).
+    void labelExportStep(int value, const std::function<QString(QProgressDialog *, int)> &outputName);
     // The threaded exports end here once their run has returned: the output is kept or thrown
     // away, then the user hears what happened.
-    void finishStlExport(ExportRun* run, QSaveFile* file, const QString& name, const QString& title);
-    void finishImagesExport(ExportRun* run, const QStringList& files, const QString& title);
+    void finishStlExport(ExportRun *run, QSaveFile *file, const QString &name, const QString &title);
+    void finishImagesExport(ExportRun *run, const QStringList &files, const QString &title);
     // Stops the exports under way and waits for them; the window is going.
     void abortExports();
     // A cancelled export winds down after its dialog has gone; one started meanwhile would
     // write the very files the other is removing.
     void updateExportActions();
-    bool endExportRun(ExportRun* run, const QString& title, const QString& failure);
+    bool endExportRun(ExportRun *run, const QString &title, const QString &failure);
 
-    Ui::MainWindow* ui;
-    ExportImagesDialog* exportImagesDialog;
-    ExportStlDialog* exportStlDialog;
-    QLabel* statusRight;
+    Ui::MainWindow *ui;
+    ExportImagesDialog *exportImagesDialog;
+    ExportStlDialog *exportStlDialog;
+    QLabel *statusRight;
     QByteArray defaultState;
     QString baseTitle;
-    QList<QAction*> recentFileActions;
-    QFileSystemWatcher* fileSystemWatcher;
+    QList<QAction *> recentFileActions;
+    QFileSystemWatcher *fileSystemWatcher;
     QString fileName;
-    QFileInfo* fileInfo = nullptr;
+    QFileInfo *fileInfo = nullptr;
     double mouseX = 0.0;
     double mouseY = 0.0;
-    QTimer* playTimer;
+    QTimer *playTimer;
     bool playForward = true;
-    NewsDialog* newsDialog = nullptr;
+    NewsDialog *newsDialog = nullptr;
     QList<QVector2D> rulerPoints;
     int m_decimalPlaces = 3;
-    TaskbarProgress* taskbarProgress;
+    TaskbarProgress *taskbarProgress;
     // Wheel angle (eighths of a degree) not yet turned into a slider step.
     int wheelRemainder = 0;
+    // One reload question at a time for this window: the question runs a local event loop, and
+    // a notification arriving meanwhile is dropped rather than asked again. Other windows ask
+    // about their own files.
+    bool reloadQuestionOpen = false;
     // Counts every change of the view's slices (open, reload, close).
     quint64 slicesGeneration = 0;
 };

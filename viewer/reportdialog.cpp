@@ -14,7 +14,7 @@ ReportDialog::ExploreHandler exploreHandler = showInExplorer;
 
 // The window writes explore links as file URLs with another scheme, so reading them back as
 // file URLs undoes the percent-encoding of blanks, "#", "?", "%" and non-ASCII characters.
-QString localPathOf(const QUrl& exploreLink)
+QString localPathOf(const QUrl &exploreLink)
 {
     QUrl file(exploreLink);
     file.setScheme(QStringLiteral("file"));
@@ -23,7 +23,7 @@ QString localPathOf(const QUrl& exploreLink)
 
 } // namespace
 
-ReportDialog::ReportDialog(QWidget* parent)
+ReportDialog::ReportDialog(QWidget *parent)
     : QDialog(parent)
     , ui(new Ui::ReportDialog)
 {
@@ -36,9 +36,9 @@ ReportDialog::~ReportDialog()
     delete ui;
 }
 
-ReportDialog* ReportDialog::create(QWidget* parent, const QString& title, const QString& html)
+ReportDialog *ReportDialog::create(QWidget *parent, const QString &title, const QString &html)
 {
-    ReportDialog* dialog = new ReportDialog(parent);
+    ReportDialog *dialog = new ReportDialog(parent);
     const QString generated = QLocale::system().toString(QDateTime::currentDateTime(), QLocale::LongFormat);
     const QString footer =
         tr("<div style=\"margin-top: 1em\"><i>Report generated %1</i></div>").arg(generated.toHtmlEscaped());
@@ -54,7 +54,7 @@ void ReportDialog::setExploreHandler(ExploreHandler handler)
     exploreHandler = handler ? handler : showInExplorer;
 }
 
-void ReportDialog::changeEvent(QEvent* event)
+void ReportDialog::changeEvent(QEvent *event)
 {
     QDialog::changeEvent(event);
     if (event->type() == QEvent::LanguageChange) {
@@ -64,7 +64,7 @@ void ReportDialog::changeEvent(QEvent* event)
     }
 }
 
-void ReportDialog::on_textBrowser_anchorClicked(const QUrl& link)
+void ReportDialog::on_textBrowser_anchorClicked(const QUrl &link)
 {
     // "slice:///12": the path carries a leading slash after the empty host.
     if (link.scheme() == QLatin1String("slice"))

@@ -20,13 +20,13 @@ class ReportDialog : public QDialog
 
 public:
     // What an explore link does with its local path; the result is only informative.
-    using ExploreHandler = bool (*)(const QString& path);
+    using ExploreHandler = bool (*)(const QString &path);
 
-    explicit ReportDialog(QWidget* parent = nullptr);
+    explicit ReportDialog(QWidget *parent = nullptr);
     ~ReportDialog() override;
 
     // Returns the new window hidden and without attributes; the caller decides how it lives.
-    static ReportDialog* create(QWidget* parent, const QString& title, const QString& html);
+    static ReportDialog *create(QWidget *parent, const QString &title, const QString &html);
 
     // Replaces the file manager for every report window, so that tests can see the path an
     // explore link resolves to without opening anything; nullptr restores the file manager.
@@ -36,13 +36,13 @@ signals:
     void sliceClicked(int slice);
 
 protected:
-    void changeEvent(QEvent* event) override;
+    void changeEvent(QEvent *event) override;
 
 private slots:
-    void on_textBrowser_anchorClicked(const QUrl& link);
+    void on_textBrowser_anchorClicked(const QUrl &link);
 
 private:
-    Ui::ReportDialog* ui;
+    Ui::ReportDialog *ui;
     // The caller's title survives a language change; it was translated when it was given.
     QString reportTitle;
 };

@@ -13,19 +13,19 @@
 
 namespace {
 
-QString rowCells(const QString& row, const QString& delta, const QString& minimum, const QString& maximum)
+QString rowCells(const QString &row, const QString &delta, const QString &minimum, const QString &maximum)
 {
     return row.arg(delta, minimum, maximum);
 }
 
-QString dateText(const QDateTime& time)
+QString dateText(const QDateTime &time)
 {
     return time.isValid() ? QLocale::system().toString(time, QLocale::LongFormat) : SliceReports::tr("n/a");
 }
 
 // Many file systems record no birth time; the time of the last status change is what the
 // system offers there instead.
-QDateTime creationTime(const QFileInfo& file)
+QDateTime creationTime(const QFileInfo &file)
 {
     const QDateTime birth = file.birthTime();
     return birth.isValid() ? birth : file.metadataChangeTime();
@@ -38,7 +38,7 @@ float roundedThickness(float thickness)
     return float(std::floor(double(thickness * 1000.0f) + 0.5) / 1000.0);
 }
 
-QString section(const QString& text, int count, QString lines)
+QString section(const QString &text, int count, QString lines)
 {
     if (lines.endsWith(QLatin1String("<br/>")))
         lines.chop(5);
@@ -47,7 +47,7 @@ QString section(const QString& text, int count, QString lines)
 
 } // namespace
 
-QString SliceReports::checkSlices(const QList<Slice>& slices, int decimalPlaces)
+QString SliceReports::checkSlices(const QList<Slice> &slices, int decimalPlaces)
 {
     const int n = slices.size();
     const QString total = QString::number(n);
@@ -56,7 +56,7 @@ QString SliceReports::checkSlices(const QList<Slice>& slices, int decimalPlaces)
     QString empty;
     int emptyCount = 0;
     for (int i = 0; i < n; ++i) {
-        const Slice& slice = slices.at(i);
+        const Slice &slice = slices.at(i);
         if (!slice.contours().isEmpty())
             continue;
         empty += plainLine.arg(QString::number(i + 1), total, DecimalFormat::number(slice.z(), decimalPlaces));
@@ -68,9 +68,9 @@ QString SliceReports::checkSlices(const QList<Slice>& slices, int decimalPlaces)
     QString invalid;
     int invalidCount = 0;
     for (int i = 0; i < n; ++i) {
-        const Slice& slice = slices.at(i);
+        const Slice &slice = slices.at(i);
         int bad = 0;
-        for (const Contour& contour : slice.contours())
+        for (const Contour &contour : slice.contours())
             bad += contour.points().size() < 3;
         if (bad == 0)
             continue;
@@ -82,9 +82,9 @@ QString SliceReports::checkSlices(const QList<Slice>& slices, int decimalPlaces)
     QString missing;
     int missingCount = 0;
     for (int i = 1; i + 1 < n; ++i) {
-        const Slice& previous = slices.at(i - 1);
-        const Slice& current = slices.at(i);
-        const Slice& next = slices.at(i + 1);
+        const Slice &previous = slices.at(i - 1);
+        const Slice &current = slices.at(i);
+        const Slice &next = slices.at(i + 1);
         const int contours = current.contours().size();
         if (contours >= previous.contours().size() || contours >= next.contours().size())
             continue;
@@ -115,10 +115,10 @@ QString SliceReports::checkSlices(const QList<Slice>& slices, int decimalPlaces)
 
 QString SliceReports::fileSize(qint64 bytes)
 {
-    static const char* const units[] = {"KB", "MB", "GB", "TB", "PB", "EB", "ZB", "YB"};
+    static const char *const units[] = {"KB", "MB", "GB", "TB", "PB", "EB", "ZB", "YB"};
     double size = double(bytes);
     QString unit = QStringLiteral("bytes");
-    for (const char* next : units) {
+    for (const char *next : units) {
         if (size < 1024.0)
             break;
         size *= 0.0009765625;
@@ -127,7 +127,7 @@ QString SliceReports::fileSize(qint64 bytes)
     return QString::number(size, 'f', 2) + QLatin1Char(' ') + unit;
 }
 
-QString SliceReports::exploreLink(const QString& absolutePath)
+QString SliceReports::exploreLink(const QString &absolutePath)
 {
     // A file URL keeps every character of the name ("#", "?", "%", blanks, non-ASCII) through
     // the round trip, where the bare path in a URL would be cut or decoded on the way.
@@ -136,7 +136,7 @@ QString SliceReports::exploreLink(const QString& absolutePath)
     return url.toString(QUrl::FullyEncoded);
 }
 
-QString SliceReports::information(const QList<Slice>& slices, const QRectF& bounds, const QFileInfo* file,
+QString SliceReports::information(const QList<Slice> &slices, const QRectF &bounds, const QFileInfo *file,
                                   int decimalPlaces)
 {
     const int n = slices.size();

@@ -41,7 +41,7 @@ const double kWheelStep = 1.25;
 const double kDragStep = 1.1;
 const double kSceneExtent = 1e100;
 
-QPen cosmeticPen(const QColor& color, Qt::PenStyle style = Qt::SolidLine)
+QPen cosmeticPen(const QColor &color, Qt::PenStyle style = Qt::SolidLine)
 {
     QPen pen(color);
     pen.setWidth(0);
@@ -55,14 +55,14 @@ QPen cosmeticPen(const QColor& color, Qt::PenStyle style = Qt::SolidLine)
 class GraphicsPolygonItem : public QGraphicsPolygonItem
 {
 public:
-    explicit GraphicsPolygonItem(const QPolygonF& polygon)
+    explicit GraphicsPolygonItem(const QPolygonF &polygon)
         : QGraphicsPolygonItem(polygon)
     {
     }
 
     bool showVertices = false;
 
-    void paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget* widget) override
+    void paint(QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *widget) override
     {
         QGraphicsPolygonItem::paint(painter, option, widget);
         if (!showVertices)
@@ -71,10 +71,10 @@ public:
         if (!(s > 0.0))
             return;
         // Three pixels wide at any zoom.
-        const QPolygonF& points = polygon();
+        const QPolygonF &points = polygon();
         QVector<QRectF> marks;
         marks.reserve(points.size());
-        for (const QPointF& p : points)
+        for (const QPointF &p : points)
             marks.append(QRectF(p.x() - 1.0 / s, p.y() - 1.0 / s, 3.0 / s, 3.0 / s));
         painter->setBrush(QColor(255, 130, 0, 255));
         painter->setPen(Qt::NoPen);
@@ -86,7 +86,7 @@ public:
 class GraphicsRoundedRectItem : public QGraphicsRectItem
 {
 public:
-    explicit GraphicsRoundedRectItem(const QRectF& rect)
+    explicit GraphicsRoundedRectItem(const QRectF &rect)
         : QGraphicsRectItem(rect)
     {
     }
@@ -94,7 +94,7 @@ public:
     double xRadius = 0.0;
     double yRadius = 0.0;
 
-    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override
+    void paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidget *) override
     {
         painter->setPen(pen());
         painter->setBrush(brush());
@@ -102,7 +102,7 @@ public:
     }
 };
 
-bool hasPolygon(const Slice& slice)
+bool hasPolygon(const Slice &slice)
 {
     const int count = slice.contourCount();
     for (int i = 0; i < count; ++i) {
@@ -113,13 +113,13 @@ bool hasPolygon(const Slice& slice)
 }
 
 // Ends a running animation at its end value now.
-void finishNow(QVariantAnimation* animation)
+void finishNow(QVariantAnimation *animation)
 {
     animation->setDuration(0);
     animation->setCurrentTime(0);
 }
 
-bool isFinite(const QRectF& r)
+bool isFinite(const QRectF &r)
 {
     return std::isfinite(r.x()) && std::isfinite(r.y()) && std::isfinite(r.width()) && std::isfinite(r.height());
 }
@@ -133,18 +133,18 @@ bool openGLAvailable()
     return available;
 }
 
-QString coordinateText(const QString& pattern, const QPointF& p)
+QString coordinateText(const QString &pattern, const QPointF &p)
 {
     return pattern.arg(QString::number(p.x(), 'g', 6), QString::number(p.y(), 'g', 6));
 }
 
 } // namespace
 
-SliceView::SliceView(QWidget* parent)
+SliceView::SliceView(QWidget *parent)
     : QGraphicsView(parent)
 {
     // Owned by the parent widget, which outlives the view; a view without parent owns it.
-    QGraphicsScene* graphicsScene = new QGraphicsScene(parent ? static_cast<QObject*>(parent) : this);
+    QGraphicsScene *graphicsScene = new QGraphicsScene(parent ? static_cast<QObject *>(parent) : this);
     setScene(graphicsScene);
     graphicsScene->setItemIndexMethod(QGraphicsScene::NoIndex);
     setViewportUpdateMode(QGraphicsView::MinimalViewportUpdate);
@@ -183,21 +183,41 @@ QSize SliceView::minimumSizeHint() const
 // ---------------------------------------------------------------------------------------------
 // Loading
 
-void SliceView::openFile(const QString& fileName)
+void SliceView::openFile(const QString &fileName)
 {
     openFiles(QStringList(fileName));
 }
 
-void SliceView::openFiles(const QStringList& fileNames)
+void SliceView::openFiles(const QStringList &fileNames)
 {
     if (fileNames.isEmpty()) {
         clear();
         return;
     }
+    // What is shown goes first, so that a large file is never held twice.
+    unloadSlices();
+    SliceStack stack;
+    m_lastReadStatus = readFiles(fileNames, &stack);
+    showStack(stack);
+}
 
+bool SliceView::replaceWithFile(const QString &fileName)
+{
+    SliceStack stack;
+    const QDataStream::Status status = readFiles(QStringList(fileName), &stack);
+    m_lastReadStatus = status;
+    if (status == QDataStream::ReadCorruptData)
+        return false;
+    unloadSlices();
+    showStack(stack);
+    return true;
+}
+
+void SliceView::unloadSlices()
+{
     removeAllGroups();
-    const QList<QPropertyAnimation*> animations = findChildren<QPropertyAnimation*>(QString(), Qt::FindDirectChildrenOnly);
-    for (QPropertyAnimation* animation : animations) {
+    const QList<QPropertyAnimation *> animations = findChildren<QPropertyAnimation *>(QString(), Qt::FindDirectChildrenOnly);
+    for (QPropertyAnimation *animation : animations) {
         animation->stop();
         animation->deleteLater();
     }
@@ -208,11 +228,12 @@ void SliceView::openFiles(const QStringList& fileNames)
     m_logo = nullptr;
     m_slices.clear();
     qDebug("Current slices unloaded in %d ms", int(time.elapsed()));
-    time.restart();
+}
 
-    m_lastReadStatus = QDataStream::Ok;
-    SliceStack stack;
-    for (const QString& fileName : fileNames) {
+QDataStream::Status SliceView::readFiles(const QStringList &fileNames, SliceStack *stack)
+{
+    QDataStream::Status result = QDataStream::Ok;
+    for (const QString &fileName : fileNames) {
         QFile file(fileName);
         SlcReader reader(&file);
         const QList<Slice> read = reader.readSlices(false, -1);
@@ -221,18 +242,24 @@ void SliceView::openFiles(const QStringList& fileNames)
         // before it failed holds nothing to show: for the user that is a refusal.
         if (!file.isOpen() || (status != QDataStream::Ok && read.isEmpty()))
             status = QDataStream::ReadCorruptData;
-        if (m_lastReadStatus == QDataStream::Ok)
-            m_lastReadStatus = status;
-        stack.addSlices(read, false);
+        if (result == QDataStream::Ok)
+            result = status;
+        stack->addSlices(read, false);
     }
+    return result;
+}
 
+void SliceView::showStack(const SliceStack &stack)
+{
+    QElapsedTimer time;
+    time.start();
     m_slices = stack.slices();
     m_sliceCount = m_slices.size();
 
     // A stack without a single polygon has no extent: its box would be the empty one with its
     // corners at the ends of the float range.
     const bool anyPolygon = std::any_of(m_slices.cbegin(), m_slices.cend(), hasPolygon);
-    const geom::Bounds3Df& box = stack.bounds();
+    const geom::Bounds3Df &box = stack.bounds();
     QRectF extent;
     if (anyPolygon && box.minX <= box.maxX && box.minY <= box.maxY)
         extent = QRectF(double(box.minX), double(box.minY), double(box.maxX) - double(box.minX),
@@ -269,29 +296,29 @@ void SliceView::showSlice()
     if (m_currentSlice == 0 || m_currentSlice > m_sliceCount)
         return;
 
-    const Slice& slice = m_slices.at(m_currentSlice - 1);
+    const Slice &slice = m_slices.at(m_currentSlice - 1);
 
     const QPen outerPen = cosmeticPen(Qt::blue);
     const QBrush outerBrush(QColor(112, 146, 190, 64));
     const QPen holePen = cosmeticPen(Qt::red);
     const QBrush holeBrush(Qt::white);
 
-    QList<QGraphicsItem*> items;
+    QList<QGraphicsItem *> items;
     const int count = slice.contourCount();
     items.reserve(2 * count);
     for (int i = 0; i < count; ++i) {
-        const Contour& contour = slice.contourAt(i);
-        const QVector<geom::Point2Df>& points = contour.points();
+        const Contour &contour = slice.contourAt(i);
+        const QVector<geom::Point2Df> &points = contour.points();
         QPolygonF polygon;
         polygon.reserve(points.size());
-        for (const geom::Point2Df& p : points)
+        for (const geom::Point2Df &p : points)
             polygon.append(QPointF(double(p.x), double(p.y)));
 
         const bool outer = contour.area() >= 0.0;
-        QGraphicsPolygonItem* fill = new QGraphicsPolygonItem(polygon);
+        QGraphicsPolygonItem *fill = new QGraphicsPolygonItem(polygon);
         fill->setFillRule(Qt::WindingFill);
         fill->setZValue(-1);
-        GraphicsPolygonItem* outline = new GraphicsPolygonItem(polygon);
+        GraphicsPolygonItem *outline = new GraphicsPolygonItem(polygon);
         if (outer) {
             fill->setBrush(outerBrush);
             fill->setPen(Qt::NoPen);
@@ -311,9 +338,9 @@ void SliceView::showSlice()
 
 void SliceView::setShowVertices(bool on)
 {
-    const QList<QGraphicsItem*> all = items();
-    for (QGraphicsItem* item : all) {
-        if (GraphicsPolygonItem* outline = dynamic_cast<GraphicsPolygonItem*>(item))
+    const QList<QGraphicsItem *> all = items();
+    for (QGraphicsItem *item : all) {
+        if (GraphicsPolygonItem *outline = dynamic_cast<GraphicsPolygonItem *>(item))
             outline->showVertices = on;
     }
     m_showVertices = on;
@@ -338,13 +365,13 @@ void SliceView::clear()
 
 void SliceView::addLogo()
 {
-    QGraphicsSvgItem* logo = new QGraphicsSvgItem(QStringLiteral(":/resources/images/icon.svg"));
+    QGraphicsSvgItem *logo = new QGraphicsSvgItem(QStringLiteral(":/resources/images/icon.svg"));
     // Cancels the flipped y axis of the view, so the logo stands upright.
     logo->setTransform(QTransform::fromScale(1, -1));
     scene()->addItem(logo);
     m_logo = logo;
 
-    QPropertyAnimation* fade = new QPropertyAnimation(logo, "opacity", this);
+    QPropertyAnimation *fade = new QPropertyAnimation(logo, "opacity", this);
     fade->setStartValue(0.0);
     fade->setEndValue(1.0);
     fade->setDuration(m_animationsEnabled ? kLogoFadeDuration : 0);
@@ -352,7 +379,7 @@ void SliceView::addLogo()
     fade->start();
 }
 
-void SliceView::removeGroup(QGraphicsItemGroup*& group)
+void SliceView::removeGroup(QGraphicsItemGroup *&group)
 {
     if (!group)
         return;
@@ -380,12 +407,12 @@ void SliceView::resetSceneRect()
 // ---------------------------------------------------------------------------------------------
 // Accessors
 
-const geom::SampleTable& SliceView::sampleTable() const
+const geom::SampleTable &SliceView::sampleTable() const
 {
     return m_sampleTable;
 }
 
-const QList<Slice>& SliceView::slices() const
+const QList<Slice> &SliceView::slices() const
 {
     return m_slices;
 }
@@ -431,7 +458,7 @@ float SliceView::sampleThickness(int i) const
     // The entries start at ascending heights; the slice belongs to the last one at or below it.
     const float z = m_slices.at(i - 1).z();
     float thickness = 0.0f;
-    for (const geom::SampleTableEntry& entry : m_sampleTable.entries) {
+    for (const geom::SampleTableEntry &entry : m_sampleTable.entries) {
         if (entry.z <= z)
             thickness = entry.thickness;
     }
@@ -443,7 +470,7 @@ float SliceView::currentSampleThickness() const
     return sampleThickness(m_currentSlice);
 }
 
-const QRectF& SliceView::bounds() const
+const QRectF &SliceView::bounds() const
 {
     return m_bounds;
 }
@@ -514,9 +541,9 @@ void SliceView::updateGrid()
 
     const QPen gray = cosmeticPen(Qt::gray);
     const QPen black = cosmeticPen(Qt::black);
-    QList<QGraphicsItem*> lines;
-    auto addLine = [&lines](double x1, double y1, double x2, double y2, const QPen& pen) {
-        QGraphicsLineItem* line = new QGraphicsLineItem(x1, y1, x2, y2);
+    QList<QGraphicsItem *> lines;
+    auto addLine = [&lines](double x1, double y1, double x2, double y2, const QPen &pen) {
+        QGraphicsLineItem *line = new QGraphicsLineItem(x1, y1, x2, y2);
         line->setPen(pen);
         lines.append(line);
     };
@@ -554,22 +581,22 @@ void SliceView::grabOverlay()
     const QPen outerPen = cosmeticPen(Qt::cyan, Qt::DashLine);
     const QPen holePen = cosmeticPen(Qt::magenta, Qt::DashLine);
 
-    QList<QGraphicsItem*> copies;
+    QList<QGraphicsItem *> copies;
     if (m_sliceGroup) {
-        const QList<QGraphicsItem*> children = m_sliceGroup->childItems();
-        for (QGraphicsItem* child : children) {
-            const QGraphicsPolygonItem* item = qgraphicsitem_cast<QGraphicsPolygonItem*>(child);
+        const QList<QGraphicsItem *> children = m_sliceGroup->childItems();
+        for (QGraphicsItem *child : children) {
+            const QGraphicsPolygonItem *item = qgraphicsitem_cast<QGraphicsPolygonItem *>(child);
             if (!item)
                 continue;
             const QPolygonF polygon = item->polygon();
             double twiceArea = 0.0;
             const int n = polygon.size();
             for (int i = 0; i < n; ++i) {
-                const QPointF& a = polygon.at(i);
-                const QPointF& b = polygon.at((i + 1) % n);
+                const QPointF &a = polygon.at(i);
+                const QPointF &b = polygon.at((i + 1) % n);
                 twiceArea += a.x() * b.y() - b.x() * a.y();
             }
-            QGraphicsPolygonItem* copy = new QGraphicsPolygonItem(polygon);
+            QGraphicsPolygonItem *copy = new QGraphicsPolygonItem(polygon);
             copy->setBrush(Qt::NoBrush);
             copy->setPen(twiceArea > 0.0 ? outerPen : holePen);
             copies.append(copy);
@@ -584,7 +611,7 @@ void SliceView::clearOverlay()
     removeGroup(m_overlayGroup);
 }
 
-void SliceView::setRulerPoints(const QList<QVector2D>& points)
+void SliceView::setRulerPoints(const QList<QVector2D> &points)
 {
     removeGroup(m_rulerGroup);
     if (points.isEmpty())
@@ -592,11 +619,11 @@ void SliceView::setRulerPoints(const QList<QVector2D>& points)
 
     const QPen pen = cosmeticPen(Qt::green);
     const QBrush brush(Qt::yellow);
-    QList<QGraphicsItem*> items;
+    QList<QGraphicsItem *> items;
 
     // The z values 1 and 2 are how the coordinate label tells the first mark from the second.
-    auto addMark = [&](const QVector2D& point, qreal z) {
-        QGraphicsEllipseItem* mark = new QGraphicsEllipseItem(-3, -3, 6, 6);
+    auto addMark = [&](const QVector2D &point, qreal z) {
+        QGraphicsEllipseItem *mark = new QGraphicsEllipseItem(-3, -3, 6, 6);
         mark->setFlag(QGraphicsItem::ItemIgnoresTransformations);
         mark->setPos(point.toPointF());
         mark->setPen(pen);
@@ -611,11 +638,11 @@ void SliceView::setRulerPoints(const QList<QVector2D>& points)
         const QVector2D last = points.last();
         addMark(last, 2.0);
 
-        QGraphicsLineItem* line = new QGraphicsLineItem(QLineF(first.toPointF(), last.toPointF()));
+        QGraphicsLineItem *line = new QGraphicsLineItem(QLineF(first.toPointF(), last.toPointF()));
         line->setPen(pen);
         items.append(line);
 
-        QGraphicsTextItem* length = new QGraphicsTextItem(tr("%1").arg((last - first).length()));
+        QGraphicsTextItem *length = new QGraphicsTextItem(tr("%1").arg((last - first).length()));
         length->setFlag(QGraphicsItem::ItemIgnoresTransformations);
         length->setDefaultTextColor(Qt::red);
         length->setPos(((first + last) * 0.5f).toPointF());
@@ -635,7 +662,7 @@ QPointF SliceView::center() const
     return mapToScene(viewport()->rect().center());
 }
 
-void SliceView::setCenter(const QPointF& p)
+void SliceView::setCenter(const QPointF &p)
 {
     QTransform t = transform();
     const QPointF d = center() - p;
@@ -658,7 +685,7 @@ void SliceView::setZoomToPoint(qreal z)
     scaleAbout(z, m_zoomAnchor);
 }
 
-void SliceView::scaleAbout(qreal z, const QPoint& anchor)
+void SliceView::scaleAbout(qreal z, const QPoint &anchor)
 {
     if (std::isnan(z))
         return;
@@ -673,11 +700,11 @@ void SliceView::scaleAbout(qreal z, const QPoint& anchor)
 }
 
 template <typename Target>
-void SliceView::animate(const char* property, Target target)
+void SliceView::animate(const char *property, Target target)
 {
-    QPropertyAnimation* running = nullptr;
-    const QList<QPropertyAnimation*> animations = findChildren<QPropertyAnimation*>(QString(), Qt::FindDirectChildrenOnly);
-    for (QPropertyAnimation* animation : animations) {
+    QPropertyAnimation *running = nullptr;
+    const QList<QPropertyAnimation *> animations = findChildren<QPropertyAnimation *>(QString(), Qt::FindDirectChildrenOnly);
+    for (QPropertyAnimation *animation : animations) {
         if (animation->targetObject() == this && animation->propertyName() == property
             && animation->state() == QAbstractAnimation::Running) {
             running = animation;
@@ -700,7 +727,7 @@ void SliceView::animate(const char* property, Target target)
         return;
     }
 
-    QPropertyAnimation* animation = new QPropertyAnimation(this, property, this);
+    QPropertyAnimation *animation = new QPropertyAnimation(this, property, this);
     animation->setDuration(kAnimationDuration);
     const QVariant start = QObject::property(property);
     animation->setStartValue(start);
@@ -713,7 +740,7 @@ namespace {
 
 // The target of a zoom request, kept inside the zoom range so that compounded requests never
 // run away beyond what can be shown.
-QVariant zoomTarget(const QVariant& value, double factor)
+QVariant zoomTarget(const QVariant &value, double factor)
 {
     return qBound(SliceView::minimumZoom, value.toReal() * factor, SliceView::maximumZoom);
 }
@@ -722,19 +749,19 @@ QVariant zoomTarget(const QVariant& value, double factor)
 
 void SliceView::zoomIn()
 {
-    animate("zoom", [](const QVariant& v) { return zoomTarget(v, double(kZoomStep)); });
+    animate("zoom", [](const QVariant &v) { return zoomTarget(v, double(kZoomStep)); });
 }
 
 void SliceView::zoomOut()
 {
-    animate("zoom", [](const QVariant& v) { return zoomTarget(v, 1.0 / double(kZoomStep)); });
+    animate("zoom", [](const QVariant &v) { return zoomTarget(v, 1.0 / double(kZoomStep)); });
 }
 
 void SliceView::zoomToAll()
 {
     // A glide still under way would carry the view away from the fit again.
-    const QList<QPropertyAnimation*> animations = findChildren<QPropertyAnimation*>(QString(), Qt::FindDirectChildrenOnly);
-    for (QPropertyAnimation* animation : animations) {
+    const QList<QPropertyAnimation *> animations = findChildren<QPropertyAnimation *>(QString(), Qt::FindDirectChildrenOnly);
+    for (QPropertyAnimation *animation : animations) {
         if (animation->targetObject() == this)
             delete animation;
     }
@@ -766,8 +793,8 @@ void SliceView::zoomToAll()
 void SliceView::setAnimationsEnabled(bool on)
 {
     if (!on) {
-        const QList<QPropertyAnimation*> animations = findChildren<QPropertyAnimation*>(QString(), Qt::FindDirectChildrenOnly);
-        for (QPropertyAnimation* animation : animations) {
+        const QList<QPropertyAnimation *> animations = findChildren<QPropertyAnimation *>(QString(), Qt::FindDirectChildrenOnly);
+        for (QPropertyAnimation *animation : animations) {
             if (animation->state() == QAbstractAnimation::Running)
                 finishNow(animation);
             else
@@ -779,7 +806,7 @@ void SliceView::setAnimationsEnabled(bool on)
 
 bool SliceView::setOpenGLEnabled(bool on)
 {
-    QWidget* port = nullptr;
+    QWidget *port = nullptr;
     const bool openGL = on && openGLAvailable();
     if (openGL)
         port = new QOpenGLWidget;
@@ -799,7 +826,7 @@ bool SliceView::isOpenGLEnabled() const
 // ---------------------------------------------------------------------------------------------
 // Snapping
 
-void SliceView::updateSnap(QMouseEvent* e)
+void SliceView::updateSnap(QMouseEvent *e)
 {
     const bool hadMarker = m_snapGroup || m_labelGroup;
     if (m_bounds.isNull()) {
@@ -832,7 +859,7 @@ void SliceView::updateSnap(QMouseEvent* e)
         double best = 0.0;
         QPointF bestPoint;
         QColor bestColor;
-        auto consider = [&](const QPointF& candidate, const QColor& color) {
+        auto consider = [&](const QPointF &candidate, const QColor &color) {
             const QPointF onScreen = toViewport.map(candidate);
             const QPointF exact = onScreen - qf;
             const double distance = std::hypot(exact.x(), exact.y());
@@ -853,14 +880,14 @@ void SliceView::updateSnap(QMouseEvent* e)
         // Large enough that an outline whose vertex lies at the reach on any side of the
         // cursor is among the candidates.
         const int margin = int(std::ceil(snapDistance)) + 1;
-        const QList<QGraphicsItem*> candidates =
+        const QList<QGraphicsItem *> candidates =
             items(QRect(q.x() - margin, q.y() - margin, 2 * margin + 1, 2 * margin + 1), Qt::IntersectsItemBoundingRect);
-        for (QGraphicsItem* item : candidates) {
-            const GraphicsPolygonItem* outline = dynamic_cast<GraphicsPolygonItem*>(item);
+        for (QGraphicsItem *item : candidates) {
+            const GraphicsPolygonItem *outline = dynamic_cast<GraphicsPolygonItem *>(item);
             if (!outline)
                 continue;
             const QColor color = outline->pen().color();
-            for (const QPointF& point : outline->polygon()) {
+            for (const QPointF &point : outline->polygon()) {
                 if (std::abs(point.x() - s.x()) > reach || std::abs(point.y() - s.y()) > reach)
                     continue;
                 consider(point, color);
@@ -872,7 +899,7 @@ void SliceView::updateSnap(QMouseEvent* e)
         const double w = m_bounds.width();
         const double h = m_bounds.height();
         const QPointF corners[] = {QPointF(x, y), QPointF(x + w, y), QPointF(x + w, y + h), QPointF(x, y + h)};
-        for (const QPointF& corner : corners)
+        for (const QPointF &corner : corners)
             consider(corner, Qt::gray);
 
         if (found) {
@@ -894,21 +921,21 @@ void SliceView::updateSnap(QMouseEvent* e)
         scene()->update(QRectF());
 }
 
-void SliceView::makeSnapMarker(const QPointF& p)
+void SliceView::makeSnapMarker(const QPointF &p)
 {
-    QGraphicsEllipseItem* marker = new QGraphicsEllipseItem(-3, -3, 6, 6);
+    QGraphicsEllipseItem *marker = new QGraphicsEllipseItem(-3, -3, 6, 6);
     marker->setFlag(QGraphicsItem::ItemIgnoresTransformations);
     marker->setPos(p);
     marker->setPen(QPen(Qt::transparent));
     marker->setBrush(m_snapColor);
     marker->setZValue(-0.5);
-    m_snapGroup = scene()->createItemGroup(QList<QGraphicsItem*>() << marker);
+    m_snapGroup = scene()->createItemGroup(QList<QGraphicsItem *>() << marker);
 
     QString text = coordinateText(QStringLiteral("(%1, %2)"), p);
     if (m_rulerGroup) {
-        const QList<QGraphicsItem*> children = m_rulerGroup->childItems();
-        for (QGraphicsItem* child : children) {
-            if (!qgraphicsitem_cast<QGraphicsEllipseItem*>(child))
+        const QList<QGraphicsItem *> children = m_rulerGroup->childItems();
+        for (QGraphicsItem *child : children) {
+            if (!qgraphicsitem_cast<QGraphicsEllipseItem *>(child))
                 continue;
             const QPointF d = child->pos() - p;
             if (std::abs(d.x()) > 1e-12 || std::abs(d.y()) > 1e-12)
@@ -920,12 +947,12 @@ void SliceView::makeSnapMarker(const QPointF& p)
         }
     }
 
-    QGraphicsTextItem* label = new QGraphicsTextItem;
+    QGraphicsTextItem *label = new QGraphicsTextItem;
     label->setPlainText(text);
     label->setFlag(QGraphicsItem::ItemIgnoresTransformations);
     label->setPos(mapToScene(mapFromScene(p) + QPoint(16, 0)));
 
-    GraphicsRoundedRectItem* background = new GraphicsRoundedRectItem(label->boundingRect());
+    GraphicsRoundedRectItem *background = new GraphicsRoundedRectItem(label->boundingRect());
     background->xRadius = 5.0;
     background->yRadius = 5.0;
     background->setFlag(QGraphicsItem::ItemIgnoresTransformations);
@@ -934,15 +961,18 @@ void SliceView::makeSnapMarker(const QPointF& p)
     background->setPen(cosmeticPen(Qt::black));
     background->setOpacity(0.6);
 
-    m_labelGroup = scene()->createItemGroup(QList<QGraphicsItem*>() << background << label);
+    m_labelGroup = scene()->createItemGroup(QList<QGraphicsItem *>() << background << label);
     m_labelGroup->setZValue(100.0);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Events
 
-void SliceView::wheelEvent(QWheelEvent* e)
+void SliceView::wheelEvent(QWheelEvent *e)
 {
+    // A turn over the view is the view's zoom; left unaccepted it would reach the window, which
+    // turns it into a slice step as well.
+    e->accept();
     const QPoint angle = e->angleDelta();
     const int delta = angle.y() != 0 ? angle.y() : angle.x();
     if (delta == 0)
@@ -950,17 +980,17 @@ void SliceView::wheelEvent(QWheelEvent* e)
     m_lastMousePos = e->position().toPoint();
     m_zoomAnchor = m_lastMousePos;
     const double factor = std::pow(kWheelStep, delta / 120.0);
-    animate("zoomToPoint", [factor](const QVariant& v) { return zoomTarget(v, factor); });
+    animate("zoomToPoint", [factor](const QVariant &v) { return zoomTarget(v, factor); });
 }
 
-void SliceView::mouseDoubleClickEvent(QMouseEvent* e)
+void SliceView::mouseDoubleClickEvent(QMouseEvent *e)
 {
     QGraphicsView::mouseDoubleClickEvent(e);
     const QPointF target = mapToScene(e->pos());
-    animate("center", [target](const QVariant&) { return QVariant(target); });
+    animate("center", [target](const QVariant &) { return QVariant(target); });
 }
 
-void SliceView::mousePressEvent(QMouseEvent* e)
+void SliceView::mousePressEvent(QMouseEvent *e)
 {
     m_movedSincePress = false;
     m_lastMousePos = e->pos();
@@ -969,7 +999,7 @@ void SliceView::mousePressEvent(QMouseEvent* e)
     QGraphicsView::mousePressEvent(e);
 }
 
-void SliceView::mouseMoveEvent(QMouseEvent* e)
+void SliceView::mouseMoveEvent(QMouseEvent *e)
 {
     if (e->pos() == m_lastMousePos) {
         QGraphicsView::mouseMoveEvent(e);
@@ -1000,7 +1030,7 @@ void SliceView::mouseMoveEvent(QMouseEvent* e)
         emit mouseMove(mapToScene(e->pos()));
 }
 
-void SliceView::mouseReleaseEvent(QMouseEvent* e)
+void SliceView::mouseReleaseEvent(QMouseEvent *e)
 {
     updateSnap(e);
     if (!m_movedSincePress) {
@@ -1012,20 +1042,20 @@ void SliceView::mouseReleaseEvent(QMouseEvent* e)
     QGraphicsView::mouseReleaseEvent(e);
 }
 
-void SliceView::leaveEvent(QEvent* e)
+void SliceView::leaveEvent(QEvent *e)
 {
     scene()->update(QRectF());
     QGraphicsView::leaveEvent(e);
     emit mouseLeave();
 }
 
-void SliceView::paintEvent(QPaintEvent* e)
+void SliceView::paintEvent(QPaintEvent *e)
 {
     QGraphicsView::paintEvent(e);
     m_viewCenter = mapToScene(viewport()->rect().center());
 }
 
-void SliceView::resizeEvent(QResizeEvent* e)
+void SliceView::resizeEvent(QResizeEvent *e)
 {
     QGraphicsView::resizeEvent(e);
     if (m_viewCenter.x() == 0.0 && m_viewCenter.y() == 0.0)
@@ -1035,21 +1065,21 @@ void SliceView::resizeEvent(QResizeEvent* e)
     translate(c.x() - m_viewCenter.x(), c.y() - m_viewCenter.y());
 }
 
-void SliceView::dragEnterEvent(QDragEnterEvent* e)
+void SliceView::dragEnterEvent(QDragEnterEvent *e)
 {
     emit dragEnter(e);
 }
 
-void SliceView::dragMoveEvent(QDragMoveEvent*)
+void SliceView::dragMoveEvent(QDragMoveEvent *)
 {
     // The scene takes no drags; the answer given to the enter event stands.
 }
 
-void SliceView::dragLeaveEvent(QDragLeaveEvent*)
+void SliceView::dragLeaveEvent(QDragLeaveEvent *)
 {
 }
 
-void SliceView::dropEvent(QDropEvent* e)
+void SliceView::dropEvent(QDropEvent *e)
 {
     emit drop(e);
 }

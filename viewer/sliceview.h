@@ -15,6 +15,7 @@
 #include <QVector2D>
 
 class QDragEnterEvent;
+class SliceStack;
 class QDragLeaveEvent;
 class QDragMoveEvent;
 class QDropEvent;
@@ -51,15 +52,18 @@ public:
     // multiple of the interval is drawn.
     static constexpr int maximumGridSteps = 500;
 
-    explicit SliceView(QWidget* parent = nullptr);
+    explicit SliceView(QWidget *parent = nullptr);
     ~SliceView() override;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
     // Loading. The outcome is read from sliceCount(), slices() and lastReadStatus().
-    void openFile(const QString& fileName);
-    void openFiles(const QStringList& fileNames);
+    void openFile(const QString &fileName);
+    void openFiles(const QStringList &fileNames);
+    // Like openFile, but a file refused (lastReadStatus() ReadCorruptData) leaves the slices
+    // shown so far as they are; true when the file's slices replaced them.
+    bool replaceWithFile(const QString &fileName);
     // Status of the reading done by the last openFile/openFiles: QDataStream::Ok when every
     // file was read to its end marker, otherwise the first failure met: ReadCorruptData when a
     // file was refused (not an SLC file we can read, could not be opened, or nothing could be
@@ -73,8 +77,8 @@ public:
     // Back to the empty view with the logo.
     void clear();
 
-    const geom::SampleTable& sampleTable() const;
-    const QList<Slice>& slices() const;
+    const geom::SampleTable &sampleTable() const;
+    const QList<Slice> &slices() const;
     int sliceCount() const;
     int currentSlice() const;
     float sliceZ(int i) const;
@@ -85,7 +89,7 @@ public:
     float currentSampleThickness() const;
     // The part's extent in x and y (left = minimum x, top = minimum y, width, height); null
     // while no file is loaded or the loaded slices hold no contour of 3 or more vertices.
-    const QRectF& bounds() const;
+    const QRectF &bounds() const;
     bool isGridVisible() const;
     double gridInterval() const;
     double maxGridInterval() const;
@@ -98,11 +102,11 @@ public:
     void updateGrid();
     void grabOverlay();
     void clearOverlay();
-    void setRulerPoints(const QList<QVector2D>& points);
+    void setRulerPoints(const QList<QVector2D> &points);
 
     // Navigation.
     QPointF center() const;
-    void setCenter(const QPointF& p);
+    void setCenter(const QPointF &p);
     qreal zoom() const;
     void setZoom(qreal z);
     void setZoomToPoint(qreal z);
@@ -115,7 +119,7 @@ public:
     bool isOpenGLEnabled() const;
 
     // Re-decides the snap marker and the coordinate label; e may be null (after a zoom step).
-    void updateSnap(QMouseEvent* e);
+    void updateSnap(QMouseEvent *e);
 
 public slots:
     void zoomIn();
@@ -126,35 +130,39 @@ signals:
     void mouseLeave();
     void mouseMove(QPointF position);
     void mouseClicked(Qt::MouseButton button, QPointF position);
-    void dragEnter(QDragEnterEvent* event);
-    void drop(QDropEvent* event);
+    void dragEnter(QDragEnterEvent *event);
+    void drop(QDropEvent *event);
 
 protected:
-    void mousePressEvent(QMouseEvent* e) override;
-    void mouseReleaseEvent(QMouseEvent* e) override;
-    void mouseDoubleClickEvent(QMouseEvent* e) override;
-    void mouseMoveEvent(QMouseEvent* e) override;
-    void wheelEvent(QWheelEvent* e) override;
-    void leaveEvent(QEvent* e) override;
-    void paintEvent(QPaintEvent* e) override;
-    void resizeEvent(QResizeEvent* e) override;
-    void dragEnterEvent(QDragEnterEvent* e) override;
-    void dragMoveEvent(QDragMoveEvent* e) override;
-    void dragLeaveEvent(QDragLeaveEvent* e) override;
-    void dropEvent(QDropEvent* e) override;
+    void mousePressEvent(QMouseEvent *e) override;
+    void mouseReleaseEvent(QMouseEvent *e) override;
+    void mouseDoubleClickEvent(QMouseEvent *e) override;
+    void mouseMoveEvent(QMouseEvent *e) override;
+    void wheelEvent(QWheelEvent *e) override;
+    void leaveEvent(QEvent *e) override;
+    void paintEvent(QPaintEvent *e) override;
+    void resizeEvent(QResizeEvent *e) override;
+    void dragEnterEvent(QDragEnterEvent *e) override;
+    void dragMoveEvent(QDragMoveEvent *e) override;
+    void dragLeaveEvent(QDragLeaveEvent *e) override;
+    void dropEvent(QDropEvent *e) override;
 
 private:
     void showSlice();
+    void unloadSlices();
+    // Reads the files into the stack; the status is the first failure met (see lastReadStatus()).
+    static QDataStream::Status readFiles(const QStringList &fileNames, SliceStack *stack);
+    void showStack(const SliceStack &stack);
     void addLogo();
-    void removeGroup(QGraphicsItemGroup*& group);
+    void removeGroup(QGraphicsItemGroup *&group);
     void removeAllGroups();
     void resetSceneRect();
-    void scaleAbout(qreal z, const QPoint& anchor);
+    void scaleAbout(qreal z, const QPoint &anchor);
     // Animates (or, with animations off, sets at once) the named property toward the target
     // that `target` computes from the property's present target value.
     template <typename Target>
-    void animate(const char* property, Target target);
-    void makeSnapMarker(const QPointF& p);
+    void animate(const char *property, Target target);
+    void makeSnapMarker(const QPointF &p);
 
     geom::SampleTable m_sampleTable;
     QList<Slice> m_slices;
@@ -169,13 +177,13 @@ private:
     bool m_showVertices = false;
     bool m_openGL = false;
     QDataStream::Status m_lastReadStatus = QDataStream::Ok;
-    QGraphicsItemGroup* m_sliceGroup = nullptr;
-    QGraphicsItemGroup* m_gridGroup = nullptr;
-    QGraphicsItemGroup* m_snapGroup = nullptr;
-    QGraphicsItemGroup* m_overlayGroup = nullptr;
-    QGraphicsItemGroup* m_rulerGroup = nullptr;
-    QGraphicsItemGroup* m_labelGroup = nullptr;
-    QGraphicsItem* m_logo = nullptr;
+    QGraphicsItemGroup *m_sliceGroup = nullptr;
+    QGraphicsItemGroup *m_gridGroup = nullptr;
+    QGraphicsItemGroup *m_snapGroup = nullptr;
+    QGraphicsItemGroup *m_overlayGroup = nullptr;
+    QGraphicsItemGroup *m_rulerGroup = nullptr;
+    QGraphicsItemGroup *m_labelGroup = nullptr;
+    QGraphicsItem *m_logo = nullptr;
     QPoint m_lastMousePos;
     QPointF m_viewCenter;
     QColor m_snapColor;

@@ -2,12 +2,12 @@
 
 #include <QWheelEvent>
 
-Slider::Slider(QWidget* parent)
+Slider::Slider(QWidget *parent)
     : QSlider(parent)
 {
 }
 
-void Slider::wheelEvent(QWheelEvent* e)
+void Slider::wheelEvent(QWheelEvent *e)
 {
     e->ignore();
 }

@@ -12,10 +12,10 @@ class Slider : public QSlider
     Q_OBJECT
 
 public:
-    explicit Slider(QWidget* parent = nullptr);
+    explicit Slider(QWidget *parent = nullptr);
 
 protected:
-    void wheelEvent(QWheelEvent* e) override;
+    void wheelEvent(QWheelEvent *e) override;
 };
 
 #endif // SLIDER_H

@@ -87,7 +87,7 @@ Contour roundedRectangle(double x0, double y0, double x1, double y1, double r)
     };
     QVector<geom::Point2Df> points;
     points.reserve(4 * (arcSegments + 1));
-    for (const auto& corner : corners) {
+    for (const auto &corner : corners) {
         for (int i = 0; i <= arcSegments; ++i) {
             const double a = corner[2] + 0.5 * pi * i / arcSegments;
             points.append(point(corner[0] + r * std::cos(a), corner[1] + r * std::sin(a)));
@@ -101,7 +101,7 @@ Contour rectangle(double x0, double y0, double x1, double y1)
     return Contour(QVector<geom::Point2Df>{point(x0, y0), point(x1, y0), point(x1, y1), point(x0, y1)});
 }
 
-void addPlate(QVector<Contour>& contours, double z)
+void addPlate(QVector<Contour> &contours, double z)
 {
     contours.append(roundedRectangle(0.0, 0.0, plateWidth, plateDepth, plateCornerRadius));
     const double holeRadius = z >= counterboreStart ? counterboreRadius : boltRadius;
@@ -111,7 +111,7 @@ void addPlate(QVector<Contour>& contours, double z)
     }
 }
 
-void addWall(QVector<Contour>& contours, double z)
+void addWall(QVector<Contour> &contours, double z)
 {
     const double t = (z - plateHeight) / (layerCount * layerThickness - plateHeight);
     const double inset = wallInsetAtTop * t;
@@ -127,7 +127,7 @@ void addWall(QVector<Contour>& contours, double z)
     }
 }
 
-void addSleeve(QVector<Contour>& contours, double z)
+void addSleeve(QVector<Contour> &contours, double z)
 {
     if (z < sleeveBottom || z > sleeveTop)
         return;
@@ -157,9 +157,9 @@ QList<Slice> makeSlices()
 }
 
 // Sound geometry in the list we are about to write: orientation says material or hole.
-bool checkOrientation(const QList<Slice>& slices)
+bool checkOrientation(const QList<Slice> &slices)
 {
-    for (const Slice& slice : slices) {
+    for (const Slice &slice : slices) {
         int outer = 0;
         for (int i = 0; i < slice.contourCount(); ++i)
             outer += slice.contourAt(i).area() > 0.0 ? 1 : 0;
@@ -169,13 +169,13 @@ bool checkOrientation(const QList<Slice>& slices)
     return true;
 }
 
-QString compare(const QList<Slice>& written, const QList<Slice>& read)
+QString compare(const QList<Slice> &written, const QList<Slice> &read)
 {
     if (read.size() != written.size())
         return QStringLiteral("%1 slices read back, %2 written").arg(read.size()).arg(written.size());
     for (int s = 0; s < written.size(); ++s) {
-        const Slice& a = written.at(s);
-        const Slice& b = read.at(s);
+        const Slice &a = written.at(s);
+        const Slice &b = read.at(s);
         if (a.z() != b.z() || a.contourCount() != b.contourCount())
             return QStringLiteral("slice %1 differs in z or contour count").arg(s + 1);
         if (std::abs(a.thickness() - b.thickness()) > 1e-5f)
@@ -188,7 +188,7 @@ QString compare(const QList<Slice>& written, const QList<Slice>& read)
     return QString();
 }
 
-int fail(const QString& message)
+int fail(const QString &message)
 {
     std::fprintf(stderr, "makesample: %s\n", qPrintable(message));
     return 1;
@@ -196,7 +196,7 @@ int fail(const QString& message)
 
 } // namespace
 
-int main(int argc, char* argv[])
+int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();

@@ -32,7 +32,7 @@ public:
     QString errorString() const { return error; }
 
     // Makes a self-signed authority; its certificate is written to the returned PEM file.
-    QString makeAuthority(const QString& name)
+    QString makeAuthority(const QString &name)
     {
         const QString key = path(name + QStringLiteral(".key"));
         const QString certificate = path(name + QStringLiteral(".pem"));
@@ -43,7 +43,7 @@ public:
     }
 
     // A certificate for 127.0.0.1 and localhost, signed by the authority made under that name.
-    Server makeServer(const QString& authority, const QString& name)
+    Server makeServer(const QString &authority, const QString &name)
     {
         const QString key = path(name + QStringLiteral(".key"));
         const QString request = path(name + QStringLiteral(".csr"));
@@ -80,9 +80,9 @@ private:
     QTemporaryDir directory;
     QString error;
 
-    QString path(const QString& name) const { return directory.filePath(name); }
+    QString path(const QString &name) const { return directory.filePath(name); }
 
-    void run(const QStringList& arguments)
+    void run(const QStringList &arguments)
     {
         if (!isValid())
             return;
@@ -110,13 +110,13 @@ public:
         QByteArray location;
     };
 
-    static Response page(const QByteArray& body)
+    static Response page(const QByteArray &body)
     {
         Response response;
         response.body = body;
         return response;
     }
-    static Response redirect(const QByteArray& location)
+    static Response redirect(const QByteArray &location)
     {
         Response response;
         response.kind = Response::Redirect;
@@ -130,28 +130,28 @@ public:
         return response;
     }
 
-    explicit HttpsServer(const TestCertificates::Server& identity)
+    explicit HttpsServer(const TestCertificates::Server &identity)
         : identity(identity)
     {
         listen(QHostAddress::LocalHost);
     }
 
-    QByteArray url(const QByteArray& path, const QByteArray& host = "127.0.0.1") const
+    QByteArray url(const QByteArray &path, const QByteArray &host = "127.0.0.1") const
     {
         return "https://" + host + ':' + QByteArray::number(serverPort()) + path;
     }
 
-    void setResponse(const QByteArray& path, const Response& response) { responses.insert(path, response); }
+    void setResponse(const QByteArray &path, const Response &response) { responses.insert(path, response); }
     void clearResponses() { responses.clear(); }
 
     // Requests for the path wait, unanswered, until release().
-    void hold(const QByteArray& path) { held.append(path); }
+    void hold(const QByteArray &path) { held.append(path); }
     void release()
     {
         held.clear();
         const QList<Pending> waiting = pending;
         pending.clear();
-        for (const Pending& request : waiting) {
+        for (const Pending &request : waiting) {
             if (request.socket)
                 answer(request.socket, request.path);
         }
@@ -165,7 +165,7 @@ public:
 protected:
     void incomingConnection(qintptr descriptor) override
     {
-        QSslSocket* socket = new QSslSocket(this);
+        QSslSocket *socket = new QSslSocket(this);
         if (!socket->setSocketDescriptor(descriptor)) {
             delete socket;
             return;
@@ -188,7 +188,7 @@ private:
         QByteArray path;
     };
 
-    void readRequest(QSslSocket* socket)
+    void readRequest(QSslSocket *socket)
     {
         QByteArray buffer = socket->property("request").toByteArray() + socket->readAll();
         const int end = buffer.indexOf("\r\n\r\n");
@@ -206,7 +206,7 @@ private:
             answer(socket, path);
     }
 
-    void answer(QSslSocket* socket, const QByteArray& path)
+    void answer(QSslSocket *socket, const QByteArray &path)
     {
         const auto found = responses.constFind(path);
         if (found != responses.constEnd() && found->kind == Response::Silent)

@@ -20,10 +20,10 @@ namespace {
 
 // One letter per character of the line: 'v' version colour, 'b' blue, 'g' dark green, 'r' red,
 // 'k' black, '.' uncoloured.
-QString colours(const QTextBlock& block)
+QString colours(const QTextBlock &block)
 {
     QString letters(block.length() - 1, QLatin1Char('.'));
-    for (const QTextLayout::FormatRange& range : block.layout()->formats()) {
+    for (const QTextLayout::FormatRange &range : block.layout()->formats()) {
         QChar letter = QLatin1Char('?');
         if (range.format.hasProperty(QTextFormat::ForegroundBrush)) {
             const QColor colour = range.format.foreground().color();
@@ -100,7 +100,7 @@ private slots:
         QFETCH(QString, line);
         QFETCH(QString, expected);
         QTextEdit edit;
-        auto* highlighter = new ChangelogSyntaxHighlighter(&edit);
+        auto *highlighter = new ChangelogSyntaxHighlighter(&edit);
         QCOMPARE(highlighter->parent(), &edit);
         QCOMPARE(highlighter->document(), edit.document());
 
@@ -126,9 +126,9 @@ private slots:
         QVERIFY(!(dialog.windowFlags() & Qt::WindowContextHelpButtonHint));
         QCOMPARE(dialog.windowTitle(), QString("Changelog - Nurat Quarne"));
         QCOMPARE(dialog.minimumSize(), QSize(640, 500));
-        auto* edit = dialog.findChild<QTextEdit*>();
+        auto *edit = dialog.findChild<QTextEdit *>();
         QVERIFY(edit);
-        auto* layout = qobject_cast<QGridLayout*>(dialog.layout());
+        auto *layout = qobject_cast<QGridLayout *>(dialog.layout());
         QVERIFY(layout);
         QVERIFY(layout->indexOf(edit) >= 0);
         QCOMPARE(edit->toPlainText(), text);
@@ -141,7 +141,7 @@ private slots:
             QVERIFY(QFontInfo(edit->font()).fixedPitch());
 
         // Coloured as it was loaded.
-        const QTextDocument* document = edit->document();
+        const QTextDocument *document = edit->document();
         QCOMPARE(colours(document->findBlockByNumber(0)), QString("vvvvvv"));
         QCOMPARE(colours(document->findBlockByNumber(2)), "gggg" + repeated('b', 11));
         QCOMPARE(colours(document->findBlockByNumber(4)), "kkkk" + repeated('r', 17));
@@ -152,7 +152,7 @@ private slots:
         QTemporaryDir directory;
         QVERIFY(directory.isValid());
         ChangelogDialog dialog(directory.filePath("missing.txt"), nullptr);
-        auto* edit = dialog.findChild<QTextEdit*>();
+        auto *edit = dialog.findChild<QTextEdit *>();
         QVERIFY(edit);
         QVERIFY(edit->toPlainText().isEmpty());
         QVERIFY(edit->isReadOnly());

@@ -22,9 +22,9 @@ namespace {
 
 using Licenses = QList<QPair<QString, QByteArray>>;
 
-bool writeLicenses(const QString& directory, const Licenses& licenses)
+bool writeLicenses(const QString &directory, const Licenses &licenses)
 {
-    for (const auto& license : licenses) {
+    for (const auto &license : licenses) {
         QFile file(directory + '/' + license.first);
         if (!file.open(QIODevice::WriteOnly) || file.write(license.second) != license.second.size())
             return false;
@@ -33,7 +33,7 @@ bool writeLicenses(const QString& directory, const Licenses& licenses)
 }
 
 // Every link of the page in text order, as "text -> target".
-QStringList links(const QTextBrowser* browser)
+QStringList links(const QTextBrowser *browser)
 {
     QStringList found;
     QString lastHref;
@@ -54,22 +54,22 @@ QStringList links(const QTextBrowser* browser)
     return found;
 }
 
-QComboBox* comboBox(QDialog* dialog)
+QComboBox *comboBox(QDialog *dialog)
 {
-    return dialog->findChild<QComboBox*>("comboBox");
+    return dialog->findChild<QComboBox *>("comboBox");
 }
 
-QStackedWidget* stack(QDialog* dialog)
+QStackedWidget *stack(QDialog *dialog)
 {
-    return dialog->findChild<QStackedWidget*>("stackedWidget");
+    return dialog->findChild<QStackedWidget *>("stackedWidget");
 }
 
-QTextBrowser* page(QDialog* dialog, int index)
+QTextBrowser *page(QDialog *dialog, int index)
 {
-    return qobject_cast<QTextBrowser*>(stack(dialog)->widget(index));
+    return qobject_cast<QTextBrowser *>(stack(dialog)->widget(index));
 }
 
-QTextBrowser* pageOf(QDialog* dialog, const QString& name)
+QTextBrowser *pageOf(QDialog *dialog, const QString &name)
 {
     return page(dialog, comboBox(dialog)->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive));
 }
@@ -86,7 +86,7 @@ class TestLicenseDialog : public QObject
     Q_OBJECT
 
 public slots:
-    void webLinkOpened(const QUrl& url)
+    void webLinkOpened(const QUrl &url)
     {
         openedUrls.append(url);
     }
@@ -165,7 +165,7 @@ private slots:
                                                  {"OLD.LICENSE.GPL", "An older GPL."}}));
 
         LicenseDialog dialog(directory.path(), nullptr);
-        QTextBrowser* browser = pageOf(&dialog, "License.txt");
+        QTextBrowser *browser = pageOf(&dialog, "License.txt");
         QVERIFY(browser);
         QCOMPARE(browser->toPlainText(), shownText);
         QCOMPARE(::links(browser), links);
@@ -192,13 +192,13 @@ private slots:
         QVERIFY2(QFileInfo(listing.next()).fileName() != "License.txt", "the fixture did not reorder the listing");
 
         LicenseDialog dialog(directory.path(), nullptr);
-        QComboBox* box = comboBox(&dialog);
+        QComboBox *box = comboBox(&dialog);
         QCOMPARE(box->count(), licenses.size());
         QCOMPARE(stack(&dialog)->count(), licenses.size());
         QCOMPARE(box->currentIndex(), 0);
         QCOMPARE(box->itemText(0), QString("License.txt"));
         QCOMPARE(stack(&dialog)->currentIndex(), 0);
-        for (const auto& license : licenses) {
+        for (const auto &license : licenses) {
             const int index = box->findText(license.first, Qt::MatchExactly | Qt::MatchCaseSensitive);
             QVERIFY2(index >= 0, qPrintable(license.first));
             QCOMPARE(page(&dialog, index)->toPlainText(), QString::fromUtf8(license.second));
@@ -211,8 +211,8 @@ private slots:
         QVERIFY(directory.isValid());
         QVERIFY(writeLicenses(directory.path(), {{"License.txt", "See LICENSE.GPL."}, {"LICENSE.GPL", "The GPL."}}));
         LicenseDialog dialog(directory.path(), nullptr);
-        QComboBox* box = comboBox(&dialog);
-        QTextBrowser* first = page(&dialog, 0);
+        QComboBox *box = comboBox(&dialog);
+        QTextBrowser *first = page(&dialog, 0);
         const int gpl = box->findText("LICENSE.GPL");
 
         emit first->anchorClicked(QUrl("license:///LICENSE.GPL"));
@@ -249,9 +249,9 @@ private slots:
         QVERIFY(!(dialog.windowFlags() & Qt::WindowContextHelpButtonHint));
         QCOMPARE(dialog.windowTitle(), QString("Nurat Quarne - License Terms"));
         QCOMPARE(dialog.minimumSize(), QSize(640, 500));
-        QVERIFY(dialog.findChild<QDialogButtonBox*>("buttonBox")->isHidden());
+        QVERIFY(dialog.findChild<QDialogButtonBox *>("buttonBox")->isHidden());
         for (int i = 0; i < stack(&dialog)->count(); ++i) {
-            QTextBrowser* browser = page(&dialog, i);
+            QTextBrowser *browser = page(&dialog, i);
             QVERIFY(browser);
             QVERIFY(browser->isReadOnly());
             QVERIFY(!browser->openLinks());
@@ -292,7 +292,7 @@ private slots:
         shipped.sort();
         QCOMPARE(shipped, QStringList({"LGPL_EXCEPTION.txt", "LICENSE.LGPL", "LICENSE.OpenSSL", "LICENSE.SGI-B",
                                        "LICENSE.SSLeay", "License.txt"}));
-        for (const QString& name : qAsConst(shipped)) {
+        for (const QString &name : qAsConst(shipped)) {
             QFile file(sourceLicenses() + '/' + name);
             QVERIFY(file.open(QIODevice::ReadOnly));
             const QByteArray contents = file.readAll();
@@ -305,9 +305,9 @@ private slots:
         LicenseDialog dialog(sourceLicenses(), nullptr);
         QCOMPARE(comboBox(&dialog)->itemText(0), QString("License.txt"));
         QStringList targets;
-        for (const QString& link : ::links(page(&dialog, 0)))
+        for (const QString &link : ::links(page(&dialog, 0)))
             targets.append(link.section(" -> ", 1));
-        for (const QString& name : qAsConst(shipped))
+        for (const QString &name : qAsConst(shipped))
             QVERIFY2(name == "License.txt" || targets.contains("license:///" + name), qPrintable(name));
     }
 };

@@ -15,16 +15,16 @@ class TestModalDialogs : public QObject
 private:
     QList<ModalDialogs::Request> requests;
 
-    void script(const ModalDialogs::Answer& answer)
+    void script(const ModalDialogs::Answer &answer)
     {
-        ModalDialogs::setResponder([this, answer](const ModalDialogs::Request& request) {
+        ModalDialogs::setResponder([this, answer](const ModalDialogs::Request &request) {
             requests.append(request);
             return answer;
         });
     }
 
-    static ModalDialogs::Answer answer(bool accepted, const QVariant& value = QVariant(),
-                                       const QString& selectedFilter = QString())
+    static ModalDialogs::Answer answer(bool accepted, const QVariant &value = QVariant(),
+                                       const QString &selectedFilter = QString())
     {
         ModalDialogs::Answer a;
         a.accepted = accepted;
@@ -113,7 +113,7 @@ private slots:
         }
         QCOMPARE(result, expected);
         QCOMPARE(requests.size(), 1);
-        const ModalDialogs::Request& request = requests.first();
+        const ModalDialogs::Request &request = requests.first();
         QCOMPARE(int(request.kind), kind);
         QCOMPARE(request.parent, &parent);
         QCOMPARE(request.title, QString("Title"));
@@ -132,7 +132,7 @@ private slots:
     void fileNames()
     {
         QFETCH(int, kind);
-        const auto ask = [kind](QString* filter) {
+        const auto ask = [kind](QString *filter) {
             return kind == ModalDialogs::OpenFileName
                        ? ModalDialogs::getOpenFileName(nullptr, "Caption", "/start/part.slc", "SLC (*.slc)", filter)
                        : ModalDialogs::getSaveFileName(nullptr, "Caption", "/start/part.slc", "SLC (*.slc)", filter);
@@ -234,7 +234,7 @@ private slots:
         QFETCH(int, expected);
 
         QWidget parent;
-        QDialog* dialog = new QDialog(&parent);
+        QDialog *dialog = new QDialog(&parent);
         dialog->setWindowTitle("Export STL");
         script(answer(accepted, value));
         QCOMPARE(ModalDialogs::exec(dialog), expected);

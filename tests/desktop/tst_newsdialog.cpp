@@ -27,10 +27,10 @@
 namespace {
 
 const int patience = 20000;
-const char* const marker = "<!-- 5be0c7a19d3f42e8061b7ac9e4d2f85a13c6709e -->";
-const char* const checksumKey = "NewsDialog/LastChecksum";
+const char *const marker = "<!-- 5be0c7a19d3f42e8061b7ac9e4d2f85a13c6709e -->";
+const char *const checksumKey = "NewsDialog/LastChecksum";
 
-QByteArray announcement(const QByteArray& text, const QByteArray& extra = QByteArray())
+QByteArray announcement(const QByteArray &text, const QByteArray &extra = QByteArray())
 {
     return "<html><head><title>News</title></head><body>" + QByteArray(marker) + "<p>" + text + "</p>" + extra
            + "</body></html>";
@@ -44,23 +44,23 @@ QByteArray storedDigest()
 // The program's checker has finished its current load.
 bool settled()
 {
-    const NewsChecker* checker = NewsChecker::shared();
+    const NewsChecker *checker = NewsChecker::shared();
     return checker && !checker->isLoading();
 }
 
-QWebView* shownView(const NewsDialog* dialog)
+QWebView *shownView(const NewsDialog *dialog)
 {
-    const QStackedWidget* stack = dialog->findChild<QStackedWidget*>(QStringLiteral("stackedWidget"));
-    return stack ? qobject_cast<QWebView*>(stack->currentWidget()) : nullptr;
+    const QStackedWidget *stack = dialog->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
+    return stack ? qobject_cast<QWebView *>(stack->currentWidget()) : nullptr;
 }
 
-QString shownText(const NewsDialog* dialog)
+QString shownText(const NewsDialog *dialog)
 {
-    const QWebView* view = shownView(dialog);
+    const QWebView *view = shownView(dialog);
     return view ? view->page()->mainFrame()->toPlainText() : QString();
 }
 
-QByteArray digestOf(const QWebView* view)
+QByteArray digestOf(const QWebView *view)
 {
     return QCryptographicHash::hash(view->page()->mainFrame()->toHtml().toUtf8(), QCryptographicHash::Sha1);
 }
@@ -68,7 +68,7 @@ QByteArray digestOf(const QWebView* view)
 // A main window with its news window, made last as the real one does.
 struct Window {
     QWidget main;
-    NewsDialog* dialog;
+    NewsDialog *dialog;
 
     explicit Window(bool minimised = false)
     {
@@ -90,7 +90,7 @@ class TestNewsDialog : public QObject
     Q_OBJECT
 
 public slots:
-    void openedInBrowser(const QUrl& url)
+    void openedInBrowser(const QUrl &url)
     {
         browsed.append(url);
     }
@@ -105,7 +105,7 @@ private:
     QList<QUrl> browsed;
     const QByteArray seenBefore = QByteArray(20, '\x5a');
 
-    NewsChecker::Source source(const QByteArray& url) const
+    NewsChecker::Source source(const QByteArray &url) const
     {
         NewsChecker::Source news = NewsChecker::defaultSource();
         news.url = QUrl(QString::fromLatin1(url));
@@ -113,7 +113,7 @@ private:
         return news;
     }
 
-    QByteArray plainUrl(const QByteArray& path) const
+    QByteArray plainUrl(const QByteArray &path) const
     {
         return "http://127.0.0.1:" + QByteArray::number(plain->serverPort()) + path;
     }
@@ -145,12 +145,12 @@ private slots:
     {
         messages.clear();
         browsed.clear();
-        ModalDialogs::setResponder([this](const ModalDialogs::Request& request) {
+        ModalDialogs::setResponder([this](const ModalDialogs::Request &request) {
             messages.append(request);
             return ModalDialogs::Answer();
         });
         QSettings().remove(QLatin1String(checksumKey));
-        for (HttpsServer* each : {server.get(), rogue.get()}) {
+        for (HttpsServer *each : {server.get(), rogue.get()}) {
             each->clearResponses();
             each->release();
             each->requests.clear();
@@ -163,7 +163,7 @@ private slots:
     void cleanup()
     {
         ModalDialogs::setResponder(ModalDialogs::Responder());
-        for (const char* scheme : {"http", "https", "mailto", "ftp", "file", "javascript", "data"})
+        for (const char *scheme : {"http", "https", "mailto", "ftp", "file", "javascript", "data"})
             QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
         // Every window of a test is gone, and so is the checker with its load.
         QVERIFY(!NewsChecker::shared());
@@ -225,7 +225,7 @@ private slots:
         server->setResponse("/announcement/", HttpsServer::page(announcement("First news")));
         Window w;
         QTRY_VERIFY_WITH_TIMEOUT(w.dialog->isVisible(), patience);
-        const QWebView* firstView = shownView(w.dialog);
+        const QWebView *firstView = shownView(w.dialog);
         const QByteArray first = storedDigest();
 
         server->setResponse("/announcement/", HttpsServer::page(announcement("Second news")));
@@ -256,12 +256,12 @@ private slots:
     {
         QTest::addColumn<QByteArray>("page");
         QTest::addColumn<bool>("user");
-        const QList<QPair<const char*, QByteArray>> pages = {
+        const QList<QPair<const char *, QByteArray>> pages = {
             {"no comment", "<html><body><p>Nothing new</p></body></html>"},
             {"upper-case token", "<html><body><!-- 5BE0C7A19D3F42E8061B7AC9E4D2F85A13C6709E --></body></html>"},
             {"token outside a comment", "<html><body>5be0c7a19d3f42e8061b7ac9e4d2f85a13c6709e</body></html>"},
         };
-        for (const auto& page : pages) {
+        for (const auto &page : pages) {
             QTest::addRow("%s, background", page.first) << page.second << false;
             QTest::addRow("%s, user's", page.first) << page.second << true;
         }
@@ -298,7 +298,7 @@ private slots:
     {
         QTest::addColumn<QString>("failure");
         QTest::addColumn<bool>("user");
-        for (const char* failure : {"untrusted certificate", "missing bundle", "redirect to http",
+        for (const char *failure : {"untrusted certificate", "missing bundle", "redirect to http",
                                     "redirect to another host", "no answer", "the program's own host"}) {
             QTest::addRow("%s, background", failure) << QString::fromLatin1(failure) << false;
             QTest::addRow("%s, user's", failure) << QString::fromLatin1(failure) << true;
@@ -314,7 +314,7 @@ private slots:
         QSettings().setValue(QLatin1String(checksumKey), seenBefore);
         const HttpsServer::Response news = HttpsServer::page(announcement("Elsewhere"));
         QList<QByteArray> expectedRequests = {"/announcement/"};
-        HttpsServer* reached = server.get();
+        HttpsServer *reached = server.get();
         NewsChecker::Source settings = source(server->url("/announcement/"));
         server->setResponse("/announcement/", news);
         if (failure == QLatin1String("untrusted certificate")) {
@@ -384,7 +384,7 @@ private slots:
         server->setResponse("/announcement/", HttpsServer::page(announcement("Pictures", extra)));
         Window w;
         QTRY_VERIFY_WITH_TIMEOUT(w.dialog->isVisible(), patience);
-        const QWebView* view = shownView(w.dialog);
+        const QWebView *view = shownView(w.dialog);
         QVERIFY(server->requests.contains("/announcement/own.png"));
         QVERIFY(!server->requests.contains("/foreign.png"));
         QVERIFY(!server->requests.contains("/announcement/movie.swf"));
@@ -404,14 +404,14 @@ private slots:
         server->setResponse("/announcement/", HttpsServer::page(announcement("First news")));
         Window w;
         QTRY_VERIFY_WITH_TIMEOUT(w.dialog->isVisible(), patience);
-        QNetworkAccessManager* manager = shownView(w.dialog)->page()->networkAccessManager();
+        QNetworkAccessManager *manager = shownView(w.dialog)->page()->networkAccessManager();
         const QUrl url(QString::fromLatin1(server->url("/announcement/")));
         std::unique_ptr<QNetworkReply> reply(manager->get(QNetworkRequest(url)));
         QSignalSpy finished(reply.get(), &QNetworkReply::finished);
         QVERIFY(finished.wait(patience));
         QCOMPARE(reply->error(), QNetworkReply::NoError);
         const QList<QSslCertificate> trusted = reply->sslConfiguration().caCertificates();
-        for (const QSslCertificate& certificate : system)
+        for (const QSslCertificate &certificate : system)
             QVERIFY(trusted.contains(certificate));
         QVERIFY(trusted.contains(QSslCertificate::fromPath(authority).value(0)));
     }
@@ -433,14 +433,14 @@ private slots:
         QFETCH(QString, href);
         QFETCH(QString, url);
         QFETCH(bool, opens);
-        for (const char* scheme : {"http", "https", "mailto", "ftp"})
+        for (const char *scheme : {"http", "https", "mailto", "ftp"})
             QDesktopServices::setUrlHandler(QLatin1String(scheme), this, "openedInBrowser");
         const QByteArray link = "<p><a id=\"link\" href=\"" + href.toUtf8()
                                 + "\" style=\"display:block;width:200px;height:50px\">link</a></p>";
         server->setResponse("/announcement/", HttpsServer::page(announcement("Links", link)));
         Window w;
         QTRY_VERIFY_WITH_TIMEOUT(w.dialog->isVisible(), patience);
-        QWebView* view = shownView(w.dialog);
+        QWebView *view = shownView(w.dialog);
         const QWebElement anchor = view->page()->mainFrame()->findFirstElement(QStringLiteral("#link"));
         QVERIFY(!anchor.isNull());
         QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, anchor.geometry().center());
@@ -471,10 +471,10 @@ private slots:
     void linksToLocalSchemesRefused()
     {
         QFETCH(QString, url);
-        for (const char* scheme : {"file", "javascript", "data"})
+        for (const char *scheme : {"file", "javascript", "data"})
             QDesktopServices::setUrlHandler(QLatin1String(scheme), this, "openedInBrowser");
         Window w;
-        QWebView* view = shownView(w.dialog);
+        QWebView *view = shownView(w.dialog);
         emit view->linkClicked(QUrl(url));
         QVERIFY(browsed.isEmpty());
         QCOMPARE(messages.size(), 1);
@@ -505,7 +505,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w.dialog->isVisible(), patience);
         shownView(w.dialog)->triggerPageAction(QWebPage::SelectAll);
         QApplication::clipboard()->clear();
-        QShortcut* shortcut = w.dialog->findChild<QShortcut*>(QStringLiteral("copyShortcut"));
+        QShortcut *shortcut = w.dialog->findChild<QShortcut *>(QStringLiteral("copyShortcut"));
         QVERIFY(shortcut);
         QCOMPARE(shortcut->key(), QKeySequence(Qt::CTRL | Qt::Key_C));
         emit shortcut->activated();
@@ -517,7 +517,7 @@ private slots:
         server->setResponse("/announcement/", HttpsServer::page(announcement("First news")));
         auto first = std::make_unique<Window>();
         Window second;
-        NewsChecker* checker = NewsChecker::shared();
+        NewsChecker *checker = NewsChecker::shared();
         QVERIFY(checker);
         QTRY_VERIFY_WITH_TIMEOUT(settled(), patience);
         QTRY_VERIFY(first->dialog->isVisible() || second.dialog->isVisible());

@@ -36,7 +36,7 @@ struct ServiceCall {
 class CallLog
 {
 public:
-    void add(const ServiceCall& call)
+    void add(const ServiceCall &call)
     {
         QMutexLocker locker(&mutex);
         calls.append(call);
@@ -54,12 +54,12 @@ private:
     QList<ServiceCall> calls;
 };
 
-QString fileIdentity(const struct stat& status)
+QString fileIdentity(const struct stat &status)
 {
     return QStringLiteral("%1:%2").arg(status.st_dev).arg(status.st_ino);
 }
 
-QString fileIdentity(const QString& path)
+QString fileIdentity(const QString &path)
 {
     struct stat status;
     if (::stat(QFile::encodeName(path).constData(), &status) != 0)
@@ -76,16 +76,16 @@ class FakeFileManager : public QObject
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
 
 public:
-    explicit FakeFileManager(CallLog* log) : log(log) {}
+    explicit FakeFileManager(CallLog *log) : log(log) {}
 
 public slots:
-    void ShowItems(const QStringList& uris, const QString& startupId)
+    void ShowItems(const QStringList &uris, const QString &startupId)
     {
         log->add({QStringLiteral("ShowItems"), QStringList(uris) << startupId});
     }
 
 private:
-    CallLog* log;
+    CallLog *log;
 };
 
 // The desktop portal's program chooser. It notes the file by its identity on disk, so that a
@@ -96,46 +96,46 @@ class FakePortal : public QObject
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.OpenURI")
 
 public:
-    explicit FakePortal(CallLog* log) : log(log) {}
+    explicit FakePortal(CallLog *log) : log(log) {}
 
 public slots:
-    QDBusObjectPath OpenFile(const QString& parentWindow, const QDBusUnixFileDescriptor& fd, const QVariantMap& options)
+    QDBusObjectPath OpenFile(const QString &parentWindow, const QDBusUnixFileDescriptor &fd, const QVariantMap &options)
     {
         struct stat status;
         const QString file = ::fstat(fd.fileDescriptor(), &status) == 0 ? fileIdentity(status) : QString();
         record(parentWindow, file, options);
         return QDBusObjectPath(QStringLiteral("/org/freedesktop/portal/desktop/request/1"));
     }
-    QDBusObjectPath OpenURI(const QString& parentWindow, const QString& uri, const QVariantMap& options)
+    QDBusObjectPath OpenURI(const QString &parentWindow, const QString &uri, const QVariantMap &options)
     {
         record(parentWindow, fileIdentity(QUrl(uri).toLocalFile()), options);
         return QDBusObjectPath(QStringLiteral("/org/freedesktop/portal/desktop/request/1"));
     }
 
 private:
-    void record(const QString& parentWindow, const QString& file, const QVariantMap& options)
+    void record(const QString &parentWindow, const QString &file, const QVariantMap &options)
     {
         log->add({QStringLiteral("choose"),
                   {parentWindow, file, options.value(QStringLiteral("ask")).toBool() ? "ask" : "no ask"}});
     }
 
-    CallLog* log;
+    CallLog *log;
 };
 
 // Notes the chooser in the same event list as the URL handler, so that their order shows.
 class OrderedRecordingBackend : public RecordingFileManagerBackend
 {
 public:
-    explicit OrderedRecordingBackend(QStringList* events) : events(events) {}
+    explicit OrderedRecordingBackend(QStringList *events) : events(events) {}
 
-    bool chooseApplication(const QString& filePath) override
+    bool chooseApplication(const QString &filePath) override
     {
         events->append(QStringLiteral("choose ") + filePath);
         return RecordingFileManagerBackend::chooseApplication(filePath);
     }
 
 private:
-    QStringList* events;
+    QStringList *events;
 };
 
 class TestShellHelpers : public QObject
@@ -143,7 +143,7 @@ class TestShellHelpers : public QObject
     Q_OBJECT
 
 public slots:
-    void urlOpened(const QUrl& url)
+    void urlOpened(const QUrl &url)
     {
         events.append(QStringLiteral("open ") + url.toLocalFile());
         openedUrls.append(url);
@@ -155,9 +155,9 @@ private:
     bool busRunning = false;
     QThread serviceThread;
     CallLog serviceCalls;
-    FakeFileManager* fileManager = nullptr;
-    FakePortal* portal = nullptr;
-    DBusFileManagerBackend* dbusBackend = nullptr;
+    FakeFileManager *fileManager = nullptr;
+    FakePortal *portal = nullptr;
+    DBusFileManagerBackend *dbusBackend = nullptr;
 
     QStringList events;
     QList<QUrl> openedUrls;
@@ -226,19 +226,19 @@ private:
             bus.unregisterService("org.freedesktop.portal.Desktop");
     }
 
-    static bool writeFile(const QString& path, const QByteArray& contents)
+    static bool writeFile(const QString &path, const QByteArray &contents)
     {
         QFile file(path);
         return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
     }
 
-    static QByteArray readFile(const QString& path)
+    static QByteArray readFile(const QString &path)
     {
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
     }
 
-    static QStringList entries(const QString& directory)
+    static QStringList entries(const QString &directory)
     {
         return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                                          QDir::Name);
@@ -457,7 +457,7 @@ private slots:
             QDesktopServices::setUrlHandler("file", this, "refuseUrl");
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression("No such method"));
         }
-        for (QString& event : events)
+        for (QString &event : events)
             event.replace(QRegularExpression(" (.*)$"), " " + directory.path() + "/\\1");
 
         const bool opened = ::openWith(path.isEmpty() ? QString() : directory.filePath(path), preferDialog);
@@ -638,7 +638,7 @@ private slots:
         QVERIFY(!second.isEmpty());
         QVERIFY(first != second);
         const QRegularExpression name("^Quarne-[A-Za-z0-9]{6}$");
-        for (const QString& path : {first, second}) {
+        for (const QString &path : {first, second}) {
             const QFileInfo info(path);
             QVERIFY2(info.isDir(), qPrintable(path));
             QCOMPARE(info.absolutePath(), QFileInfo(QDir::tempPath()).absoluteFilePath());

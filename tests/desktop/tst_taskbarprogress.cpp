@@ -20,10 +20,10 @@ private:
     // A window with its taskbar progress talking to a recording backend.
     struct Fixture {
         QWidget window;
-        RecordingLauncherProgress* button = new RecordingLauncherProgress;
-        TaskbarProgress* progress = new TaskbarProgress(&window, button);
+        RecordingLauncherProgress *button = new RecordingLauncherProgress;
+        TaskbarProgress *progress = new TaskbarProgress(&window, button);
 
-        std::unique_ptr<QProgressDialog> dialog(const QString& title, int minimum, int maximum)
+        std::unique_ptr<QProgressDialog> dialog(const QString &title, int minimum, int maximum)
         {
             auto made = std::make_unique<QProgressDialog>(&window);
             made->setWindowTitle(title);
@@ -35,11 +35,11 @@ private:
     QList<ModalDialogs::Request> notices;
     // The button's state while the last notice was up.
     TaskbarProgress::State stateDuringNotice = TaskbarProgress::NoProgress;
-    TaskbarProgress* watched = nullptr;
+    TaskbarProgress *watched = nullptr;
 
-    static void clickCancel(QProgressDialog& dialog)
+    static void clickCancel(QProgressDialog &dialog)
     {
-        QPushButton* cancel = dialog.findChild<QPushButton*>();
+        QPushButton *cancel = dialog.findChild<QPushButton *>();
         QVERIFY(cancel);
         cancel->click();
     }
@@ -49,7 +49,7 @@ private slots:
     {
         notices.clear();
         watched = nullptr;
-        ModalDialogs::setResponder([this](const ModalDialogs::Request& request) {
+        ModalDialogs::setResponder([this](const ModalDialogs::Request &request) {
             notices.append(request);
             if (watched)
                 stateDuringNotice = watched->state();
@@ -66,9 +66,9 @@ private slots:
     {
         QWidget window;
         // Whatever the session bus offers here, the default backend must not get in the way.
-        TaskbarProgress* progress = new TaskbarProgress(&window);
+        TaskbarProgress *progress = new TaskbarProgress(&window);
         QCOMPARE(progress->parent(), &window);
-        QCOMPARE(window.findChild<TaskbarProgress*>("taskbarProgress"), progress);
+        QCOMPARE(window.findChild<TaskbarProgress *>("taskbarProgress"), progress);
         QCOMPARE(progress->state(), TaskbarProgress::NoProgress);
         long result = 7;
         QVERIFY(!progress->nativeEvent("xcb_generic_event_t", nullptr, &result));

@@ -22,7 +22,7 @@ class TestUnityLauncherProgress : public QObject
     Q_OBJECT
 
 public slots:
-    void received(const QDBusMessage& message)
+    void received(const QDBusMessage &message)
     {
         updates.append(message);
     }
@@ -46,7 +46,7 @@ private:
         Update update;
         if (updates.isEmpty())
             return update;
-        const QDBusMessage& message = updates.last();
+        const QDBusMessage &message = updates.last();
         update.path = message.path();
         const QList<QVariant> arguments = message.arguments();
         if (arguments.size() == 2) {

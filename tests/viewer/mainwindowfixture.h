@@ -25,6 +25,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cstring>
 #include <functional>
 
 namespace fixture {
@@ -54,7 +55,7 @@ struct Asked
     QVariant minimum;
     QVariant maximum;
     int decimals = 0;
-    QWidget* parent = nullptr;
+    QWidget *parent = nullptr;
 };
 
 // Answers the modal dialogs from a queue; an empty queue accepts with the default answer
@@ -64,20 +65,20 @@ class DialogScript
 public:
     DialogScript()
     {
-        ModalDialogs::setResponder([this](const ModalDialogs::Request& request) { return respond(request); });
+        ModalDialogs::setResponder([this](const ModalDialogs::Request &request) { return respond(request); });
     }
     ~DialogScript() { ModalDialogs::setResponder(ModalDialogs::Responder()); }
-    DialogScript(const DialogScript&) = delete;
-    DialogScript& operator=(const DialogScript&) = delete;
+    DialogScript(const DialogScript &) = delete;
+    DialogScript &operator=(const DialogScript &) = delete;
 
-    void answerFile(const QString& path) { answers.append(ModalDialogs::Answer{true, path, QString()}); }
+    void answerFile(const QString &path) { answers.append(ModalDialogs::Answer{true, path, QString()}); }
     // A file dialog that also reports the filter the user had chosen.
-    void answerFile(const QString& path, const QString& selectedFilter)
+    void answerFile(const QString &path, const QString &selectedFilter)
     {
         answers.append(ModalDialogs::Answer{true, path, selectedFilter});
     }
     // The number an input dialog is left with when OK is pressed.
-    void answerValue(const QVariant& value) { answers.append(ModalDialogs::Answer{true, value, QString()}); }
+    void answerValue(const QVariant &value) { answers.append(ModalDialogs::Answer{true, value, QString()}); }
     void answerButton(QMessageBox::StandardButton button)
     {
         answers.append(ModalDialogs::Answer{true, int(button), QString()});
@@ -87,18 +88,18 @@ public:
     QList<Asked> asked;
     QList<ModalDialogs::Answer> answers;
     // Runs inside the question, before the answer is given.
-    std::function<void(const ModalDialogs::Request&)> during;
+    std::function<void(const ModalDialogs::Request &)> during;
 
     int count(ModalDialogs::Kind kind) const
     {
         int n = 0;
-        for (const Asked& a : asked)
+        for (const Asked &a : asked)
             n += a.kind == kind;
         return n;
     }
 
 private:
-    ModalDialogs::Answer respond(const ModalDialogs::Request& request)
+    ModalDialogs::Answer respond(const ModalDialogs::Request &request)
     {
         Asked a;
         a.kind = request.kind;
@@ -112,7 +113,7 @@ private:
         a.maximum = request.maximum;
         a.decimals = request.decimals;
         a.parent = request.parent;
-        if (auto* box = qobject_cast<QMessageBox*>(request.dialog)) {
+        if (auto *box = qobject_cast<QMessageBox *>(request.dialog)) {
             a.text = box->text();
             a.informativeText = box->informativeText();
         }
@@ -143,7 +144,7 @@ inline QList<Slice> slices(int count, float z0 = 1.0f, float dz = 0.5f)
     return list;
 }
 
-inline bool writeSlc(const QString& path, const QList<Slice>& list)
+inline bool writeSlc(const QString &path, const QList<Slice> &list)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -153,16 +154,22 @@ inline bool writeSlc(const QString& path, const QList<Slice>& list)
     return writer.finish() && written;
 }
 
-inline bool writeBytes(const QString& path, const QByteArray& bytes)
+inline bool writeBytes(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
-inline QByteArray readBytes(const QString& path)
+inline QByteArray readBytes(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// What the system says about an error number, as a message's second line gives it.
+inline QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 inline QStringList recentFiles()
@@ -171,23 +178,23 @@ inline QStringList recentFiles()
 }
 
 template <typename T>
-T* part(const MainWindow& window, const char* name)
+T *part(const MainWindow &window, const char *name)
 {
-    T* object = window.findChild<T*>(QLatin1String(name));
+    T *object = window.findChild<T *>(QLatin1String(name));
     if (!object)
         qFatal("main window has no %s", name);
     return object;
 }
 
-inline QAction* action(const MainWindow& window, const char* name) { return part<QAction>(window, name); }
-inline SliceView* view(const MainWindow& window) { return part<SliceView>(window, "graphicsView"); }
-inline QSlider* slider(const MainWindow& window) { return part<QSlider>(window, "sliceSlider"); }
-inline QFileSystemWatcher* watcher(const MainWindow& window)
+inline QAction *action(const MainWindow &window, const char *name) { return part<QAction>(window, name); }
+inline SliceView *view(const MainWindow &window) { return part<SliceView>(window, "graphicsView"); }
+inline QSlider *slider(const MainWindow &window) { return part<QSlider>(window, "sliceSlider"); }
+inline QFileSystemWatcher *watcher(const MainWindow &window)
 {
     return part<QFileSystemWatcher>(window, "fileSystemWatcher");
 }
-inline QLabel* statusRight(const MainWindow& window) { return part<QLabel>(window, "statusRight"); }
-inline QTimer* playTimer(const MainWindow& window) { return part<QTimer>(window, "playTimer"); }
+inline QLabel *statusRight(const MainWindow &window) { return part<QLabel>(window, "statusRight"); }
+inline QTimer *playTimer(const MainWindow &window) { return part<QTimer>(window, "playTimer"); }
 
 // The first window the program shows takes the command-line file. Suites run with test names
 // on their command line, so one window is shown and dropped before the real tests.

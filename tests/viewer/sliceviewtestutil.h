@@ -34,7 +34,7 @@ inline Contour rectangle(float x, float y, float w, float h, bool hole = false)
     return contour({x, y, x + w, y, x + w, y + h, x, y + h});
 }
 
-inline Slice slice(float z, float thickness, const QVector<Contour>& contours)
+inline Slice slice(float z, float thickness, const QVector<Contour> &contours)
 {
     return Slice(z, thickness, contours);
 }
@@ -48,7 +48,7 @@ inline QList<Slice> stackOf(int count, float z0 = 1.0f, float step = 1.0f)
     return slices;
 }
 
-inline bool writeSlc(const QString& path, const QList<Slice>& slices)
+inline bool writeSlc(const QString &path, const QList<Slice> &slices)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -60,14 +60,14 @@ inline bool writeSlc(const QString& path, const QList<Slice>& slices)
 }
 
 // Mouse events go to the viewport, which hands them to the view.
-inline void sendMouse(SliceView& view, QEvent::Type type, const QPoint& pos, Qt::MouseButton button,
+inline void sendMouse(SliceView &view, QEvent::Type type, const QPoint &pos, Qt::MouseButton button,
                       Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
     QMouseEvent event(type, QPointF(pos), QPointF(view.viewport()->mapToGlobal(pos)), button, buttons, modifiers);
     QApplication::sendEvent(view.viewport(), &event);
 }
 
-inline void move(SliceView& view, const QPoint& pos, Qt::MouseButtons buttons = Qt::NoButton,
+inline void move(SliceView &view, const QPoint &pos, Qt::MouseButtons buttons = Qt::NoButton,
                  Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
     sendMouse(view, QEvent::MouseMove, pos, Qt::NoButton, buttons, modifiers);
@@ -76,12 +76,12 @@ inline void move(SliceView& view, const QPoint& pos, Qt::MouseButtons buttons = 
 // Items of type T in the view's scene whose group has the given z value (each decoration of
 // the view is one group with its own z).
 template <typename T>
-QList<T*> itemsInGroup(const SliceView& view, qreal groupZ)
+QList<T *> itemsInGroup(const SliceView &view, qreal groupZ)
 {
-    QList<T*> found;
-    const QList<QGraphicsItem*> all = view.scene()->items(Qt::AscendingOrder);
-    for (QGraphicsItem* item : all) {
-        T* typed = qgraphicsitem_cast<T*>(item);
+    QList<T *> found;
+    const QList<QGraphicsItem *> all = view.scene()->items(Qt::AscendingOrder);
+    for (QGraphicsItem *item : all) {
+        T *typed = qgraphicsitem_cast<T *>(item);
         if (typed && item->parentItem() && item->parentItem()->zValue() == groupZ)
             found.append(typed);
     }

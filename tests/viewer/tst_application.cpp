@@ -1,6 +1,7 @@
 #include "application.h"
 #include "mainwindow.h"
 #include "modaldialogs.h"
+#include "sliceexporter.h"
 #include "sliceview.h"
 #include "sliceviewtestutil.h"
 
@@ -8,6 +9,10 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/resource.h>
 
 using namespace sliceviewtest;
 
@@ -18,35 +23,35 @@ class TestApplication : public QObject
 
 public:
     // The files hold 2, 3, 4, ... slices, so a window's slice count tells which one it shows.
-    explicit TestApplication(const QStringList& files)
+    explicit TestApplication(const QStringList &files)
         : files(files)
     {
     }
 
 private:
     QStringList files;
-    QList<MainWindow*> ownWindows;
+    QList<MainWindow *> ownWindows;
     int dialogs = 0;
 
-    static QList<MainWindow*> mainWindows()
+    static QList<MainWindow *> mainWindows()
     {
-        QList<MainWindow*> found;
+        QList<MainWindow *> found;
         const QWidgetList widgets = QApplication::topLevelWidgets();
-        for (QWidget* widget : widgets) {
-            if (MainWindow* window = qobject_cast<MainWindow*>(widget))
+        for (QWidget *widget : widgets) {
+            if (MainWindow *window = qobject_cast<MainWindow *>(widget))
                 found.append(window);
         }
         return found;
     }
 
-    static int shownSlices(MainWindow* window)
+    static int shownSlices(MainWindow *window)
     {
-        return window->findChild<SliceView*>()->sliceCount();
+        return window->findChild<SliceView *>()->sliceCount();
     }
 
-    MainWindow* newWindow(bool show)
+    MainWindow *newWindow(bool show)
     {
-        MainWindow* window = new MainWindow(nullptr);
+        MainWindow *window = new MainWindow(nullptr);
         ownWindows.append(window);
         if (show) {
             window->show();
@@ -55,7 +60,7 @@ private:
         return window;
     }
 
-    static void request(const QString& file)
+    static void request(const QString &file)
     {
         QFileOpenEvent event(file);
         QApplication::sendEvent(qApp, &event);
@@ -66,11 +71,11 @@ private:
 private slots:
     void initTestCase()
     {
-        ModalDialogs::setResponder([this](const ModalDialogs::Request&) {
+        ModalDialogs::setResponder([this](const ModalDialogs::Request &) {
             ++dialogs;
             return ModalDialogs::Answer();
         });
-        MainWindow* first = newWindow(true);
+        MainWindow *first = newWindow(true);
         QTRY_VERIFY(first->hasFile());
         QCOMPARE(shownSlices(first), 2);
     }
@@ -85,15 +90,15 @@ private slots:
     // The command-line file is the first window's, once.
     void commandLineOnlyOnce()
     {
-        MainWindow* first = ownWindows.first();
-        SliceView* view = first->findChild<SliceView*>();
+        MainWindow *first = ownWindows.first();
+        SliceView *view = first->findChild<SliceView *>();
         view->setSlice(2);
         first->hide();
         first->show();
         QTest::qWait(20);
         QCOMPARE(view->currentSlice(), 2);
 
-        MainWindow* second = newWindow(true);
+        MainWindow *second = newWindow(true);
         QTest::qWait(20);
         QVERIFY(!second->hasFile());
         second->close();
@@ -103,10 +108,10 @@ private slots:
     {
         const int before = mainWindows().size();
         request(files.at(1));
-        const QList<MainWindow*> windows = mainWindows();
+        const QList<MainWindow *> windows = mainWindows();
         QCOMPARE(windows.size(), before + 1);
-        MainWindow* made = nullptr;
-        for (MainWindow* window : windows) {
+        MainWindow *made = nullptr;
+        for (MainWindow *window : windows) {
             if (!ownWindows.contains(window))
                 made = window;
         }
@@ -121,7 +126,7 @@ private slots:
 
     void freeWindowTakesTheFile()
     {
-        MainWindow* free = newWindow(true);
+        MainWindow *free = newWindow(true);
         const int before = mainWindows().size();
         request(files.at(2));
         QCOMPARE(mainWindows().size(), before);
@@ -134,9 +139,9 @@ private slots:
     // A closed window stays alive but out of sight: a file must not vanish into it.
     void hiddenWindowsAreSkipped()
     {
-        MainWindow* hidden = newWindow(false);
-        const QList<MainWindow*> windows = mainWindows();
-        for (MainWindow* window : windows) {
+        MainWindow *hidden = newWindow(false);
+        const QList<MainWindow *> windows = mainWindows();
+        for (MainWindow *window : windows) {
             if (!window->hasFile() && window != hidden)
                 window->openFile(files.at(0));
         }
@@ -145,13 +150,33 @@ private slots:
         QVERIFY(!hidden->hasFile());
         QCOMPARE(mainWindows().size(), before + 1);
         bool shown = false;
-        for (MainWindow* window : mainWindows())
+        for (MainWindow *window : mainWindows())
             shown = shown || (window->isVisible() && window->hasFile() && shownSlices(window) == 5);
         QVERIFY(shown);
     }
+
+    // A write beyond the file-size limit fails like one onto a full disk; the program lives on.
+    // The signal's handling is left to the program, as in daily use.
+    void fileSizeLimitFailsTheWriteOnly()
+    {
+        QTemporaryDir out;
+        QVERIFY(out.isValid());
+        const QString path = out.filePath(QStringLiteral("big.slc"));
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        rlimit limit = saved;
+        limit.rlim_cur = 100;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
+        QString reason;
+        const bool written = SliceExporter::writeSlc(path, stackOf(5), &reason);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
+        QVERIFY(!written);
+        QCOMPARE(reason, QString::fromLocal8Bit(std::strerror(EFBIG)));
+        QVERIFY(!QFileInfo::exists(path));
+    }
 };
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     QStandardPaths::setTestModeEnabled(true);
     QCoreApplication::setOrganizationName(QStringLiteral("Nurat"));
@@ -172,7 +197,7 @@ int main(int argc, char** argv)
     QByteArray program(argv[0]);
     QByteArray file = files.first().toLocal8Bit();
     int applicationArgc = 2;
-    char* applicationArgv[] = {program.data(), file.data(), nullptr};
+    char *applicationArgv[] = {program.data(), file.data(), nullptr};
     Application application(applicationArgc, applicationArgv);
     QSettings().clear();
     application.setAttribute(Qt::AA_Use96Dpi, true);

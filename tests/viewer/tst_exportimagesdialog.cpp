@@ -9,18 +9,18 @@
 
 namespace {
 
-using Accessor = std::function<double(const ExportImagesDialog&)>;
+using Accessor = std::function<double(const ExportImagesDialog &)>;
 
-Accessor accessorFor(const QString& field)
+Accessor accessorFor(const QString &field)
 {
     if (field == "offsetXSpinBox")
         return &ExportImagesDialog::offsetX;
     if (field == "offsetYSpinBox")
         return &ExportImagesDialog::offsetY;
     if (field == "resolutionXSpinBox")
-        return [](const ExportImagesDialog& d) { return double(d.resolutionX()); };
+        return [](const ExportImagesDialog &d) { return double(d.resolutionX()); };
     if (field == "resolutionYSpinBox")
-        return [](const ExportImagesDialog& d) { return double(d.resolutionY()); };
+        return [](const ExportImagesDialog &d) { return double(d.resolutionY()); };
     if (field == "platformSizeXSpinBox")
         return &ExportImagesDialog::platformSizeX;
     return &ExportImagesDialog::platformSizeY;
@@ -71,7 +71,7 @@ private slots:
         QCOMPARE(read(dialog), value);
 
         if (decimals < 0) {
-            QSpinBox* box = dialog.findChild<QSpinBox*>(field);
+            QSpinBox *box = dialog.findChild<QSpinBox *>(field);
             QVERIFY(box);
             QCOMPARE(double(box->minimum()), minimum);
             QCOMPARE(double(box->maximum()), maximum);
@@ -82,7 +82,7 @@ private slots:
             box->setValue(640);
             QCOMPARE(read(dialog), 640.0);
         } else {
-            QDoubleSpinBox* box = dialog.findChild<QDoubleSpinBox*>(field);
+            QDoubleSpinBox *box = dialog.findChild<QDoubleSpinBox *>(field);
             QVERIFY(box);
             QCOMPARE(box->decimals(), decimals);
             QCOMPARE(box->minimum(), minimum);
@@ -100,16 +100,16 @@ private slots:
     {
         ExportImagesDialog dialog;
         dialog.open();
-        QDoubleSpinBox* offsetX = dialog.findChild<QDoubleSpinBox*>("offsetXSpinBox");
-        QLineEdit* offsetXText = offsetX->findChild<QLineEdit*>();
+        QDoubleSpinBox *offsetX = dialog.findChild<QDoubleSpinBox *>("offsetXSpinBox");
+        QLineEdit *offsetXText = offsetX->findChild<QLineEdit *>();
         QCOMPARE(dialog.focusWidget(), offsetX);
         QVERIFY(!offsetXText->text().isEmpty());
         QCOMPARE(offsetXText->selectedText(), offsetXText->text());
 
         offsetX->setValue(10);
         offsetXText->deselect();
-        dialog.findChild<QSpinBox*>("resolutionXSpinBox")->setValue(2560);
-        dialog.findChild<QSpinBox*>("resolutionXSpinBox")->setFocus();
+        dialog.findChild<QSpinBox *>("resolutionXSpinBox")->setValue(2560);
+        dialog.findChild<QSpinBox *>("resolutionXSpinBox")->setFocus();
         dialog.accept();
         QVERIFY(!dialog.isVisible());
 

@@ -15,17 +15,17 @@
 
 namespace {
 
-QComboBox* thicknessBox(const ExportStlDialog& dialog)
+QComboBox *thicknessBox(const ExportStlDialog &dialog)
 {
-    return dialog.findChild<QComboBox*>("thicknessComboBox");
+    return dialog.findChild<QComboBox *>("thicknessComboBox");
 }
 
-QComboBox* unitsBox(const ExportStlDialog& dialog)
+QComboBox *unitsBox(const ExportStlDialog &dialog)
 {
-    return dialog.findChild<QComboBox*>("unitsComboBox");
+    return dialog.findChild<QComboBox *>("unitsComboBox");
 }
 
-QStringList items(const QComboBox* box)
+QStringList items(const QComboBox *box)
 {
     QStringList texts;
     for (int i = 0; i < box->count(); ++i)
@@ -67,25 +67,25 @@ private slots:
     void showsThicknessOfFirstSlice()
     {
         QWidget parent;
-        ExportStlDialog* dialog = new ExportStlDialog(&parent);
-        QCOMPARE(parent.findChild<ExportStlDialog*>("exportStlDialog"), dialog);
+        ExportStlDialog *dialog = new ExportStlDialog(&parent);
+        QCOMPARE(parent.findChild<ExportStlDialog *>("exportStlDialog"), dialog);
         dialog->setProperty("SliceThickness", QStringLiteral("0.15"));
         dialog->show();
-        QCOMPARE(dialog->findChild<QLabel*>("sliceThicknessLabel")->text(), QString("0.15"));
+        QCOMPARE(dialog->findChild<QLabel *>("sliceThicknessLabel")->text(), QString("0.15"));
         dialog->hide();
         dialog->setProperty("SliceThickness", QVariant());
         dialog->show();
-        QVERIFY(dialog->findChild<QLabel*>("sliceThicknessLabel")->text().isEmpty());
+        QVERIFY(dialog->findChild<QLabel *>("sliceThicknessLabel")->text().isEmpty());
     }
 
     void okHasFocusOnEveryShow()
     {
         ExportStlDialog dialog;
-        QPushButton* ok = dialog.findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok);
+        QPushButton *ok = dialog.findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Ok);
         dialog.show();
         QCOMPARE(dialog.focusWidget(), ok);
         dialog.hide();
-        dialog.findChild<QGroupBox*>("minThicknessGroupBox")->setChecked(true);
+        dialog.findChild<QGroupBox *>("minThicknessGroupBox")->setChecked(true);
         thicknessBox(dialog)->setFocus();
         QVERIFY(dialog.focusWidget() != ok);
         dialog.show();
@@ -97,12 +97,12 @@ private slots:
         ExportStlDialog dialog;
         QVERIFY(!dialog.isMinimumThicknessEnabled());
         QVERIFY(!thicknessBox(dialog)->isEnabled());
-        dialog.findChild<QGroupBox*>("minThicknessGroupBox")->setChecked(true);
+        dialog.findChild<QGroupBox *>("minThicknessGroupBox")->setChecked(true);
         QVERIFY(dialog.isMinimumThicknessEnabled());
         QVERIFY(thicknessBox(dialog)->isEnabled());
         QVERIFY(dialog.isMillimetres());
 
-        QComboBox* thickness = thicknessBox(dialog);
+        QComboBox *thickness = thicknessBox(dialog);
         thickness->setEditText("0.05");
         QCOMPARE(dialog.sliceThickness(), 0.05f);
         thickness->setEditText("thin");
@@ -164,8 +164,8 @@ private slots:
         QFETCH(QString, back);
 
         ExportStlDialog dialog;
-        QComboBox* thickness = thicknessBox(dialog);
-        QComboBox* units = unitsBox(dialog);
+        QComboBox *thickness = thicknessBox(dialog);
+        QComboBox *units = unitsBox(dialog);
         thickness->setEditText(millimetres);
 
         units->setCurrentIndex(1);
@@ -251,7 +251,7 @@ private slots:
         unitsBox(dialog)->setCurrentIndex(1);
         thicknessBox(dialog)->setEditText("0.0015");
         QSignalSpy finished(&dialog, SIGNAL(finished(int)));
-        QTest::mouseClick(dialog.findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok),
+        QTest::mouseClick(dialog.findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Ok),
                           Qt::LeftButton);
         QCOMPARE(finished.count(), 1);
         QCOMPARE(finished.first().first().toInt(), int(QDialog::Accepted));
@@ -289,7 +289,7 @@ private slots:
         QFETCH(QString, text);
 
         ExportStlDialog dialog;
-        dialog.findChild<QGroupBox*>("minThicknessGroupBox")->setChecked(true);
+        dialog.findChild<QGroupBox *>("minThicknessGroupBox")->setChecked(true);
         unitsBox(dialog)->setCurrentIndex(units);
         thicknessBox(dialog)->setEditText(text);
         dialog.setProperty("SliceThickness", QStringLiteral("0.15"));
@@ -305,7 +305,7 @@ private slots:
         QCOMPARE(items(thicknessBox(dialog)), units == 0 ? millimetreList : inchList);
         QCOMPARE(dialog.sliceThickness(), millimetres);
         QVERIFY(dialog.isMinimumThicknessEnabled());
-        QCOMPARE(dialog.findChild<QLabel*>("sliceThicknessLabel")->text(), QString("0.15"));
+        QCOMPARE(dialog.findChild<QLabel *>("sliceThicknessLabel")->text(), QString("0.15"));
         QCOMPARE(dialog.windowTitle(), QString("Export STL"));
     }
 
@@ -339,7 +339,7 @@ private slots:
         std::unique_ptr<ExportStlDialog> dialog(new ExportStlDialog);
         QLocale::setDefault(saved);
 
-        const QValidator* validator = thicknessBox(*dialog)->validator();
+        const QValidator *validator = thicknessBox(*dialog)->validator();
         QVERIFY(validator);
         QString text = input;
         int position = text.size();
@@ -355,9 +355,9 @@ private slots:
         ExportStlDialog dialog;
         QLocale::setDefault(saved);
 
-        dialog.findChild<QGroupBox*>("minThicknessGroupBox")->setChecked(true);
+        dialog.findChild<QGroupBox *>("minThicknessGroupBox")->setChecked(true);
         dialog.show();
-        QLineEdit* field = thicknessBox(dialog)->lineEdit();
+        QLineEdit *field = thicknessBox(dialog)->lineEdit();
         field->clear();
         field->setFocus();
         QTest::keyClicks(field, "0,05");

@@ -10,7 +10,7 @@ using namespace fixture;
 
 namespace {
 
-QTemporaryDir* fixtureDir = nullptr;
+QTemporaryDir *fixtureDir = nullptr;
 
 QString commandLineFile()
 {
@@ -65,7 +65,7 @@ private slots:
     }
 };
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     QTemporaryDir dir;
     fixtureDir = &dir;
@@ -73,7 +73,7 @@ int main(int argc, char** argv)
         return 1;
     QByteArray program(argv[0]);
     QByteArray file = QFile::encodeName(commandLineFile());
-    char* applicationArguments[] = {program.data(), file.data(), nullptr};
+    char *applicationArguments[] = {program.data(), file.data(), nullptr};
     int applicationArgumentCount = 2;
     QApplication application(applicationArgumentCount, applicationArguments);
     TestMainWindowCommandLine test;

@@ -27,7 +27,7 @@ const QString svgFilter = QStringLiteral("Scalable Vector Graphic files (*.svg)"
 const QString slcFilter = QStringLiteral("Slice files (*.slc)");
 const QString svgDtd = QStringLiteral("/usr/share/xml/w3c-sgml-lib/schema/dtd/REC-SVG11-20110816/svg11.dtd");
 
-Contour polygon(const QVector<geom::Point2Df>& points)
+Contour polygon(const QVector<geom::Point2Df> &points)
 {
     return Contour(points);
 }
@@ -59,7 +59,7 @@ const QStringList svgLines{
     "</svg>",
 };
 
-QByteArray slcBytes(const Slice& slice)
+QByteArray slcBytes(const Slice &slice)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -70,7 +70,7 @@ QByteArray slcBytes(const Slice& slice)
     return bytes;
 }
 
-QList<Slice> readSlc(const QString& path)
+QList<Slice> readSlc(const QString &path)
 {
     QFile file(path);
     SlcReader reader(&file);
@@ -261,7 +261,7 @@ private slots:
         action(window, "action_Export")->trigger();
         QCOMPARE(script.asked.size(), 1);
 
-        const Slice& seventh = view(window)->slices().at(6);
+        const Slice &seventh = view(window)->slices().at(6);
         QCOMPARE(readBytes(name), slcBytes(seventh));
         const QList<Slice> read = readSlc(name);
         QCOMPARE(read.size(), 1);
@@ -351,17 +351,20 @@ private slots:
     {
         QTest::addColumn<QString>("target");
         QTest::addColumn<bool>("diskFull");
-        QTest::newRow("missing directory, svg") << "missing/drawing.svg" << false;
-        QTest::newRow("missing directory, png") << "missing/shot.png" << false;
-        QTest::newRow("a directory, slc") << "a directory.slc" << false;
-        QTest::newRow("disk full, svg") << "existing.svg" << true;
-        QTest::newRow("disk full, slc") << "existing.slc" << true;
-        QTest::newRow("disk full, png") << "existing.png" << true;
+        // The system's reason, on the message's second line.
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing directory, svg") << "missing/drawing.svg" << false << systemReason(ENOENT);
+        QTest::newRow("missing directory, png") << "missing/shot.png" << false << systemReason(ENOENT);
+        QTest::newRow("a directory, slc") << "a directory.slc" << false << "Filename refers to a directory";
+        QTest::newRow("disk full, svg") << "existing.svg" << true << systemReason(EFBIG);
+        QTest::newRow("disk full, slc") << "existing.slc" << true << systemReason(EFBIG);
+        QTest::newRow("disk full, png") << "existing.png" << true << systemReason(EFBIG);
     }
     void writeFailures()
     {
         QFETCH(QString, target);
         QFETCH(bool, diskFull);
+        QFETCH(QString, reason);
         QTemporaryDir out;
         QVERIFY(QDir(out.path()).mkpath("a directory.slc"));
         const QString path = out.filePath(target);
@@ -380,7 +383,7 @@ private slots:
         QCOMPARE(script.asked.size(), 2);
         QCOMPARE(script.asked.at(1).kind, ModalDialogs::Critical);
         QCOMPARE(script.asked.at(1).title, QStringLiteral("Export"));
-        QCOMPARE(script.asked.at(1).text, "Cannot write to file " + QDir::toNativeSeparators(path) + ".");
+        QCOMPARE(script.asked.at(1).text, "Cannot write to file " + QDir::toNativeSeparators(path) + ".\n" + reason);
         if (diskFull)
             QCOMPARE(readBytes(path), old);
         // Nothing half-written is left behind.
@@ -410,7 +413,7 @@ private slots:
         slider(window)->setValue(7);
         action(window, "action_Export")->trigger();
         QCOMPARE(readBytes(part), before);
-        const Asked& refusal = script.asked.last();
+        const Asked &refusal = script.asked.last();
         QCOMPARE(refusal.kind, ModalDialogs::Warning);
         QCOMPARE(refusal.title, QStringLiteral("Export"));
         QCOMPARE(refusal.text, QDir::toNativeSeparators(part)

@@ -8,10 +8,10 @@ using namespace fixture;
 
 namespace {
 
-QStringList entryNames(const QList<QAction*>& actions)
+QStringList entryNames(const QList<QAction *> &actions)
 {
     QStringList names;
-    for (QAction* a : actions)
+    for (QAction *a : actions)
         names.append(a->isSeparator() ? QStringLiteral("-") : a->objectName());
     return names;
 }
@@ -33,7 +33,7 @@ private slots:
     void actionsInOrder()
     {
         MainWindow window;
-        const QList<QAction*> actions = window.findChildren<QAction*>(QString(), Qt::FindDirectChildrenOnly);
+        const QList<QAction *> actions = window.findChildren<QAction *>(QString(), Qt::FindDirectChildrenOnly);
         const QStringList expected{
             "action_Open", "action_Exit", "action_About_Qt", "action_Zoom_In", "action_Zoom_Out", "action_Export",
             "action_Zoom_to_All", "action_About", "action_Check_Slices", "action_Copy_to_Clipboard",
@@ -55,8 +55,8 @@ private slots:
         const QStringList checkedOn{"action_Show_Grid", "action_Enable_Animations", "action_Show_Vertices"};
         const QStringList checkableOff{"action_Run_Through_Slices", "action_Run_Back_Slices", "action_Ruler",
                                        "action_Enable_OpenGL"};
-        const QList<QAction*> actions = window.findChildren<QAction*>(QString(), Qt::FindDirectChildrenOnly);
-        for (QAction* a : actions) {
+        const QList<QAction *> actions = window.findChildren<QAction *>(QString(), Qt::FindDirectChildrenOnly);
+        for (QAction *a : actions) {
             const QString name = a->objectName();
             QVERIFY2(a->isEnabled() == !disabled.contains(name), qPrintable(name));
             QVERIFY2(a->isCheckable() == (checkedOn.contains(name) || checkableOff.contains(name)), qPrintable(name));
@@ -95,7 +95,7 @@ private slots:
         QFETCH(QString, statusTip);
         QFETCH(QString, shortcut);
         MainWindow window;
-        QAction* a = action(window, qPrintable(name));
+        QAction *a = action(window, qPrintable(name));
         QCOMPARE(a->text(), text);
         QCOMPARE(a->statusTip(), statusTip);
         QCOMPARE(a->shortcut(), QKeySequence(shortcut));
@@ -108,7 +108,7 @@ private slots:
         const QStringList bar = entryNames(window.menuBar()->actions());
         QCOMPARE(bar.size(), 6);
         QStringList titles;
-        for (QAction* a : window.menuBar()->actions())
+        for (QAction *a : window.menuBar()->actions())
             titles.append(a->text());
         QCOMPARE(titles, (QStringList{"&File", "&Slice", "&Tools", "&Options", "&View", "&Help"}));
 
@@ -126,7 +126,7 @@ private slots:
 
         // The five recent-file entries stand between the export commands and Exit, set off by
         // a separator from Exit, and stay hidden until there is something to show.
-        const QList<QAction*> file = part<QMenu>(window, "menu_File")->actions();
+        const QList<QAction *> file = part<QMenu>(window, "menu_File")->actions();
         QStringList fileNames = entryNames(file);
         QCOMPARE(fileNames.mid(0, 9),
                  (QStringList{"action_Open", "action_Close", "-", "action_Save", "action_Save_As", "-",
@@ -139,10 +139,10 @@ private slots:
     void viewMenuHoldsToolBarToggles()
     {
         MainWindow window;
-        const QList<QAction*> entries = part<QMenu>(window, "menu_View")->actions();
+        const QList<QAction *> entries = part<QMenu>(window, "menu_View")->actions();
         QStringList tips;
-        QList<QAction*> toggles;
-        for (QAction* a : entries) {
+        QList<QAction *> toggles;
+        for (QAction *a : entries) {
             if (!a->isSeparator() && a->objectName() != QLatin1String("action_Reset")) {
                 tips.append(a->statusTip());
                 toggles.append(a);
@@ -169,7 +169,7 @@ private slots:
                               "action_Ruler"}));
         QCOMPARE(entryNames(part<QToolBar>(window, "zoomToolBar")->actions()),
                  (QStringList{"action_Zoom_In", "action_Zoom_Out", "action_Zoom_to_All"}));
-        QToolBar* news = part<QToolBar>(window, "newsToolBar");
+        QToolBar *news = part<QToolBar>(window, "newsToolBar");
         QCOMPARE(entryNames(news->actions()), QStringList{"action_News"});
         QVERIFY(!news->isMovable());
         QVERIFY(!news->isFloatable());

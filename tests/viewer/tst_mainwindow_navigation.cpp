@@ -6,22 +6,22 @@ using namespace fixture;
 
 namespace {
 
-void tick(MainWindow& window)
+void tick(MainWindow &window)
 {
     QMetaObject::invokeMethod(&window, "playTimerEvent");
 }
 
-bool playingForward(const MainWindow& window)
+bool playingForward(const MainWindow &window)
 {
     return action(window, "action_Run_Through_Slices")->isChecked() && playTimer(window)->isActive();
 }
 
-bool playingBackward(const MainWindow& window)
+bool playingBackward(const MainWindow &window)
 {
     return action(window, "action_Run_Back_Slices")->isChecked() && playTimer(window)->isActive();
 }
 
-bool stopped(const MainWindow& window)
+bool stopped(const MainWindow &window)
 {
     return !action(window, "action_Run_Through_Slices")->isChecked()
            && !action(window, "action_Run_Back_Slices")->isChecked() && !playTimer(window)->isActive();
@@ -71,7 +71,7 @@ private slots:
         action(window, "action_Go_to_Slice")->trigger();
 
         QCOMPARE(script.asked.size(), 1);
-        const Asked& asked = script.asked.at(0);
+        const Asked &asked = script.asked.at(0);
         QCOMPARE(asked.kind, ModalDialogs::Int);
         QCOMPARE(asked.title, QStringLiteral("Go to Slice"));
         QCOMPARE(asked.text, QStringLiteral("Slice (1 - 12):"));
@@ -109,7 +109,7 @@ private slots:
         MainWindow window;
         window.openFile(twelve);
         action(window, "action_Run_Through_Slices")->setChecked(true);
-        script.during = [&window](const ModalDialogs::Request&) {
+        script.during = [&window](const ModalDialogs::Request &) {
             for (int i = 0; i < 3; ++i)
                 tick(window);
         };
@@ -144,7 +144,7 @@ private slots:
         action(window, "action_Go_to_Slice_Z")->trigger();
 
         QCOMPARE(script.asked.size(), 1);
-        const Asked& asked = script.asked.at(0);
+        const Asked &asked = script.asked.at(0);
         QCOMPARE(asked.kind, ModalDialogs::Double);
         QCOMPARE(asked.title, QStringLiteral("Go to Slice Z"));
         QCOMPARE(asked.text, QStringLiteral("Slice Z:"));
@@ -160,7 +160,7 @@ private slots:
         DialogScript script;
         MainWindow window;
         window.openFile(heights);
-        QAction* forward = action(window, "action_Run_Through_Slices");
+        QAction *forward = action(window, "action_Run_Through_Slices");
         forward->setChecked(true);
         QVERIFY(playingForward(window));
         QCOMPARE(playTimer(window)->interval(), 50);
@@ -243,7 +243,7 @@ private slots:
         MainWindow window;
         window.openFile(twelve);
         action(window, "action_Run_Back_Slices")->setChecked(true);
-        QSlider* s = slider(window);
+        QSlider *s = slider(window);
         s->setSliderDown(true);
         s->setSliderPosition(8);
         s->setSliderDown(false);
@@ -293,7 +293,7 @@ private slots:
         action(window, "action_Play_Frames_Per_Second")->trigger();
 
         QCOMPARE(script.asked.size(), 1);
-        const Asked& asked = script.asked.at(0);
+        const Asked &asked = script.asked.at(0);
         QCOMPARE(asked.kind, ModalDialogs::Int);
         QCOMPARE(asked.title, QStringLiteral("Play Frames Per Second"));
         QCOMPARE(asked.text, QStringLiteral("Configure the number of slices to be played through per second.\n"

@@ -7,6 +7,14 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
 using namespace fixture;
 
 namespace {
@@ -14,33 +22,33 @@ namespace {
 const QString baseTitle = QStringLiteral("Nurat Quarne (SLC Viewer)");
 
 // The recent-file entries of the File menu as the user sees them when it opens.
-QStringList recentEntries(MainWindow& window)
+QStringList recentEntries(MainWindow &window)
 {
-    QMenu* menu = part<QMenu>(window, "menu_File");
+    QMenu *menu = part<QMenu>(window, "menu_File");
     emit menu->aboutToShow();
     QStringList texts;
-    const QList<QAction*> actions = menu->actions();
-    for (QAction* a : actions) {
+    const QList<QAction *> actions = menu->actions();
+    for (QAction *a : actions) {
         if (a->objectName().isEmpty() && !a->isSeparator() && a->isVisible())
             texts.append(a->text());
     }
     return texts;
 }
 
-QAction* recentEntry(MainWindow& window, int i)
+QAction *recentEntry(MainWindow &window, int i)
 {
-    QMenu* menu = part<QMenu>(window, "menu_File");
+    QMenu *menu = part<QMenu>(window, "menu_File");
     emit menu->aboutToShow();
     int seen = 0;
-    const QList<QAction*> actions = menu->actions();
-    for (QAction* a : actions) {
+    const QList<QAction *> actions = menu->actions();
+    for (QAction *a : actions) {
         if (a->objectName().isEmpty() && !a->isSeparator() && seen++ == i)
             return a;
     }
     return nullptr;
 }
 
-void dropUrls(MainWindow& window, const QList<QUrl>& urls, bool* enterAccepted, bool* dropAccepted)
+void dropUrls(MainWindow &window, const QList<QUrl> &urls, bool *enterAccepted, bool *dropAccepted)
 {
     QMimeData mime;
     mime.setUrls(urls);
@@ -62,7 +70,7 @@ class TestMainWindowOpen : public QObject
 
     QTemporaryDir dir;
 
-    QString fixtureFile(const QString& name, int count)
+    QString fixtureFile(const QString &name, int count)
     {
         const QString path = dir.filePath(name);
         if (!writeSlc(path, slices(count)))
@@ -104,7 +112,7 @@ private slots:
         QCOMPARE(slider(window)->maximum(), 12);
         QCOMPARE(slider(window)->value(), 1);
         QVERIFY(!slider(window)->isHidden());
-        for (const char* name : {"action_Grid_Interval", "action_Go_to_Slice", "action_Go_to_Slice_Z",
+        for (const char *name : {"action_Grid_Interval", "action_Go_to_Slice", "action_Go_to_Slice_Z",
                                  "action_Run_Back_Slices", "action_Run_Through_Slices", "action_Close"})
             QVERIFY2(action(window, name)->isEnabled(), name);
         QCOMPARE(watcher(window)->files(), QStringList{path});
@@ -151,14 +159,14 @@ private slots:
         window.openFile(path);
         action(window, "action_Close")->trigger();
         QVERIFY(QFile::remove(path));
-        QAction* entry = recentEntry(window, 0);
+        QAction *entry = recentEntry(window, 0);
         QVERIFY(entry);
         entry->trigger();
         QCOMPARE(script.count(ModalDialogs::Critical), 1);
         QVERIFY(recentEntries(window).isEmpty());
     }
 
-    void refusedFileIsNotOpened_data()
+    void refusedFileIsNotOpenedAndKeepsTheCurrentOne_data()
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("text") << QByteArray("this is no slice file\n");
@@ -175,7 +183,7 @@ private slots:
         counts.append(QByteArray(16, '\0'));
         QTest::newRow("counts") << counts;
     }
-    void refusedFileIsNotOpened()
+    void refusedFileIsNotOpenedAndKeepsTheCurrentOne()
     {
         QFETCH(QByteArray, bytes);
         const QString previous = fixtureFile("previous.slc", 4);
@@ -183,7 +191,6 @@ private slots:
         QVERIFY(writeBytes(path, bytes));
         DialogScript script;
         MainWindow window;
-        window.openFile(previous);
 
         window.openFile(path);
         QCOMPARE(script.asked.size(), 1);
@@ -198,6 +205,80 @@ private slots:
         QVERIFY(slider(window)->isHidden());
         QVERIFY(!action(window, "action_Close")->isEnabled());
         QVERIFY(!action(window, "action_Go_to_Slice")->isEnabled());
+
+        // A refused file leaves the one the user was looking at as it was.
+        window.openFile(previous);
+        slider(window)->setValue(3);
+        window.openFile(path);
+        QCOMPARE(script.asked.size(), 2);
+        QCOMPARE(script.asked.at(1).kind, ModalDialogs::Critical);
+        QVERIFY(window.hasFile());
+        QCOMPARE(window.windowTitle(), "previous.slc - " + baseTitle);
+        QCOMPARE(recentFiles().value(0), previous);
+        QCOMPARE(watcher(window)->files(), QStringList{previous});
+        QCOMPARE(view(window)->sliceCount(), 4);
+        QCOMPARE(view(window)->currentSlice(), 3);
+        QCOMPARE(slider(window)->value(), 3);
+        QVERIFY(!slider(window)->isHidden());
+        QVERIFY(action(window, "action_Close")->isEnabled());
+        QVERIFY(action(window, "action_Go_to_Slice")->isEnabled());
+    }
+
+    // Opening a named pipe blocks until a writer comes. Should the window try, this helper
+    // plays the writer that comes (and goes at once), so that the test fails instead of hanging.
+    void namedPipeIsRefusedBeforeOpening()
+    {
+        const QString previous = fixtureFile("kept.slc", 3);
+        const QString pipe = dir.filePath("pipe.slc");
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        std::atomic<bool> done{false};
+        std::atomic<int> feeds{0};
+        std::thread writer([&] {
+            while (!done) {
+                const int fd = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0) {
+                    ++feeds;
+                    ::close(fd);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        DialogScript script;
+        MainWindow window;
+        window.openFile(previous);
+        window.openFile(pipe);
+        done = true;
+        writer.join();
+        QCOMPARE(feeds.load(), 0);
+        QCOMPARE(script.asked.size(), 1);
+        QCOMPARE(script.asked.at(0).kind, ModalDialogs::Critical);
+        QCOMPARE(script.asked.at(0).text,
+                 "Unable to open \"" + QDir::toNativeSeparators(pipe) + "\". It is not a regular file.");
+        QCOMPARE(window.windowTitle(), "kept.slc - " + baseTitle);
+        QCOMPARE(view(window)->sliceCount(), 3);
+        QVERIFY(!recentFiles().contains(pipe));
+    }
+
+    // The system's reason follows the message on a line of its own.
+    void unreadableFileTellsWhy()
+    {
+        const QString path = fixtureFile("locked.slc", 3);
+        QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0200), 0);
+        QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0711), 0);
+        DialogScript script;
+        MainWindow window;
+        {
+            // The superuser reads any file: play an ordinary user while the window tries.
+            const bool root = ::geteuid() == 0;
+            QVERIFY(!root || ::setresuid(65534, 65534, 0) == 0);
+            window.openFile(path);
+            QVERIFY(!root || ::setresuid(0, 0, 0) == 0);
+        }
+        QCOMPARE(script.asked.size(), 1);
+        QCOMPARE(script.asked.at(0).kind, ModalDialogs::Critical);
+        QCOMPARE(script.asked.at(0).text, "Unable to open \"" + QDir::toNativeSeparators(path)
+                                              + "\". It is not a readable SLC file.\n" + QString::fromLocal8Bit(std::strerror(EACCES)));
+        QVERIFY(!window.hasFile());
     }
 
     void incompleteFileOpensWithWarning_data()
@@ -252,7 +333,7 @@ private slots:
         QCOMPARE(recentFiles().value(0), path);
         QVERIFY(slider(window)->isHidden());
         QVERIFY(action(window, "action_Close")->isEnabled());
-        for (const char* name : {"action_Grid_Interval", "action_Go_to_Slice", "action_Go_to_Slice_Z",
+        for (const char *name : {"action_Grid_Interval", "action_Go_to_Slice", "action_Go_to_Slice_Z",
                                  "action_Run_Back_Slices", "action_Run_Through_Slices"})
             QVERIFY2(!action(window, name)->isEnabled(), name);
         QVERIFY(!playTimer(window)->isActive());
@@ -314,7 +395,7 @@ private slots:
         QVERIFY(!action(window, "action_Ruler")->isChecked());
         QVERIFY(!playTimer(window)->isActive());
         QVERIFY(!action(window, "action_Run_Back_Slices")->isChecked());
-        for (const char* name : {"action_Grid_Interval", "action_Go_to_Slice", "action_Go_to_Slice_Z",
+        for (const char *name : {"action_Grid_Interval", "action_Go_to_Slice", "action_Go_to_Slice_Z",
                                  "action_Run_Back_Slices", "action_Run_Through_Slices", "action_Close"})
             QVERIFY2(!action(window, name)->isEnabled(), name);
         QCOMPARE(recentFiles(), QStringList{path});

@@ -80,7 +80,7 @@ private slots:
         action(window, "action_Grid_Interval")->trigger();
 
         QCOMPARE(script.asked.size(), 1);
-        const Asked& asked = script.asked.at(0);
+        const Asked &asked = script.asked.at(0);
         QCOMPARE(asked.kind, ModalDialogs::Double);
         QCOMPARE(asked.title, QStringLiteral("Set Grid Interval"));
         QCOMPARE(asked.text, label);
@@ -107,7 +107,7 @@ private slots:
     {
         QFETCH(QString, command);
         MainWindow window;
-        SliceView* v = view(window);
+        SliceView *v = view(window);
         auto state = [&]() {
             if (command == "action_Show_Grid")
                 return v->isGridVisible();
@@ -115,7 +115,7 @@ private slots:
                 return v->showVertices();
             return v->animationsEnabled();
         };
-        QAction* toggle = action(window, command.toLatin1().constData());
+        QAction *toggle = action(window, command.toLatin1().constData());
         QVERIFY(toggle->isChecked());
         QVERIFY(state());
         toggle->trigger();
@@ -136,7 +136,7 @@ private slots:
         action(window, "action_Decimal_Places")->trigger();
 
         QCOMPARE(script.asked.size(), 1);
-        const Asked& asked = script.asked.at(0);
+        const Asked &asked = script.asked.at(0);
         QCOMPARE(asked.kind, ModalDialogs::Int);
         QCOMPARE(asked.title, QStringLiteral("Decimal Places"));
         QCOMPARE(asked.text, QStringLiteral("Configure the number of digits displayed after the decimal point.\n"
@@ -220,8 +220,8 @@ private slots:
         MainWindow window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QToolBar* zoom = part<QToolBar>(window, "zoomToolBar");
-        QToolBar* file = part<QToolBar>(window, "fileToolBar");
+        QToolBar *zoom = part<QToolBar>(window, "zoomToolBar");
+        QToolBar *file = part<QToolBar>(window, "fileToolBar");
         const Qt::ToolBarArea area = window.toolBarArea(zoom);
         window.addToolBar(area == Qt::LeftToolBarArea ? Qt::RightToolBarArea : Qt::LeftToolBarArea, zoom);
         file->hide();
@@ -235,7 +235,7 @@ private slots:
     void overlayActions()
     {
         MainWindow window;
-        QAction* clear = action(window, "action_Clear_Overlay");
+        QAction *clear = action(window, "action_Clear_Overlay");
         QVERIFY(!clear->isEnabled());
         // Also without a file: the grabbed overlay is empty, and clearing it is offered.
         action(window, "action_Grab_or_Replace_Overlay")->trigger();
@@ -247,21 +247,21 @@ private slots:
     void openGLToggledTwice()
     {
         MainWindow window;
-        SliceView* v = view(window);
+        SliceView *v = view(window);
         QPointer<QWidget> first = v->viewport();
-        QAction* openGL = action(window, "action_Enable_OpenGL");
+        QAction *openGL = action(window, "action_Enable_OpenGL");
         openGL->trigger();
         // The action tells what the view got: OpenGL only where a context can be made.
         QCOMPARE(openGL->isChecked(), v->isOpenGLEnabled());
-        QCOMPARE(bool(qobject_cast<QOpenGLWidget*>(v->viewport())), v->isOpenGLEnabled());
+        QCOMPARE(bool(qobject_cast<QOpenGLWidget *>(v->viewport())), v->isOpenGLEnabled());
         // Without OpenGL here the action fell back to off, with a fresh plain view port already.
         if (openGL->isChecked())
             openGL->trigger();
         deleteLaterNow();
-        QWidget* port = v->viewport();
+        QWidget *port = v->viewport();
         QVERIFY(port != first.data());
         QVERIFY(first.isNull());
-        QVERIFY(!qobject_cast<QOpenGLWidget*>(port));
+        QVERIFY(!qobject_cast<QOpenGLWidget *>(port));
         QVERIFY(port->testAttribute(Qt::WA_MouseTracking));
         QVERIFY(!openGL->isChecked());
     }
@@ -312,7 +312,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         // The About box's link reaches the window through the URL handler of its scheme.
         QVERIFY(QDesktopServices::openUrl(QUrl("license:")));
-        QList<LicenseDialog*> dialogs = window.findChildren<LicenseDialog*>();
+        QList<LicenseDialog *> dialogs = window.findChildren<LicenseDialog *>();
         QCOMPARE(dialogs.size(), 1);
         QPointer<LicenseDialog> dialog = dialogs.first();
         QCOMPARE(dialog->parentWidget(), &window);
@@ -333,13 +333,13 @@ private slots:
         about.show();
         QCOMPARE(QApplication::activeModalWidget(), &about);
         QMetaObject::invokeMethod(&window, "viewLicense", Q_ARG(QUrl, QUrl("license:")));
-        QList<LicenseDialog*> dialogs = about.findChildren<LicenseDialog*>();
+        QList<LicenseDialog *> dialogs = about.findChildren<LicenseDialog *>();
         QCOMPARE(dialogs.size(), 1);
         QVERIFY(dialogs.first()->isVisible());
         dialogs.first()->reject();
         about.hide();
         deleteLaterNow();
-        QVERIFY(about.findChildren<LicenseDialog*>().isEmpty());
+        QVERIFY(about.findChildren<LicenseDialog *>().isEmpty());
     }
 
     void changelogWindow()
@@ -349,7 +349,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         action(window, "action_Changelog")->trigger();
         action(window, "action_Changelog")->trigger();
-        const QList<ChangelogDialog*> dialogs = window.findChildren<ChangelogDialog*>();
+        const QList<ChangelogDialog *> dialogs = window.findChildren<ChangelogDialog *>();
         QCOMPARE(dialogs.size(), 2);
         QPointer<ChangelogDialog> first = dialogs.first();
         QCOMPARE(first->windowModality(), Qt::WindowModal);
@@ -357,7 +357,7 @@ private slots:
         first->accept();
         deleteLaterNow();
         QVERIFY(first.isNull());
-        QCOMPARE(window.findChildren<ChangelogDialog*>().size(), 1);
+        QCOMPARE(window.findChildren<ChangelogDialog *>().size(), 1);
     }
 };
 

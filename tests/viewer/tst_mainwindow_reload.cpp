@@ -12,14 +12,14 @@ namespace {
 const int settleMs = 300;
 
 // How editors that save safely replace a file: a new file renamed over the old one.
-bool replaceAtomically(const QString& path, const QList<Slice>& list)
+bool replaceAtomically(const QString &path, const QList<Slice> &list)
 {
     const QString temporary = path + ".new";
     return writeSlc(temporary, list) && ::rename(QFile::encodeName(temporary).constData(),
                                                  QFile::encodeName(path).constData()) == 0;
 }
 
-void notify(MainWindow& window, const QString& path)
+void notify(MainWindow &window, const QString &path)
 {
     QMetaObject::invokeMethod(&window, "on_fileSystemWatcher_fileChanged", Qt::DirectConnection,
                               Q_ARG(QString, path));
@@ -62,13 +62,42 @@ private slots:
 
         QVERIFY(writeSlc(path, slices(5)));
         QTRY_COMPARE(script.count(ModalDialogs::Information), 1);
-        const Asked& asked = script.asked.at(0);
+        const Asked &asked = script.asked.at(0);
         QCOMPARE(asked.title, QStringLiteral("Reload File?"));
         QCOMPARE(asked.text, "File " + QDir::toNativeSeparators(path) + " has been modified.\nDo you want to reload it?");
         QCOMPARE(asked.buttons, QMessageBox::Yes | QMessageBox::No);
         QCOMPARE(view(window)->sliceCount(), 5);
         QCOMPARE(slider(window)->value(), 5);
         QCOMPARE(view(window)->currentSlice(), 5);
+    }
+
+    // A file caught while it is being rewritten cannot be read: the slices shown so far stay,
+    // the user hears why, and the next change asks again.
+    void refusedReloadKeepsTheSlicesAndWatching()
+    {
+        const QString path = fixtureFile(10);
+        DialogScript script;
+        MainWindow window;
+        window.openFile(path);
+        slider(window)->setValue(7);
+        script.answerButton(QMessageBox::Yes);
+
+        QVERIFY(writeBytes(path, QByteArray("-SLCVER 2.0 -UNIT MM -TY")));
+        QTRY_COMPARE(script.count(ModalDialogs::Information), 1);
+        QTRY_COMPARE(script.count(ModalDialogs::Critical), 1);
+        QVERIFY2(script.asked.last().text.contains(QDir::toNativeSeparators(path)), qPrintable(script.asked.last().text));
+        QVERIFY(window.hasFile());
+        QVERIFY(window.windowTitle().startsWith(QFileInfo(path).fileName() + " - "));
+        QCOMPARE(view(window)->sliceCount(), 10);
+        QCOMPARE(slider(window)->value(), 7);
+        QCOMPARE(view(window)->currentSlice(), 7);
+        QCOMPARE(watcher(window)->files(), QStringList{path});
+
+        QTest::qWait(settleMs);
+        script.answerButton(QMessageBox::Yes);
+        QVERIFY(writeSlc(path, slices(5)));
+        QTRY_VERIFY(script.count(ModalDialogs::Information) >= 2);
+        QTRY_COMPARE(view(window)->sliceCount(), 5);
     }
 
     void reloadReturnsToTheSameSlice()
@@ -192,7 +221,7 @@ private slots:
         DialogScript script;
         MainWindow window;
         window.openFile(path);
-        script.during = [&](const ModalDialogs::Request&) { notify(window, path); };
+        script.during = [&](const ModalDialogs::Request &) { notify(window, path); };
         script.answerButton(QMessageBox::No);
         notify(window, path);
         QCOMPARE(script.asked.size(), 1);
@@ -201,6 +230,32 @@ private slots:
         script.answerButton(QMessageBox::No);
         notify(window, path);
         QCOMPARE(script.asked.size(), 2);
+    }
+
+    // Each window asks about its own file, also while another window's question is open.
+    void eachWindowAsksAboutItsOwnFile()
+    {
+        const QString first = fixtureFile(4);
+        const QString second = fixtureFile(6);
+        DialogScript script;
+        MainWindow one;
+        MainWindow other;
+        one.openFile(first);
+        other.openFile(second);
+        bool nested = false;
+        script.during = [&](const ModalDialogs::Request &) {
+            if (nested)
+                return;
+            nested = true;
+            notify(other, second);
+        };
+        script.answerButton(QMessageBox::No);
+        script.answerButton(QMessageBox::No);
+        notify(one, first);
+        QCOMPARE(script.count(ModalDialogs::Information), 2);
+        QCOMPARE(script.asked.at(0).parent, &one);
+        QCOMPARE(script.asked.at(1).parent, &other);
+        QVERIFY(script.asked.at(1).text.contains(QDir::toNativeSeparators(second)));
     }
 };
 

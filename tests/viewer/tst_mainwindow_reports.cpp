@@ -32,10 +32,10 @@ Contour rectangle(float x, float y, float w, float h, bool hole = false)
     return Contour(points);
 }
 
-Slice layer(float z, const QVector<Contour>& contours, float thickness = 0.1f)
+Slice layer(float z, const QVector<Contour> &contours, float thickness = 0.1f)
 {
     Slice slice(z, thickness);
-    for (const Contour& contour : contours)
+    for (const Contour &contour : contours)
         slice.addContour(contour);
     return slice;
 }
@@ -72,27 +72,27 @@ const QString defectiveReport = QStringLiteral(
     "<p>Slice: <a href=\"slice:///2\">2 / 8</a>&nbsp;&nbsp;&nbsp;&nbsp;Z: 0.200<br/>"
     "Slice: <a href=\"slice:///7\">7 / 8</a>&nbsp;&nbsp;&nbsp;&nbsp;Z: 0.700</p>");
 
-ReportDialog* lastReport(const MainWindow& window)
+ReportDialog *lastReport(const MainWindow &window)
 {
-    const QList<ReportDialog*> reports = window.findChildren<ReportDialog*>();
+    const QList<ReportDialog *> reports = window.findChildren<ReportDialog *>();
     return reports.isEmpty() ? nullptr : reports.last();
 }
 
-QString reportText(ReportDialog* report)
+QString reportText(ReportDialog *report)
 {
-    QTextBrowser* browser = report->findChild<QTextBrowser*>();
+    QTextBrowser *browser = report->findChild<QTextBrowser *>();
     return browser ? browser->toPlainText() : QString();
 }
 
-bool sameIcon(const QIcon& a, const QString& path)
+bool sameIcon(const QIcon &a, const QString &path)
 {
     return !a.isNull() && a.pixmap(32).toImage() == QIcon(path).pixmap(32).toImage();
 }
 
 // Clicks the middle of the first occurrence of text in the report, as a user would.
-bool clickText(ReportDialog* report, const QString& text)
+bool clickText(ReportDialog *report, const QString &text)
 {
-    QTextBrowser* browser = report->findChild<QTextBrowser*>();
+    QTextBrowser *browser = report->findChild<QTextBrowser *>();
     if (!browser)
         return false;
     const QTextCursor found = browser->document()->find(text);
@@ -104,12 +104,12 @@ bool clickText(ReportDialog* report, const QString& text)
     return true;
 }
 
-QString table(const QStringList& rows)
+QString table(const QStringList &rows)
 {
     return QLatin1String("<table>") + rows.join(QString()) + QLatin1String("</table>");
 }
 
-QString runRow(int first, int last, const QString& thickness)
+QString runRow(int first, int last, const QString &thickness)
 {
     return QStringLiteral("<tr><td align=\"right\"><a href=\"slice:///%1\">%1</a> to <a href=\"slice:///%2\">%2</a>:"
                           "&nbsp;&nbsp;</td><td>%3</td></tr>")
@@ -119,7 +119,7 @@ QString runRow(int first, int last, const QString& thickness)
 }
 
 // The thickness section of an information report.
-QString thicknessSection(const QString& html)
+QString thicknessSection(const QString &html)
 {
     const int start = html.indexOf(QLatin1String("<h4>Slice Thickness Ranges</h4>"));
     return start < 0 ? QString() : html.mid(start + 31);
@@ -228,7 +228,7 @@ private slots:
 
         action(window, "action_Check_Slices")->trigger();
         QCOMPARE(script.asked.size(), 0);
-        ReportDialog* report = lastReport(window);
+        ReportDialog *report = lastReport(window);
         QVERIFY(report);
         QCOMPARE(report->windowTitle(), QStringLiteral("Check Slices"));
         QVERIFY(report->isVisible());
@@ -247,10 +247,10 @@ private slots:
 
         // A second run opens a second window and leaves the first alone.
         action(window, "action_Check_Slices")->trigger();
-        QCOMPARE(window.findChildren<ReportDialog*>().size(), 2);
+        QCOMPARE(window.findChildren<ReportDialog *>().size(), 2);
         report->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QCOMPARE(window.findChildren<ReportDialog*>().size(), 1);
+        QCOMPARE(window.findChildren<ReportDialog *>().size(), 1);
     }
 
     void checkSlicesWithoutSlices()
@@ -325,7 +325,7 @@ private slots:
         window.openFile(path);
         slider(window)->setValue(3);
         action(window, "action_Information")->trigger();
-        ReportDialog* report = lastReport(window);
+        ReportDialog *report = lastReport(window);
         QVERIFY(report);
         for (int slice : {0, -4, 7, 1000}) {
             emit report->sliceClicked(slice);
@@ -477,7 +477,7 @@ private slots:
         window.openFile(path);
         action(window, "action_Information")->trigger();
         QCOMPARE(script.asked.size(), 0);
-        ReportDialog* report = lastReport(window);
+        ReportDialog *report = lastReport(window);
         QVERIFY(report);
         QCOMPARE(report->windowTitle(), QStringLiteral("Information"));
         QCOMPARE(report->size(), QSize(480, 370));

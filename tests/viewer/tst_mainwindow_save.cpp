@@ -13,7 +13,7 @@ using namespace fixture;
 
 namespace {
 
-QList<Slice> readSlc(const QString& path)
+QList<Slice> readSlc(const QString &path)
 {
     QFile file(path);
     SlcReader reader(&file);
@@ -59,7 +59,7 @@ private slots:
         QCOMPARE(script.asked.at(0).filter, QStringLiteral("Slice files (*.slc)"));
 
         const QList<Slice> saved = readSlc(target);
-        const QList<Slice>& shown = view(window)->slices();
+        const QList<Slice> &shown = view(window)->slices();
         QCOMPARE(saved.size(), shown.size());
         for (int i = 0; i < saved.size(); ++i) {
             QCOMPARE(saved.at(i).z(), shown.at(i).z());
@@ -84,18 +84,21 @@ private slots:
         QTest::addColumn<bool>("diskFull");
         // Bytes short of the complete file when the disk fills up.
         QTest::addColumn<int>("missing");
-        QTest::newRow("missing directory") << "no such directory/part.slc" << false << 0;
-        QTest::newRow("directory") << "a directory" << false << 0;
-        QTest::newRow("disk full") << "existing.slc" << true << 1500;
-        QTest::newRow("disk full at the end marker") << "existing.slc" << true << 4;
+        // The system's reason, on the message's second line.
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing directory") << "no such directory/part.slc" << false << 0 << systemReason(ENOENT);
+        QTest::newRow("directory") << "a directory.slc" << false << 0 << "Filename refers to a directory";
+        QTest::newRow("disk full") << "existing.slc" << true << 1500 << systemReason(EFBIG);
+        QTest::newRow("disk full at the end marker") << "existing.slc" << true << 4 << systemReason(EFBIG);
     }
     void failedSaveKeepsEverything()
     {
         QFETCH(QString, target);
         QFETCH(bool, diskFull);
         QFETCH(int, missing);
+        QFETCH(QString, reason);
         QTemporaryDir dir;
-        QVERIFY(QDir(dir.path()).mkpath("a directory"));
+        QVERIFY(QDir(dir.path()).mkpath("a directory.slc"));
         const QString source = dir.filePath("big.slc");
         QVERIFY(writeSlc(source, slices(40)));
         const QString path = dir.filePath(target);
@@ -117,7 +120,7 @@ private slots:
         QCOMPARE(script.asked.size(), 2);
         QCOMPARE(script.asked.at(1).kind, ModalDialogs::Critical);
         QCOMPARE(script.asked.at(1).title, QStringLiteral("Save As"));
-        QCOMPARE(script.asked.at(1).text, "Cannot write to file " + QDir::toNativeSeparators(path) + ".");
+        QCOMPARE(script.asked.at(1).text, "Cannot write to file " + QDir::toNativeSeparators(path) + ".\n" + reason);
         if (diskFull)
             QCOMPARE(readBytes(path), old);
         QCOMPARE(window.windowTitle(), QStringLiteral("big.slc - Nurat Quarne (SLC Viewer)"));
@@ -137,13 +140,67 @@ private slots:
         action(window, "action_Save_As")->trigger();
         window.saveFile(target);
         QCOMPARE(script.asked.size(), 2);
-        for (const Asked& asked : qAsConst(script.asked)) {
+        for (const Asked &asked : qAsConst(script.asked)) {
             QCOMPARE(asked.kind, ModalDialogs::Information);
             QCOMPARE(asked.title, QStringLiteral("Save As"));
             QCOMPARE(asked.text, QStringLiteral("No slices to save."));
         }
         QVERIFY(!QFile::exists(target));
         QVERIFY(recentFiles().isEmpty());
+    }
+
+    // As Export does, Save As gives a name typed without the suffix the suffix of its format,
+    // and asks about replacing the file of that name, which the file dialog did not.
+    void saveAsAddsTheSuffix_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<bool>("exists");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("bare name") << "bare" << "bare.slc" << false << 0;
+        QTest::newRow("other suffix") << "part.txt" << "part.txt.slc" << false << 0;
+        QTest::newRow("suffix in capitals") << "PART.SLC" << "PART.SLC" << false << 0;
+        QTest::newRow("replace") << "bare" << "bare.slc" << true << int(QMessageBox::Yes);
+        QTest::newRow("keep") << "bare" << "bare.slc" << true << int(QMessageBox::No);
+    }
+    void saveAsAddsTheSuffix()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, saved);
+        QFETCH(bool, exists);
+        QFETCH(int, answer);
+        QTemporaryDir out;
+        const QString source = out.filePath("source.slc");
+        QVERIFY(writeSlc(source, slices(3)));
+        const QString path = out.filePath(saved);
+        const QByteArray old("the user's old file");
+        if (exists)
+            QVERIFY(writeBytes(path, old));
+
+        DialogScript script;
+        script.answerFile(out.filePath(typed));
+        if (exists)
+            script.answerButton(QMessageBox::StandardButton(answer));
+        MainWindow window;
+        window.openFile(source);
+        action(window, "action_Save_As")->trigger();
+
+        QCOMPARE(script.asked.size(), exists ? 2 : 1);
+        if (exists) {
+            QCOMPARE(script.asked.at(1).kind, ModalDialogs::Warning);
+            QCOMPARE(script.asked.at(1).title, QStringLiteral("Save As"));
+            QCOMPARE(script.asked.at(1).text,
+                     QDir::toNativeSeparators(path) + QStringLiteral(" already exists.\nDo you want to replace it?"));
+            QCOMPARE(script.asked.at(1).buttons, QMessageBox::Yes | QMessageBox::No);
+        }
+        const bool written = !exists || answer == QMessageBox::Yes;
+        if (written)
+            QCOMPARE(readSlc(path).size(), 3);
+        else
+            QCOMPARE(readBytes(path), old);
+        QCOMPARE(window.windowTitle(), (written ? saved : QStringLiteral("source.slc")) + " - Nurat Quarne (SLC Viewer)");
+        if (typed != saved)
+            QVERIFY(!QFileInfo::exists(out.filePath(typed)));
     }
 
     void cancelledSaveAs()

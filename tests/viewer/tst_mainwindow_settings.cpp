@@ -125,7 +125,7 @@ private slots:
             QVERIFY(window.close());
         }
         const QStringList keys = QSettings().allKeys();
-        for (const char* key : {"MainWindow/DecimalPlaces", "MainWindow/WindowState", "SliceView/Animations",
+        for (const char *key : {"MainWindow/DecimalPlaces", "MainWindow/WindowState", "SliceView/Animations",
                                 "SliceView/OpenGL", "SliceView/GridEnabled", "SliceView/GridSize",
                                 "SliceView/Vertices"})
             QVERIFY2(keys.contains(QLatin1String(key)), key);
@@ -150,7 +150,7 @@ private slots:
         MainWindow window;
         action(window, "action_About")->trigger();
         QCOMPARE(script.asked.size(), 1);
-        const Asked& asked = script.asked.at(0);
+        const Asked &asked = script.asked.at(0);
         QCOMPARE(asked.kind, ModalDialogs::Exec);
         QCOMPARE(asked.title, QStringLiteral("About Nurat Quarne"));
         QCOMPARE(asked.text, QStringLiteral("<h3>Quarne 1.0.9</h3><p>A viewer for Slice (SLC) files.</p>"));
@@ -163,7 +163,7 @@ private slots:
         QVERIFY(!info.contains(QLatin1Char('%')));
         // The box does not outlive its question.
         QCoreApplication::processEvents();
-        QVERIFY(window.findChildren<QMessageBox*>().isEmpty());
+        QVERIFY(window.findChildren<QMessageBox *>().isEmpty());
     }
 
     void aboutBoxKeepsPercentSignsOfNames()

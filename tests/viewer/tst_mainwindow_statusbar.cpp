@@ -3,6 +3,9 @@
 #include <QCursor>
 #include <QTemporaryDir>
 #include <QWheelEvent>
+#include <QWidget>
+#include <QWindow>
+#include <qpa/qwindowsysteminterface.h>
 
 using namespace fixture;
 
@@ -10,26 +13,37 @@ Q_DECLARE_METATYPE(QList<int>)
 
 namespace {
 
-QString message(const MainWindow& window)
+QString message(const MainWindow &window)
 {
     return window.statusBar()->currentMessage();
 }
 
-void click(MainWindow& window, Qt::MouseButton button, double x, double y)
+void click(MainWindow &window, Qt::MouseButton button, double x, double y)
 {
     emit view(window)->mouseClicked(button, QPointF(x, y));
 }
 
-void move(MainWindow& window, double x, double y)
+void move(MainWindow &window, double x, double y)
 {
     emit view(window)->mouseMove(QPointF(x, y));
 }
 
-void turnWheel(MainWindow& window, int delta, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+void turnWheel(MainWindow &window, int delta, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
     QWheelEvent event(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, delta), Qt::NoButton, modifiers,
                       Qt::NoScrollPhase, false);
     QApplication::sendEvent(&window, &event);
+}
+
+// One wheel notch as the windowing system delivers it: to the window, at a point in it, so
+// that the application finds the widget under it and propagates what that widget leaves.
+void turnWheelAt(MainWindow &window, QWidget *over, int delta)
+{
+    const QPoint local = over->mapTo(&window, over->rect().center());
+    QWindowSystemInterface::handleWheelEvent(window.windowHandle(), QPointF(local),
+                                             QPointF(window.mapToGlobal(local)), QPoint(), QPoint(0, delta));
+    QWindowSystemInterface::flushWindowSystemEvents();
+    QCoreApplication::processEvents();
 }
 
 } // namespace
@@ -112,7 +126,7 @@ private slots:
     {
         DialogScript script;
         MainWindow window;
-        QLabel* label = statusRight(window);
+        QLabel *label = statusRight(window);
         action(window, "action_Ruler")->setChecked(true);
         QVERIFY(!label->isHidden());
         click(window, Qt::LeftButton, 0, 0);
@@ -142,7 +156,7 @@ private slots:
     {
         DialogScript script;
         MainWindow window;
-        QAction* ruler = action(window, "action_Ruler");
+        QAction *ruler = action(window, "action_Ruler");
         ruler->setChecked(true);
         click(window, Qt::LeftButton, 0, 0);
         move(window, 0, 2);
@@ -159,7 +173,7 @@ private slots:
     {
         DialogScript script;
         MainWindow window;
-        QAction* ruler = action(window, "action_Ruler");
+        QAction *ruler = action(window, "action_Ruler");
         click(window, Qt::LeftButton, 0, 0);
         move(window, 3, 4);
         ruler->setChecked(true);
@@ -176,7 +190,7 @@ private slots:
     {
         DialogScript script;
         MainWindow window;
-        QAction* ruler = action(window, "action_Ruler");
+        QAction *ruler = action(window, "action_Ruler");
         ruler->setChecked(true);
         click(window, Qt::LeftButton, 0, 0);
         click(window, Qt::LeftButton, 3, 4);
@@ -195,7 +209,7 @@ private slots:
     {
         DialogScript script;
         MainWindow window;
-        QAction* ruler = action(window, "action_Ruler");
+        QAction *ruler = action(window, "action_Ruler");
         ruler->setChecked(true);
         click(window, Qt::LeftButton, 0, 0);
         window.openFile(threeSlices);
@@ -238,6 +252,46 @@ private slots:
         QCOMPARE(view(window)->currentSlice(), expected);
     }
 
+    void wheelGoesToWhatIsUnderTheCursor_data()
+    {
+        QTest::addColumn<QString>("over");
+        QTest::addColumn<int>("delta");
+        // Slices moved by one notch.
+        QTest::addColumn<int>("step");
+        QTest::addColumn<bool>("zooms");
+        QTest::newRow("view, up") << "graphicsView" << 120 << 0 << true;
+        QTest::newRow("view, down") << "graphicsView" << -120 << 0 << true;
+        QTest::newRow("slider, up") << "sliceSlider" << 120 << 1 << false;
+        QTest::newRow("slider, down") << "sliceSlider" << -120 << -1 << false;
+        QTest::newRow("status bar") << "statusbar" << 120 << 1 << false;
+    }
+    void wheelGoesToWhatIsUnderTheCursor()
+    {
+        QFETCH(QString, over);
+        QFETCH(int, delta);
+        QFETCH(int, step);
+        QFETCH(bool, zooms);
+        DialogScript script;
+        MainWindow window;
+        window.resize(800, 600);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.openFile(fortySlices);
+        view(window)->setAnimationsEnabled(false);
+        QCoreApplication::processEvents();
+        slider(window)->setValue(10);
+        const qreal zoom = view(window)->zoom();
+
+        QWidget *target = over == "statusbar" ? window.statusBar() : window.findChild<QWidget *>(over);
+        QVERIFY(target);
+        for (int notch = 1; notch <= 3; ++notch) {
+            turnWheelAt(window, target, delta);
+            QCOMPARE(slider(window)->value(), 10 + notch * step);
+        }
+        QCOMPARE(view(window)->currentSlice(), 10 + 3 * step);
+        QCOMPARE(view(window)->zoom() != zoom, zooms);
+    }
+
     void wheelWithoutSlicesDoesNothing()
     {
         DialogScript script;
@@ -252,7 +306,7 @@ private slots:
         DialogScript script;
         MainWindow window;
         window.openFile(fortySlices);
-        QAction* forward = action(window, "action_Run_Through_Slices");
+        QAction *forward = action(window, "action_Run_Through_Slices");
         forward->setChecked(true);
         playTimer(window)->start();
         slider(window)->setProperty("UpdateByTimer", true);

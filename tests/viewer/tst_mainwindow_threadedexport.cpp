@@ -42,11 +42,11 @@ class WorkerHold
 public:
     WorkerHold() = default;
     ~WorkerHold() { release(); }
-    WorkerHold(const WorkerHold&) = delete;
-    WorkerHold& operator=(const WorkerHold&) = delete;
+    WorkerHold(const WorkerHold &) = delete;
+    WorkerHold &operator=(const WorkerHold &) = delete;
 
     template <typename Engine>
-    void atProgress(Engine* engine, int value)
+    void atProgress(Engine *engine, int value)
     {
         const std::shared_ptr<State> s = state;
         QObject::connect(engine, &Engine::progress, engine, [s, value](int v) {
@@ -55,7 +55,7 @@ public:
         }, Qt::DirectConnection);
     }
     template <typename Engine>
-    void atFinished(Engine* engine)
+    void atFinished(Engine *engine)
     {
         const std::shared_ptr<State> s = state;
         QObject::connect(engine, &Engine::finished, engine, [s] { s->hold(); }, Qt::DirectConnection);
@@ -92,7 +92,7 @@ class PoolBlocker
 public:
     PoolBlocker()
     {
-        QThreadPool* pool = QThreadPool::globalInstance();
+        QThreadPool *pool = QThreadPool::globalInstance();
         threads = pool->maxThreadCount();
         const std::shared_ptr<State> s = state;
         for (int i = 0; i < threads; ++i)
@@ -103,8 +103,8 @@ public:
         state->started.acquire(threads);
     }
     ~PoolBlocker() { release(); }
-    PoolBlocker(const PoolBlocker&) = delete;
-    PoolBlocker& operator=(const PoolBlocker&) = delete;
+    PoolBlocker(const PoolBlocker &) = delete;
+    PoolBlocker &operator=(const PoolBlocker &) = delete;
     void release()
     {
         if (threads > 0)
@@ -130,7 +130,7 @@ struct StlModel
     QList<float> levels;
 };
 
-float floatAt(const char* bytes)
+float floatAt(const char *bytes)
 {
     const quint32 bits = qFromLittleEndian<quint32>(bytes);
     float value;
@@ -139,7 +139,7 @@ float floatAt(const char* bytes)
 }
 
 // A binary STL: 80-byte header, the facet count, one 50-byte record per facet.
-StlModel readStl(const QByteArray& bytes)
+StlModel readStl(const QByteArray &bytes)
 {
     StlModel model;
     if (bytes.size() < 84)
@@ -148,7 +148,7 @@ StlModel readStl(const QByteArray& bytes)
     if (qint64(bytes.size()) != 84 + 50 * qint64(model.count))
         return model;
     for (quint32 i = 0; i < model.count; ++i) {
-        const char* record = bytes.constData() + 84 + 50 * qint64(i);
+        const char *record = bytes.constData() + 84 + 50 * qint64(i);
         for (int v = 0; v < 3; ++v) {
             const float z = floatAt(record + 12 + 12 * v + 8);
             bool known = false;
@@ -163,12 +163,12 @@ StlModel readStl(const QByteArray& bytes)
     return model;
 }
 
-QString native(const QString& path)
+QString native(const QString &path)
 {
     return QDir::toNativeSeparators(path);
 }
 
-QStringList entries(const QString& dir)
+QStringList entries(const QString &dir)
 {
     return QDir(dir).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
 }
@@ -185,31 +185,31 @@ QList<Slice> stack(int count, float z0, float dz)
     return list;
 }
 
-ExportRun* runOf(const MainWindow& window)
+ExportRun *runOf(const MainWindow &window)
 {
-    return window.findChild<ExportRun*>();
+    return window.findChild<ExportRun *>();
 }
 
-bool exportsEnded(const MainWindow& window)
+bool exportsEnded(const MainWindow &window)
 {
-    return QTest::qWaitFor([&window] { return window.findChildren<ExportRun*>().isEmpty(); }, 30000);
+    return QTest::qWaitFor([&window] { return window.findChildren<ExportRun *>().isEmpty(); }, 30000);
 }
 
-TaskbarProgress::State taskbarState(const MainWindow& window)
+TaskbarProgress::State taskbarState(const MainWindow &window)
 {
     return part<TaskbarProgress>(window, "taskbarProgress")->state();
 }
 
-void clickCancel(ExportRun* run)
+void clickCancel(ExportRun *run)
 {
-    QProgressDialog* progress = run->progressDialog();
-    QPushButton* button = progress ? progress->findChild<QPushButton*>() : nullptr;
+    QProgressDialog *progress = run->progressDialog();
+    QPushButton *button = progress ? progress->findChild<QPushButton *>() : nullptr;
     if (!button)
         qFatal("the progress dialog has no cancel button");
     button->click();
 }
 
-QString imageName(const QString& base, int number, int digits)
+QString imageName(const QString &base, int number, int digits)
 {
     return QStringLiteral("%1%2.png").arg(base, QStringLiteral("%1").arg(number, digits, 10, QLatin1Char('0')));
 }
@@ -300,7 +300,7 @@ private:
     int partNumber = 0;
 
     // A fresh directory holding the part "ring.rev.slc", opened in the window.
-    QString openPart(MainWindow& window, const QList<Slice>& list)
+    QString openPart(MainWindow &window, const QList<Slice> &list)
     {
         const QString folder = dir.filePath(QString::number(++partNumber));
         if (!QDir().mkpath(folder))
@@ -312,31 +312,31 @@ private:
         return window.hasFile() ? folder : QString();
     }
 
-    static ExportStlDialog* stlDialog(const MainWindow& window)
+    static ExportStlDialog *stlDialog(const MainWindow &window)
     {
         return part<ExportStlDialog>(window, "exportStlDialog");
     }
-    static ExportImagesDialog* imagesDialog(const MainWindow& window)
+    static ExportImagesDialog *imagesDialog(const MainWindow &window)
     {
         return part<ExportImagesDialog>(window, "exportImagesDialog");
     }
 
-    static void setMinimumThickness(ExportStlDialog* dialog, bool enabled, int units = 0,
-                                    const QString& text = QString())
+    static void setMinimumThickness(ExportStlDialog *dialog, bool enabled, int units = 0,
+                                    const QString &text = QString())
     {
-        dialog->findChild<QGroupBox*>(QStringLiteral("minThicknessGroupBox"))->setChecked(enabled);
+        dialog->findChild<QGroupBox *>(QStringLiteral("minThicknessGroupBox"))->setChecked(enabled);
         if (!enabled)
             return;
-        dialog->findChild<QComboBox*>(QStringLiteral("unitsComboBox"))->setCurrentIndex(units);
-        dialog->findChild<QComboBox*>(QStringLiteral("thicknessComboBox"))->setEditText(text);
+        dialog->findChild<QComboBox *>(QStringLiteral("unitsComboBox"))->setCurrentIndex(units);
+        dialog->findChild<QComboBox *>(QStringLiteral("thicknessComboBox"))->setEditText(text);
     }
 
     // Export STL from the command to the start of the worker.
-    static ExportRun* startStl(MainWindow& window, DialogScript& script, const QString& target)
+    static ExportRun *startStl(MainWindow &window, DialogScript &script, const QString &target)
     {
         script.answerFile(target);
         action(window, "action_Export_STL")->trigger();
-        ExportStlDialog* dialog = stlDialog(window);
+        ExportStlDialog *dialog = stlDialog(window);
         if (!dialog->isVisible())
             return nullptr;
         dialog->accept();
@@ -344,22 +344,22 @@ private:
     }
 
     // A small platform: 2 pixels per millimetre, 100 x 50 mm.
-    static void smallPlatform(ExportImagesDialog* dialog)
+    static void smallPlatform(ExportImagesDialog *dialog)
     {
-        dialog->findChild<QDoubleSpinBox*>(QStringLiteral("offsetXSpinBox"))->setValue(0.0);
-        dialog->findChild<QDoubleSpinBox*>(QStringLiteral("offsetYSpinBox"))->setValue(0.0);
-        dialog->findChild<QSpinBox*>(QStringLiteral("resolutionXSpinBox"))->setValue(200);
-        dialog->findChild<QSpinBox*>(QStringLiteral("resolutionYSpinBox"))->setValue(100);
-        dialog->findChild<QDoubleSpinBox*>(QStringLiteral("platformSizeXSpinBox"))->setValue(100.0);
-        dialog->findChild<QDoubleSpinBox*>(QStringLiteral("platformSizeYSpinBox"))->setValue(50.0);
+        dialog->findChild<QDoubleSpinBox *>(QStringLiteral("offsetXSpinBox"))->setValue(0.0);
+        dialog->findChild<QDoubleSpinBox *>(QStringLiteral("offsetYSpinBox"))->setValue(0.0);
+        dialog->findChild<QSpinBox *>(QStringLiteral("resolutionXSpinBox"))->setValue(200);
+        dialog->findChild<QSpinBox *>(QStringLiteral("resolutionYSpinBox"))->setValue(100);
+        dialog->findChild<QDoubleSpinBox *>(QStringLiteral("platformSizeXSpinBox"))->setValue(100.0);
+        dialog->findChild<QDoubleSpinBox *>(QStringLiteral("platformSizeYSpinBox"))->setValue(50.0);
     }
 
     // Export Images from the command to the start of the worker; the name is answered at once.
-    static ExportRun* startImages(MainWindow& window, DialogScript& script, const QString& name)
+    static ExportRun *startImages(MainWindow &window, DialogScript &script, const QString &name)
     {
         script.answerFile(name);
         action(window, "action_Export_Images")->trigger();
-        ExportImagesDialog* dialog = imagesDialog(window);
+        ExportImagesDialog *dialog = imagesDialog(window);
         if (!dialog->isVisible())
             return nullptr;
         smallPlatform(dialog);
@@ -367,7 +367,7 @@ private:
         return runOf(window);
     }
 
-    static QStringList filePaths(const MainWindow& window)
+    static QStringList filePaths(const MainWindow &window)
     {
         return imagesDialog(window)->property("FilePaths").toStringList();
     }
@@ -386,16 +386,16 @@ private slots:
 
     void runKeepsEngineAndDialogUntilTheRunReturns()
     {
-        FakeEngine* engine = new FakeEngine(3);
+        FakeEngine *engine = new FakeEngine(3);
         engine->holdAfterFinished = true;
-        QProgressDialog* dialog = new QProgressDialog;
+        QProgressDialog *dialog = new QProgressDialog;
         dialog->setRange(0, 3);
         QPointer<QObject> watchedEngine = engine;
         QPointer<QProgressDialog> watchedDialog = dialog;
         std::unique_ptr<ExportRun> run(new ExportRun(engine, dialog, nullptr));
         QSignalSpy finished(run.get(), &ExportRun::finished);
         // What the bar shows when the worker goes on after each step.
-        QProgressBar* bar = dialog->findChild<QProgressBar*>();
+        QProgressBar *bar = dialog->findChild<QProgressBar *>();
         auto shown = std::make_shared<QList<int>>();
         connect(engine, &FakeEngine::progress, engine, [bar, shown](int) { shown->append(bar->value()); },
                 Qt::DirectConnection);
@@ -425,8 +425,8 @@ private slots:
 
     void runCancelledBeforeItStarts()
     {
-        FakeEngine* engine = new FakeEngine(3);
-        QProgressDialog* dialog = new QProgressDialog;
+        FakeEngine *engine = new FakeEngine(3);
+        QProgressDialog *dialog = new QProgressDialog;
         dialog->setRange(0, 3);
         dialog->show();
         ExportRun run(engine, dialog, nullptr);
@@ -452,13 +452,13 @@ private slots:
     void abortReleasesAWorkerWaitingForItsStep()
     {
         QFETCH(bool, destroy);
-        FakeEngine* engine = new FakeEngine(1000);
+        FakeEngine *engine = new FakeEngine(1000);
         engine->announceAt = 0;
-        QProgressDialog* dialog = new QProgressDialog;
+        QProgressDialog *dialog = new QProgressDialog;
         dialog->setRange(0, 1000);
         QPointer<QObject> watchedEngine = engine;
         QPointer<QProgressDialog> watchedDialog = dialog;
-        ExportRun* run = new ExportRun(engine, dialog, nullptr);
+        ExportRun *run = new ExportRun(engine, dialog, nullptr);
         int finished = 0;
         connect(run, &ExportRun::finished, this, [&finished] { ++finished; });
 
@@ -484,7 +484,7 @@ private slots:
         QVERIFY(run->isCancelled());
         // The step that was waiting was dropped, not shown, and the engine stopped after it.
         QCOMPARE(run->result(), 1);
-        QCOMPARE(dialog->findChild<QProgressBar*>()->value(), -1);
+        QCOMPARE(dialog->findChild<QProgressBar *>()->value(), -1);
         // The watcher's own report of the end comes later and is not a second end.
         QCoreApplication::processEvents();
         QCoreApplication::processEvents();
@@ -516,20 +516,20 @@ private slots:
         script.answerFile(folder + "/model.stl");
         action(window, "action_Export_STL")->trigger();
         QCOMPARE(script.asked.size(), 1);
-        const Asked& asked = script.asked.first();
+        const Asked &asked = script.asked.first();
         QCOMPARE(asked.kind, ModalDialogs::SaveFileName);
         QCOMPARE(asked.title, QStringLiteral("Export STL"));
         QCOMPARE(asked.directory, folder + "/ring.stl");
         QCOMPARE(asked.filter, QStringLiteral("Binary STL Files (*.stl)"));
 
-        ExportStlDialog* dialog = stlDialog(window);
+        ExportStlDialog *dialog = stlDialog(window);
         QVERIFY(dialog->isVisible());
         QCOMPARE(dialog->windowModality(), Qt::WindowModal);
         QCOMPARE(dialog->property("SaveFileName").toString(), folder + "/model.stl");
         QCOMPARE(dialog->property("SliceThickness").toString(), text);
         dialog->reject();
         QVERIFY(!runOf(window));
-        QVERIFY(!window.findChild<QProgressDialog*>());
+        QVERIFY(!window.findChild<QProgressDialog *>());
     }
 
     void stlCommandWithoutSlicesOrName()
@@ -559,9 +559,9 @@ private slots:
         const QString target = folder + "/model.stl";
         setMinimumThickness(stlDialog(window), false);
 
-        ExportRun* run = startStl(window, script, target);
+        ExportRun *run = startStl(window, script, target);
         QVERIFY(run);
-        QProgressDialog* progress = run->progressDialog();
+        QProgressDialog *progress = run->progressDialog();
         QVERIFY(progress);
         QCOMPARE(progress->parentWidget(), &window);
         QCOMPARE(progress->windowModality(), Qt::WindowModal);
@@ -626,7 +626,7 @@ private slots:
     {
         QTest::addColumn<QString>("when");
         QTest::addColumn<bool>("previous");
-        for (const char* when : {"before the run starts", "in the middle", "during the last slice", "while closing the top",
+        for (const char *when : {"before the run starts", "in the middle", "during the last slice", "while closing the top",
                                  "after the engine has finished"}) {
             QTest::newRow(qPrintable(QStringLiteral("%1, new file").arg(QLatin1String(when)))) << when << false;
             QTest::newRow(qPrintable(QStringLiteral("%1, replacing a file").arg(QLatin1String(when)))) << when << true;
@@ -651,9 +651,9 @@ private slots:
         WorkerHold hold;
         if (when == "before the run starts")
             blocker.reset(new PoolBlocker);
-        ExportRun* run = startStl(window, script, target);
+        ExportRun *run = startStl(window, script, target);
         QVERIFY(run);
-        auto* engine = qobject_cast<geom::StlExporter*>(run->engine());
+        auto *engine = qobject_cast<geom::StlExporter *>(run->engine());
         QVERIFY(engine);
         if (when == "in the middle")
             hold.atProgress(engine, 2);
@@ -713,16 +713,16 @@ private slots:
         {
             FileSizeLimit limit(kind == "missing" ? RLIM_INFINITY : 300);
             QVERIFY(limit.active);
-            ExportRun* run = startStl(window, script, target);
+            ExportRun *run = startStl(window, script, target);
             if (kind == "missing")
                 QVERIFY(!run);
             QVERIFY(exportsEnded(window));
         }
 
-        QVERIFY(!window.findChild<QProgressDialog*>());
+        QVERIFY(!window.findChild<QProgressDialog *>());
         const QList<Asked> critical = [&script] {
             QList<Asked> found;
-            for (const Asked& a : script.asked)
+            for (const Asked &a : script.asked)
                 if (a.kind == ModalDialogs::Critical)
                     found.append(a);
             return found;
@@ -730,13 +730,15 @@ private slots:
         QCOMPARE(critical.size(), 1);
         QCOMPARE(critical.at(0).title, stlDialog(window)->windowTitle());
         if (kind == "missing") {
-            QCOMPARE(critical.at(0).text, QStringLiteral("Cannot write to file %1.").arg(native(target)));
+            QCOMPARE(critical.at(0).text,
+                     QStringLiteral("Cannot write to file %1.\n").arg(native(target)) + systemReason(ENOENT));
             QVERIFY(!QFileInfo::exists(folder + "/missing"));
         } else {
             // The engine's reason follows the name of the file.
             QVERIFY2(critical.at(0).text.startsWith(QStringLiteral("Cannot write to file %1.\n").arg(native(target))),
                      qPrintable(critical.at(0).text));
             QVERIFY(critical.at(0).text.size() > QStringLiteral("Cannot write to file %1.\n").arg(native(target)).size());
+            QVERIFY2(critical.at(0).text.contains(systemReason(EFBIG)), qPrintable(critical.at(0).text));
         }
         QCOMPARE(script.count(ModalDialogs::Information), 0);
         if (kind.endsWith("previous"))
@@ -763,12 +765,12 @@ private slots:
         const QString folder = openPart(window, stack(count, 1.0f, 0.5f));
         QVERIFY(!folder.isEmpty());
         setMinimumThickness(stlDialog(window), false);
-        ExportRun* run = startStl(window, script, folder + "/model.stl");
+        ExportRun *run = startStl(window, script, folder + "/model.stl");
         QVERIFY(run);
         // Connected after the window's label slot: each entry sees the label of its value.
         QList<QPair<int, QString>> labels;
-        QProgressDialog* progress = run->progressDialog();
-        connect(progress->findChild<QProgressBar*>(), &QProgressBar::valueChanged, this,
+        QProgressDialog *progress = run->progressDialog();
+        connect(progress->findChild<QProgressBar *>(), &QProgressBar::valueChanged, this,
                 [&labels, progress](int value) { labels.append({value, progress->labelText()}); });
         QVERIFY(exportsEnded(window));
 
@@ -786,7 +788,7 @@ private slots:
         QTest::addColumn<bool>("images");
         QTest::addColumn<QString>("how");
         for (bool images : {false, true}) {
-            for (const char* how : {"close", "quit", "delete"})
+            for (const char *how : {"close", "quit", "delete"})
                 QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(images ? "images" : "STL", how)))
                     << images << QString::fromLatin1(how);
         }
@@ -803,15 +805,15 @@ private slots:
         setMinimumThickness(stlDialog(*window), false);
 
         WorkerHold hold;
-        ExportRun* run = images ? startImages(*window, script, folder + "/layer.png")
+        ExportRun *run = images ? startImages(*window, script, folder + "/layer.png")
                                 : startStl(*window, script, folder + "/model.stl");
         QVERIFY(run);
         QPointer<QObject> engine = run->engine();
         QPointer<QProgressDialog> progress = run->progressDialog();
         if (images)
-            hold.atProgress(qobject_cast<geom::ImagineSlice*>(engine.data()), 2);
+            hold.atProgress(qobject_cast<geom::ImagineSlice *>(engine.data()), 2);
         else
-            hold.atProgress(qobject_cast<geom::StlExporter*>(engine.data()), 2);
+            hold.atProgress(qobject_cast<geom::StlExporter *>(engine.data()), 2);
         QVERIFY(hold.waitUntilHeld());
 
         // From here on no event is served before the window goes: the worker runs on until it
@@ -867,7 +869,7 @@ private slots:
         QCOMPARE(script.asked.at(0).title, QStringLiteral("Export Images"));
         QCOMPARE(script.asked.at(0).directory, folder + "/ring.png");
         QCOMPARE(script.asked.at(0).filter, QStringLiteral("Portable Network Graphic (*.png)"));
-        ExportImagesDialog* dialog = imagesDialog(window);
+        ExportImagesDialog *dialog = imagesDialog(window);
         QVERIFY(dialog->isVisible());
         QCOMPARE(dialog->property("BaseName").toString(), QFileInfo(chosen).baseName());
         QCOMPARE(dialog->property("Digits").toInt(), digits);
@@ -879,7 +881,7 @@ private slots:
             QCOMPARE(paths.at(i), folder + "/" + imageName(QFileInfo(chosen).baseName(), i + 1, digits));
         dialog->reject();
         QVERIFY(!runOf(window));
-        QVERIFY(!window.findChild<QProgressDialog*>());
+        QVERIFY(!window.findChild<QProgressDialog *>());
     }
 
     void imageCommandWithoutSlices()
@@ -919,14 +921,14 @@ private slots:
         action(window, "action_Export_Images")->trigger();
 
         QVERIFY(script.asked.size() >= 2);
-        const Asked& question = script.asked.at(1);
+        const Asked &question = script.asked.at(1);
         QCOMPARE(question.kind, ModalDialogs::Warning);
         QCOMPARE(question.title, QStringLiteral("Export Images"));
         QCOMPARE(question.text,
                  QStringLiteral("Slice images already exist in %1.\nDo you want to replace them?").arg(native(folder)));
         QCOMPARE(question.buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
 
-        ExportImagesDialog* dialog = imagesDialog(window);
+        ExportImagesDialog *dialog = imagesDialog(window);
         if (answer == QMessageBox::Yes) {
             QCOMPARE(script.asked.size(), 2);
             QVERIFY(dialog->isVisible());
@@ -940,7 +942,7 @@ private slots:
             QCOMPARE(dialog->property("BaseName").toString(), QStringLiteral("other"));
             const QStringList paths = filePaths(window);
             QCOMPARE(paths.size(), 12);
-            for (const QString& path : paths)
+            for (const QString &path : paths)
                 QVERIFY(QFileInfo(path).fileName().startsWith("other"));
         } else {
             QCOMPARE(script.asked.size(), 2);
@@ -978,9 +980,9 @@ private slots:
         MainWindow window;
         const QString folder = openPart(window, stack(3, 1.0f, 0.5f));
         QVERIFY(!folder.isEmpty());
-        ExportRun* run = startImages(window, script, folder + "/layer.png");
+        ExportRun *run = startImages(window, script, folder + "/layer.png");
         QVERIFY(run);
-        QProgressDialog* progress = run->progressDialog();
+        QProgressDialog *progress = run->progressDialog();
         QCOMPARE(progress->parentWidget(), &window);
         QCOMPARE(progress->windowModality(), Qt::WindowModal);
         QCOMPARE(progress->windowTitle(), QStringLiteral("Export Images"));
@@ -1010,11 +1012,11 @@ private slots:
         MainWindow window;
         const QString folder = openPart(window, stack(count, 1.0f, 0.5f));
         QVERIFY(!folder.isEmpty());
-        ExportRun* run = startImages(window, script, folder + "/layer.png");
+        ExportRun *run = startImages(window, script, folder + "/layer.png");
         QVERIFY(run);
         QList<QPair<int, QString>> labels;
-        QProgressDialog* progress = run->progressDialog();
-        connect(progress->findChild<QProgressBar*>(), &QProgressBar::valueChanged, this,
+        QProgressDialog *progress = run->progressDialog();
+        connect(progress->findChild<QProgressBar *>(), &QProgressBar::valueChanged, this,
                 [&labels, progress](int value) { labels.append({value, progress->labelText()}); });
         QVERIFY(exportsEnded(window));
 
@@ -1053,10 +1055,10 @@ private slots:
         WorkerHold hold;
         if (when == "before the run starts")
             blocker.reset(new PoolBlocker);
-        ExportRun* run = startImages(window, script, folder + "/layer.png");
+        ExportRun *run = startImages(window, script, folder + "/layer.png");
         QVERIFY(run);
         const QStringList paths = filePaths(window);
-        auto* engine = qobject_cast<geom::ImagineSlice*>(run->engine());
+        auto *engine = qobject_cast<geom::ImagineSlice *>(run->engine());
         QVERIFY(engine);
         if (when == "in the middle")
             hold.atProgress(engine, 4);
@@ -1067,7 +1069,7 @@ private slots:
         if (!blocker)
             QVERIFY(hold.waitUntilHeld());
         if (when == "after the engine has finished") {
-            for (const QString& path : paths)
+            for (const QString &path : paths)
                 QVERIFY(QFile::exists(path));
         }
         clickCancel(run);
@@ -1104,7 +1106,7 @@ private slots:
         script.answerFile(folder + "/layer.png");
         script.answerButton(QMessageBox::Yes);
         action(window, "action_Export_Images")->trigger();
-        ExportImagesDialog* dialog = imagesDialog(window);
+        ExportImagesDialog *dialog = imagesDialog(window);
         QVERIFY(dialog->isVisible());
         smallPlatform(dialog);
         dialog->accept();
@@ -1112,7 +1114,7 @@ private slots:
         QVERIFY(exportsEnded(window));
 
         QCOMPARE(script.count(ModalDialogs::Critical), 1);
-        const Asked& message = script.asked.last();
+        const Asked &message = script.asked.last();
         QCOMPARE(message.kind, ModalDialogs::Critical);
         QCOMPARE(message.title, QStringLiteral("Export Images"));
         QVERIFY2(message.text.contains(native(folder + "/layer3.png")), qPrintable(message.text));

@@ -15,7 +15,7 @@ namespace {
 // Stands in for the file manager: explore links must reach it with the exact local path.
 QStringList exploredPaths;
 
-bool recordExplore(const QString& path)
+bool recordExplore(const QString &path)
 {
     exploredPaths.append(path);
     return true;
@@ -23,7 +23,7 @@ bool recordExplore(const QString& path)
 
 // An explore link as the main window writes it: the file URL of the path under another scheme,
 // percent-encoded, and HTML-escaped for the attribute.
-QString exploreHref(const QString& path)
+QString exploreHref(const QString &path)
 {
     QUrl url = QUrl::fromLocalFile(path);
     url.setScheme(QStringLiteral("explore"));
@@ -40,7 +40,7 @@ class TestReportDialog : public QObject
 
 private:
     // Clicks the middle of the first occurrence of text in the browser, as a user would.
-    static bool clickText(QTextBrowser* browser, const QString& text)
+    static bool clickText(QTextBrowser *browser, const QString &text)
     {
         const QTextCursor found = browser->document()->find(text);
         if (found.isNull())
@@ -71,14 +71,14 @@ private slots:
     void create()
     {
         QWidget parent;
-        ReportDialog* dialog = ReportDialog::create(&parent, "Check Slices", "<p>No problems found.</p>");
+        ReportDialog *dialog = ReportDialog::create(&parent, "Check Slices", "<p>No problems found.</p>");
         QCOMPARE(dialog->parent(), &parent);
         QCOMPARE(dialog->windowTitle(), QString("Check Slices"));
         QVERIFY(!dialog->isVisible());
         QVERIFY(!dialog->testAttribute(Qt::WA_DeleteOnClose));
         QVERIFY(!(dialog->windowFlags() & Qt::WindowContextHelpButtonHint));
 
-        QTextBrowser* browser = dialog->findChild<QTextBrowser*>();
+        QTextBrowser *browser = dialog->findChild<QTextBrowser *>();
         QVERIFY(browser);
         // The report comes first and the time stamp closes it.
         const QString text = browser->toPlainText();
@@ -97,8 +97,8 @@ private slots:
         QVERIFY(!Qt::mightBeRichText(html));
 
         QWidget parent;
-        ReportDialog* dialog = ReportDialog::create(&parent, "Check Slices", html);
-        const QString text = dialog->findChild<QTextBrowser*>()->toPlainText();
+        ReportDialog *dialog = ReportDialog::create(&parent, "Check Slices", html);
+        const QString text = dialog->findChild<QTextBrowser *>()->toPlainText();
         QVERIFY2(text.contains("Slice 3 is empty & skipped."), qPrintable(text));
         QVERIFY2(!text.contains("<b>") && !text.contains("<div"), qPrintable(text));
     }
@@ -106,7 +106,7 @@ private slots:
     void titleSurvivesLanguageChange()
     {
         QWidget parent;
-        ReportDialog* dialog = ReportDialog::create(&parent, "Information", "<p>Part</p>");
+        ReportDialog *dialog = ReportDialog::create(&parent, "Information", "<p>Part</p>");
         QEvent change(QEvent::LanguageChange);
         QCoreApplication::sendEvent(dialog, &change);
         QCOMPARE(dialog->windowTitle(), QString("Information"));
@@ -132,11 +132,11 @@ private slots:
         QFETCH(int, slice);
 
         QWidget parent;
-        ReportDialog* dialog = ReportDialog::create(
+        ReportDialog *dialog = ReportDialog::create(
             &parent, "Information", QString("<p>Empty: <a href=\"%1\">the link</a> in the report.</p>").arg(href));
         dialog->show();
         QVERIFY(QTest::qWaitForWindowExposed(dialog));
-        QTextBrowser* browser = dialog->findChild<QTextBrowser*>();
+        QTextBrowser *browser = dialog->findChild<QTextBrowser *>();
         QVERIFY(browser);
         const QString before = browser->toHtml();
 
@@ -175,13 +175,13 @@ private slots:
         QFETCH(QString, path);
 
         QWidget parent;
-        ReportDialog* dialog = ReportDialog::create(
+        ReportDialog *dialog = ReportDialog::create(
             &parent, "Information",
             QString("<table><tr><td>File:</td><td><a href=\"%1\">the file</a></td></tr></table>")
                 .arg(exploreHref(path)));
         dialog->show();
         QVERIFY(QTest::qWaitForWindowExposed(dialog));
-        QTextBrowser* browser = dialog->findChild<QTextBrowser*>();
+        QTextBrowser *browser = dialog->findChild<QTextBrowser *>();
         QSignalSpy clicked(dialog, SIGNAL(sliceClicked(int)));
 
         QVERIFY(clickText(browser, "the file"));

@@ -15,7 +15,7 @@ private slots:
         QTest::addColumn<QSize>("size");
 
         const QSize tool(16, 16);
-        for (const char* name : {"open", "qt-logo", "zoomin", "zoomout", "export", "zoom_to_all", "empty_slice",
+        for (const char *name : {"open", "qt-logo", "zoomin", "zoomout", "export", "zoom_to_all", "empty_slice",
                                  "copy", "save", "grid", "play", "play_b", "ruler", "export_model", "vertices",
                                  "export_images", "info"})
             QTest::newRow(name) << QString(name) << tool;

@@ -21,7 +21,7 @@ class TestSliceView : public QObject
 private:
     QTemporaryDir dir;
 
-    QString write(const QString& name, const QList<Slice>& slices)
+    QString write(const QString &name, const QList<Slice> &slices)
     {
         const QString path = dir.filePath(name);
         if (!writeSlc(path, slices))
@@ -29,16 +29,16 @@ private:
         return path;
     }
 
-    static int logoCount(const SliceView& view)
+    static int logoCount(const SliceView &view)
     {
         int n = 0;
-        const QList<QGraphicsItem*> all = view.scene()->items();
-        for (QGraphicsItem* item : all)
-            n += dynamic_cast<QGraphicsSvgItem*>(item) != nullptr;
+        const QList<QGraphicsItem *> all = view.scene()->items();
+        for (QGraphicsItem *item : all)
+            n += dynamic_cast<QGraphicsSvgItem *>(item) != nullptr;
         return n;
     }
 
-    static QList<QGraphicsPolygonItem*> sliceItems(const SliceView& view)
+    static QList<QGraphicsPolygonItem *> sliceItems(const SliceView &view)
     {
         return itemsInGroup<QGraphicsPolygonItem>(view, 0.0);
     }
@@ -98,7 +98,7 @@ private slots:
         QCOMPARE(view.currentSlice(), shown);
         QCOMPARE(view.currentZ(), float(shown));
         // One fill and one outline for the slice's single contour, of that slice's width.
-        const QList<QGraphicsPolygonItem*> items = sliceItems(view);
+        const QList<QGraphicsPolygonItem *> items = sliceItems(view);
         QCOMPARE(items.size(), 2);
         QCOMPARE(items.first()->polygon().boundingRect().width(), 10.0 + shown - 1);
     }
@@ -155,11 +155,11 @@ private slots:
         SliceView view;
         view.openFile(write("colour.slc", {slice(1, 1, {rectangle(-10, -10, 30, 30), contour})}));
         view.setSlice(1);
-        const QList<QGraphicsPolygonItem*> items = sliceItems(view);
+        const QList<QGraphicsPolygonItem *> items = sliceItems(view);
         QCOMPARE(items.size(), 4);
         // The larger contour comes first; each contour gives its fill (z -1) and then its outline.
-        QGraphicsPolygonItem* fillItem = items.at(2);
-        QGraphicsPolygonItem* outlineItem = items.at(3);
+        QGraphicsPolygonItem *fillItem = items.at(2);
+        QGraphicsPolygonItem *outlineItem = items.at(3);
         QCOMPARE(fillItem->zValue(), -1.0);
         QCOMPARE(outlineItem->zValue(), 0.0);
         QCOMPARE(fillItem->fillRule(), Qt::WindingFill);
@@ -240,9 +240,9 @@ private slots:
 
         view.openFile(write("second.slc", {slice(1, 1, {rectangle(100, 100, 6, 2)})}));
         // Only the grid is back, at once, for the new extent.
-        const QList<QGraphicsItem*> all = view.scene()->items();
-        for (QGraphicsItem* item : all) {
-            QGraphicsItem* group = item->parentItem() ? item->parentItem() : item;
+        const QList<QGraphicsItem *> all = view.scene()->items();
+        for (QGraphicsItem *item : all) {
+            QGraphicsItem *group = item->parentItem() ? item->parentItem() : item;
             QVERIFY(group->zValue() == 1.0);
         }
         QCOMPARE(view.bounds(), QRectF(100, 100, 6, 2));

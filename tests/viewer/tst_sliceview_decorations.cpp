@@ -20,7 +20,7 @@ class TestSliceViewDecorations : public QObject
 private:
     QTemporaryDir dir;
 
-    void open(SliceView& view, const QList<Slice>& slices)
+    void open(SliceView &view, const QList<Slice> &slices)
     {
         const QString path = dir.filePath("part.slc");
         QVERIFY(writeSlc(path, slices));
@@ -35,10 +35,10 @@ private:
         int notCosmetic = 0;
     };
 
-    static Grid grid(const SliceView& view)
+    static Grid grid(const SliceView &view)
     {
         Grid g;
-        for (QGraphicsLineItem* line : itemsInGroup<QGraphicsLineItem>(view, 1.0)) {
+        for (QGraphicsLineItem *line : itemsInGroup<QGraphicsLineItem>(view, 1.0)) {
             const QLineF l = line->line();
             if (!line->pen().isCosmetic() || line->pen().widthF() != 0.0)
                 ++g.notCosmetic;
@@ -87,7 +87,7 @@ private slots:
         QCOMPARE(QList<double>(g.horizontal.begin(), g.horizontal.end()), horizontal);
         QCOMPARE(g.black, 4);
         QCOMPARE(g.notCosmetic, 0);
-        QGraphicsItem* group = itemsInGroup<QGraphicsLineItem>(view, 1.0).first()->parentItem();
+        QGraphicsItem *group = itemsInGroup<QGraphicsLineItem>(view, 1.0).first()->parentItem();
         QCOMPARE(group->opacity(), 0.5);
     }
 
@@ -109,7 +109,7 @@ private slots:
         QCOMPARE(grid(view).gray, 6);
 
         // The current interval does not rebuild the grid.
-        QGraphicsItem* before = itemsInGroup<QGraphicsLineItem>(view, 1.0).first();
+        QGraphicsItem *before = itemsInGroup<QGraphicsLineItem>(view, 1.0).first();
         view.setGridInterval(2.0);
         QCOMPARE(itemsInGroup<QGraphicsLineItem>(view, 1.0).first(), before);
 
@@ -151,12 +151,12 @@ private slots:
 
         view.setSlice(1);
         view.grabOverlay();
-        QList<QGraphicsPolygonItem*> copies = itemsInGroup<QGraphicsPolygonItem>(view, 2.0);
+        QList<QGraphicsPolygonItem *> copies = itemsInGroup<QGraphicsPolygonItem>(view, 2.0);
         // Fill and outline of each contour give one copy each.
         QCOMPARE(copies.size(), 4);
         int cyan = 0;
         int magenta = 0;
-        for (QGraphicsPolygonItem* copy : copies) {
+        for (QGraphicsPolygonItem *copy : copies) {
             QCOMPARE(copy->pen().style(), Qt::DashLine);
             QVERIFY(copy->pen().isCosmetic());
             QCOMPARE(copy->brush().style(), Qt::NoBrush);
@@ -185,7 +185,7 @@ private slots:
     {
         SliceView view;
         view.setRulerPoints({QVector2D(1, 2)});
-        QList<QGraphicsEllipseItem*> marks = itemsInGroup<QGraphicsEllipseItem>(view, 2.0);
+        QList<QGraphicsEllipseItem *> marks = itemsInGroup<QGraphicsEllipseItem>(view, 2.0);
         QCOMPARE(marks.size(), 1);
         QCOMPARE(marks.first()->pos(), QPointF(1, 2));
         QCOMPARE(marks.first()->zValue(), 1.0);
@@ -194,7 +194,7 @@ private slots:
         view.setRulerPoints({QVector2D(1, 2), QVector2D(4, 6)});
         marks = itemsInGroup<QGraphicsEllipseItem>(view, 2.0);
         QCOMPARE(marks.size(), 2);
-        for (QGraphicsEllipseItem* mark : marks) {
+        for (QGraphicsEllipseItem *mark : marks) {
             QVERIFY(mark->flags() & QGraphicsItem::ItemIgnoresTransformations);
             QCOMPARE(mark->rect(), QRectF(-3, -3, 6, 6));
             QCOMPARE(mark->pen().color(), QColor(Qt::green));
@@ -202,10 +202,10 @@ private slots:
         }
         QCOMPARE(marks.at(1)->pos(), QPointF(4, 6));
         QCOMPARE(marks.at(1)->zValue(), 2.0);
-        const QList<QGraphicsLineItem*> lines = itemsInGroup<QGraphicsLineItem>(view, 2.0);
+        const QList<QGraphicsLineItem *> lines = itemsInGroup<QGraphicsLineItem>(view, 2.0);
         QCOMPARE(lines.size(), 1);
         QCOMPARE(lines.first()->line(), QLineF(1, 2, 4, 6));
-        const QList<QGraphicsTextItem*> texts = itemsInGroup<QGraphicsTextItem>(view, 2.0);
+        const QList<QGraphicsTextItem *> texts = itemsInGroup<QGraphicsTextItem>(view, 2.0);
         QCOMPARE(texts.size(), 1);
         QCOMPARE(texts.first()->toPlainText(), QString("5"));
         QCOMPARE(texts.first()->defaultTextColor(), QColor(Qt::red));

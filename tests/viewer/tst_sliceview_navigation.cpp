@@ -24,7 +24,7 @@ private:
     QTemporaryDir dir;
 
     // A shown 400 x 300 view on a 10 x 4 mm part, fitted, with animations as asked.
-    void prepare(SliceView& view, bool animations, const QList<Slice>& slices = {slice(1, 1, {rectangle(0, 0, 10, 4)})})
+    void prepare(SliceView &view, bool animations, const QList<Slice> &slices = {slice(1, 1, {rectangle(0, 0, 10, 4)})})
     {
         view.resize(400, 300);
         view.show();
@@ -39,7 +39,7 @@ private:
     }
 
     // What fitting a rectangle of that size gives, with a margin of 2 pixels on each side.
-    static double fitZoom(const SliceView& view, const QSizeF& size)
+    static double fitZoom(const SliceView &view, const QSizeF &size)
     {
         const QSize port = view.viewport()->size();
         return std::min((port.width() - 4) / size.width(), (port.height() - 4) / size.height());
@@ -50,22 +50,22 @@ private:
         return std::abs(a - b) <= relative * std::max(std::abs(a), std::abs(b));
     }
 
-    static bool near(const QPointF& a, const QPointF& b, double tolerance = 1e-6)
+    static bool near(const QPointF &a, const QPointF &b, double tolerance = 1e-6)
     {
         return std::abs(a.x() - b.x()) <= tolerance && std::abs(a.y() - b.y()) <= tolerance;
     }
 
-    static void wheel(SliceView& view, const QPoint& pos, int delta)
+    static void wheel(SliceView &view, const QPoint &pos, int delta)
     {
         QWheelEvent event(QPointF(pos), QPointF(view.viewport()->mapToGlobal(pos)), QPoint(), QPoint(0, delta),
                           Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(view.viewport(), &event);
     }
 
-    static int animationCount(const SliceView& view)
+    static int animationCount(const SliceView &view)
     {
         int n = 0;
-        for (QPropertyAnimation* a : view.findChildren<QPropertyAnimation*>())
+        for (QPropertyAnimation *a : view.findChildren<QPropertyAnimation *>())
             n += a->state() == QAbstractAnimation::Running;
         return n;
     }
@@ -400,19 +400,19 @@ private slots:
     {
         SliceView view;
         prepare(view, false);
-        QList<QDragEnterEvent*> entered;
-        QList<QDropEvent*> dropped;
-        connect(&view, &SliceView::dragEnter, [&entered](QDragEnterEvent* e) {
+        QList<QDragEnterEvent *> entered;
+        QList<QDropEvent *> dropped;
+        connect(&view, &SliceView::dragEnter, [&entered](QDragEnterEvent *e) {
             entered.append(e);
             e->acceptProposedAction();
         });
-        connect(&view, &SliceView::drop, [&dropped](QDropEvent* e) { dropped.append(e); });
+        connect(&view, &SliceView::drop, [&dropped](QDropEvent *e) { dropped.append(e); });
 
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(dir.filePath("part.slc"))});
         QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(view.viewport(), &enter);
-        QCOMPARE(entered, QList<QDragEnterEvent*>{&enter});
+        QCOMPARE(entered, QList<QDragEnterEvent *>{&enter});
         QVERIFY(enter.isAccepted());
 
         // The acceptance of the enter event stands while the drag moves.
@@ -423,7 +423,7 @@ private slots:
 
         QDropEvent dropEvent(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(view.viewport(), &dropEvent);
-        QCOMPARE(dropped, QList<QDropEvent*>{&dropEvent});
+        QCOMPARE(dropped, QList<QDropEvent *>{&dropEvent});
         // Nothing else reacted: the view shows what it showed.
         QCOMPARE(view.sliceCount(), 1);
     }
@@ -434,12 +434,12 @@ private slots:
         SliceView view;
         prepare(view, false);
         for (bool on : {true, false, true}) {
-            QWidget* before = view.viewport();
+            QWidget *before = view.viewport();
             const bool openGL = view.setOpenGLEnabled(on);
             QCOMPARE(view.isOpenGLEnabled(), openGL);
             QVERIFY(!openGL || on);
             QVERIFY(view.viewport() != before);
-            QCOMPARE(qobject_cast<QOpenGLWidget*>(view.viewport()) != nullptr, openGL);
+            QCOMPARE(qobject_cast<QOpenGLWidget *>(view.viewport()) != nullptr, openGL);
             QVERIFY(view.viewport()->testAttribute(Qt::WA_MouseTracking));
         }
         int moved = 0;

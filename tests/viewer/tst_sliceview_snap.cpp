@@ -17,7 +17,7 @@ private:
     QTemporaryDir dir;
 
     // A shown view at 10 pixels per millimetre with the scene point (5, 5) on a whole pixel.
-    void prepare(SliceView& view, const QVector<Contour>& contours)
+    void prepare(SliceView &view, const QVector<Contour> &contours)
     {
         view.resize(400, 300);
         view.show();
@@ -40,25 +40,25 @@ private:
         return {contour({0, 0, 10, 0, 0, 10}), contour({2, 2, 2, 4, 4, 2})};
     }
 
-    static QPoint pixel(const SliceView& view, const QPointF& scenePoint)
+    static QPoint pixel(const SliceView &view, const QPointF &scenePoint)
     {
         return view.viewportTransform().map(scenePoint).toPoint();
     }
 
-    static QGraphicsEllipseItem* marker(const SliceView& view)
+    static QGraphicsEllipseItem *marker(const SliceView &view)
     {
-        const QList<QGraphicsEllipseItem*> found = itemsInGroup<QGraphicsEllipseItem>(view, 0.0);
+        const QList<QGraphicsEllipseItem *> found = itemsInGroup<QGraphicsEllipseItem>(view, 0.0);
         return found.isEmpty() ? nullptr : found.first();
     }
 
-    static QString label(const SliceView& view)
+    static QString label(const SliceView &view)
     {
-        const QList<QGraphicsTextItem*> found = itemsInGroup<QGraphicsTextItem>(view, 100.0);
+        const QList<QGraphicsTextItem *> found = itemsInGroup<QGraphicsTextItem>(view, 100.0);
         return found.isEmpty() ? QString() : found.first()->toPlainText();
     }
 
     // Moves the mouse to the pixel and gives the position the view reported.
-    static QPointF moveTo(SliceView& view, const QPoint& pos, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    static QPointF moveTo(SliceView &view, const QPoint &pos, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
         QPointF reported(qQNaN(), qQNaN());
         const QMetaObject::Connection c =
@@ -201,7 +201,7 @@ private slots:
         view.setRulerPoints(ruler);
         moveTo(view, pixel(view, QPointF(10, 0)) + QPoint(-1, 1));
         QCOMPARE(label(view), text);
-        const QList<QGraphicsTextItem*> labels = itemsInGroup<QGraphicsTextItem>(view, 100.0);
+        const QList<QGraphicsTextItem *> labels = itemsInGroup<QGraphicsTextItem>(view, 100.0);
         QVERIFY(labels.first()->flags() & QGraphicsItem::ItemIgnoresTransformations);
         // 16 pixels to the right of the snap point.
         QCOMPARE(pixel(view, labels.first()->pos()), pixel(view, QPointF(10, 0)) + QPoint(16, 0));

@@ -17,7 +17,7 @@ private:
         int delta = 0;
 
     protected:
-        void wheelEvent(QWheelEvent* e) override
+        void wheelEvent(QWheelEvent *e) override
         {
             ++wheels;
             delta += e->angleDelta().y();
@@ -36,7 +36,7 @@ private slots:
     {
         QFETCH(int, delta);
         Parent parent;
-        Slider* slider = new Slider(&parent);
+        Slider *slider = new Slider(&parent);
         slider->setOrientation(Qt::Horizontal);
         slider->setRange(1, 50);
         slider->setValue(20);

@@ -14,12 +14,12 @@ class RecordingLauncherProgress : public LauncherProgress
     Q_OBJECT
 
 public:
-    explicit RecordingLauncherProgress(QObject* parent = nullptr);
+    explicit RecordingLauncherProgress(QObject *parent = nullptr);
     ~RecordingLauncherProgress() override;
 
     void setProgressValue(quint64 completed, quint64 total) override;
     void setProgressState(State state) override;
-    void setOverlayIcon(const QPixmap& icon, const QString& description) override;
+    void setOverlayIcon(const QPixmap &icon, const QString &description) override;
 
     QStringList calls() const;
     void clear();

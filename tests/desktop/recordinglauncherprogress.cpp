@@ -3,7 +3,7 @@
 #include <QMetaEnum>
 #include <QPixmap>
 
-RecordingLauncherProgress::RecordingLauncherProgress(QObject* parent)
+RecordingLauncherProgress::RecordingLauncherProgress(QObject *parent)
     : LauncherProgress(parent)
 {
 }
@@ -17,11 +17,11 @@ void RecordingLauncherProgress::setProgressValue(quint64 completed, quint64 tota
 
 void RecordingLauncherProgress::setProgressState(State state)
 {
-    const char* name = QMetaEnum::fromType<State>().valueToKey(state);
+    const char *name = QMetaEnum::fromType<State>().valueToKey(state);
     log.append(QStringLiteral("state ") + (name ? QString::fromLatin1(name) : QString::number(state)));
 }
 
-void RecordingLauncherProgress::setOverlayIcon(const QPixmap& icon, const QString& description)
+void RecordingLauncherProgress::setOverlayIcon(const QPixmap &icon, const QString &description)
 {
     const QString picture = icon.isNull() ? QStringLiteral("none")
                                           : QStringLiteral("%1x%2").arg(icon.width()).arg(icon.height());

@@ -11,8 +11,8 @@ public:
     RecordingFileManagerBackend();
     ~RecordingFileManagerBackend() override;
 
-    bool showItems(const QStringList& filePaths) override;
-    bool chooseApplication(const QString& filePath) override;
+    bool showItems(const QStringList &filePaths) override;
+    bool chooseApplication(const QString &filePath) override;
 
     QStringList calls() const;
     void clear();

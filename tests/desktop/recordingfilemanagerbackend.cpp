@@ -4,13 +4,13 @@ RecordingFileManagerBackend::RecordingFileManagerBackend() = default;
 
 RecordingFileManagerBackend::~RecordingFileManagerBackend() = default;
 
-bool RecordingFileManagerBackend::showItems(const QStringList& filePaths)
+bool RecordingFileManagerBackend::showItems(const QStringList &filePaths)
 {
     log.append(QStringLiteral("show ") + filePaths.join(QLatin1Char(' ')));
     return showItemsResult;
 }
 
-bool RecordingFileManagerBackend::chooseApplication(const QString& filePath)
+bool RecordingFileManagerBackend::chooseApplication(const QString &filePath)
 {
     log.append(QStringLiteral("choose ") + filePath);
     return chooseApplicationResult;
