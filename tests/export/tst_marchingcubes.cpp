@@ -47,11 +47,6 @@ QImage blankLayer(int w, int h)
     return image;
 }
 
-QStringList topologyFiles()
-{
-    return QDir(QDir::tempPath()).entryList({QStringLiteral("topology-*.lst")}, QDir::Files);
-}
-
 } // namespace
 
 class TestMarchingCubes : public QObject
@@ -86,7 +81,7 @@ void TestMarchingCubes::initTestCase()
 
 void TestMarchingCubes::cleanup()
 {
-    QVERIFY2(topologyFiles().isEmpty(), qPrintable(topologyFiles().join(' ')));
+    QVERIFY2(voxeltest::topologyFiles().isEmpty(), qPrintable(voxeltest::topologyFiles().join(' ')));
 }
 
 void TestMarchingCubes::solids_data()
@@ -177,7 +172,7 @@ void TestMarchingCubes::layers()
     QCOMPARE(cubes.layerCount(), 4); // the endings only once
     cubes.reset();
     QCOMPARE(cubes.layerCount(), 0);
-    QVERIFY(topologyFiles().isEmpty());
+    QVERIFY(voxeltest::topologyFiles().isEmpty());
 }
 
 void TestMarchingCubes::refusedLayers()

@@ -48,11 +48,6 @@ Run build(const QList<Slice> &slices, float mmPerPixel, float voxelSize,
     return run;
 }
 
-QStringList topologyFiles()
-{
-    return QDir(QDir::tempPath()).entryList({QStringLiteral("topology-*.lst")}, QDir::Files);
-}
-
 } // namespace
 
 class TestVoxelStl : public QObject
@@ -89,7 +84,7 @@ void TestVoxelStl::initTestCase()
 
 void TestVoxelStl::cleanup()
 {
-    QVERIFY2(topologyFiles().isEmpty(), qPrintable(topologyFiles().join(' ')));
+    QVERIFY2(voxeltest::topologyFiles().isEmpty(), qPrintable(voxeltest::topologyFiles().join(' ')));
 }
 
 // A voxel size equal to the slice spacing keeps every slice, and the model

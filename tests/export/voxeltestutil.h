@@ -9,7 +9,9 @@
 #include "facet.h"
 #include "slice.h"
 
+#include <QDir>
 #include <QList>
+#include <QStringList>
 #include <QRandomGenerator>
 #include <QVector>
 
@@ -94,6 +96,12 @@ inline QList<Slice> solid(const QString &name)
         });
     }
     return QList<Slice>();
+}
+
+// The marching cubes' temporary files now in the temporary directory.
+inline QStringList topologyFiles()
+{
+    return QDir(QDir::tempPath()).entryList({QStringLiteral("topology-*.lst")}, QDir::Files);
 }
 
 } // namespace voxeltest
