@@ -21,9 +21,13 @@ bool sharesEdge(const GridFacet &t, int position, const GridFacet &j)
 }
 
 // The patch of start: facets reached through shared edges with the normal of
-// start. claim(j) tells whether j is still free and takes it.
-template<typename Claim>
-QVector<int> flood(const GridSurface &surface, int start, Claim claim)
+// start. claim(j) tells whether j is still free and takes it. boundary(p, q)
+// receives each edge of the patch's facets, in their winding, with a facet
+// of another normal across: as facets with the same normal across an edge
+// always share a patch, these are the edges where the patch meets others (an
+// edge with nothing across, the rim of an open surface, is none).
+template<typename Claim, typename Boundary>
+QVector<int> flood(const GridSurface &surface, int start, Claim claim, Boundary boundary)
 {
     const GridFacet &reference = surface.facets.at(start);
     QVector<int> region{start};
@@ -37,6 +41,14 @@ QVector<int> flood(const GridSurface &surface, int start, Claim claim)
             const FacetIndexSet *at = surface.facetsAtPoint(ft.vertex(position));
             if (!at)
                 continue;
+            const GridPoint &next = ft.vertex((position + 1) % 3);
+            bool differs = false;
+            for (int j : *at) {
+                if (j != t && !differs && surface.facets.at(j).hasVertex(next))
+                    differs = !sameNormal(surface.facets.at(j), reference);
+            }
+            if (differs)
+                boundary(ft.vertex(position), next);
             for (int j : *at) {
                 // The normal first: facets of other normals may belong to
                 // another thread's group and are only read where immutable.
@@ -63,6 +75,23 @@ int distinctPoints(const QVector<GridPoint> &contour)
     std::sort(sorted.begin(), sorted.end());
     return int(std::unique(sorted.begin(), sorted.end()) - sorted.begin());
 }
+
+// Boundary edges in their facets' winding; of several edges from one point
+// the latest recorded is followed first.
+struct BoundaryEdges
+{
+    QMap<GridPoint, QVector<GridPoint>> edges;
+    QHash<GridPoint, int> outgoing;
+
+    void add(const GridPoint &p, const GridPoint &q)
+    {
+        edges[p].append(q);
+        ++outgoing[p];
+    }
+};
+
+template<typename In>
+QList<QVector<GridPoint>> chainBoundary(const GridSurface &surface, BoundaryEdges &boundary, In in);
 
 // Chains the boundary of the patch whose facets (ascending) are those for
 // which in(j) holds.
@@ -96,10 +125,7 @@ QList<QVector<GridPoint>> chain(const GridSurface &surface, const QVector<int> &
         return n;
     };
 
-    // Boundary edges in their facets' winding; the latest recorded at a
-    // point is followed first.
-    QMap<GridPoint, QVector<GridPoint>> edges;
-    QHash<GridPoint, int> outgoing;
+    BoundaryEdges boundary;
     for (int t : facets) {
         const GridFacet &f = surface.facets.at(t);
         const FacetIndexSet sets[3] = {stored(f.a), stored(f.b), stored(f.c)};
@@ -109,12 +135,20 @@ QList<QVector<GridPoint>> chain(const GridSurface &surface, const QVector<int> &
         for (int e = 0; e < c[0]; ++e) {
             const int p = c[1 + 2 * e];
             const int q = c[2 + 2 * e];
-            if (common(sets[p], sets[q]) == 1) {
-                edges[f.vertex(p)].append(f.vertex(q));
-                ++outgoing[f.vertex(p)];
-            }
+            if (common(sets[p], sets[q]) == 1)
+                boundary.add(f.vertex(p), f.vertex(q));
         }
     }
+    return chainBoundary(surface, boundary, in);
+}
+
+// Chains the boundary edges of the patch whose facets are those for which
+// in(j) holds into contours.
+template<typename In>
+QList<QVector<GridPoint>> chainBoundary(const GridSurface &surface, BoundaryEdges &boundary, In in)
+{
+    QMap<GridPoint, QVector<GridPoint>> &edges = boundary.edges;
+    const QHash<GridPoint, int> &outgoing = boundary.outgoing;
 
     // Where three or more patches meet, two other normals show among the
     // facets outside this patch.
@@ -223,12 +257,15 @@ QSet<int> coplanarRegion(const GridSurface &surface, int start)
     if (start < 0 || start >= surface.facets.size())
         return region;
     region.insert(start);
-    flood(surface, start, [&region](int j) {
-        if (region.contains(j))
-            return false;
-        region.insert(j);
-        return true;
-    });
+    flood(
+        surface, start,
+        [&region](int j) {
+            if (region.contains(j))
+                return false;
+            region.insert(j);
+            return true;
+        },
+        [](const GridPoint &, const GridPoint &) {});
     return region;
 }
 
@@ -262,15 +299,24 @@ QList<GridPolygon> groupPolygons(const GridSurface &surface, const QVector<int> 
         if (regionOf[i] != -1)
             continue;
         regionOf[i] = i;
-        const QVector<int> region = flood(surface, i, [regionOf, i](int j) {
-            if (regionOf[j] != -1)
-                return false;
-            regionOf[j] = i;
-            return true;
-        });
+        BoundaryEdges boundary;
+        const QVector<int> region = flood(
+            surface, i,
+            [regionOf, i](int j) {
+                if (regionOf[j] != -1)
+                    return false;
+                regionOf[j] = i;
+                return true;
+            },
+            [&boundary](const GridPoint &p, const GridPoint &q) { boundary.add(p, q); });
         QList<QVector<GridPoint>> contours;
-        if (region.size() >= 2)
-            contours = chain(surface, region, [regionOf, i](int j) { return regionOf[j] == i; });
+        if (region.size() >= 2) {
+            const GridFacet &reference = surface.facets.at(i);
+            // The normal first: other groups' entries belong to other threads.
+            contours = chainBoundary(surface, boundary, [&surface, &reference, regionOf, i](int j) {
+                return sameNormal(surface.facets.at(j), reference) && regionOf[j] == i;
+            });
+        }
         appendPatch(polygons, surface, region, contours);
     }
     return polygons;

@@ -8,6 +8,7 @@
 
 #include <QDataStream>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QMutexLocker>
 #include <QTemporaryFile>
 #include <QThread>
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 
 namespace geom {
 
@@ -324,9 +326,24 @@ void MarchingCubes::reset()
     d->jobSurfaces.clear();
 }
 
+namespace {
+
+double cpuSeconds()
+{
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+} // namespace
+
 QList<QVector<Facet>> MarchingCubes::process()
 {
     QList<QVector<Facet>> blocks;
+    d->statistics = Statistics();
+    QElapsedTimer wall;
+    wall.start();
+    double cpu = cpuSeconds();
     d->running.store(1);
     // A cancel that came before this point is not undone by the store above.
     if (d->cancelled.load()) {
@@ -375,6 +392,14 @@ QList<QVector<Facet>> MarchingCubes::process()
         d->jobSurfaces.clear();
         std::stable_sort(surfaces.begin(), surfaces.end());
         std::reverse(surfaces.begin(), surfaces.end()); // largest first
+        for (const GridSurface &surface : surfaces)
+            d->statistics.gridTriangles += surface.facets.size();
+        d->statistics.surfaces = surfaces.size();
+        d->statistics.topologyBytes = d->file ? d->file->size() : 0;
+        d->statistics.meshWallSeconds = double(wall.nsecsElapsed()) * 1e-9;
+        d->statistics.meshCpuSeconds = cpuSeconds() - cpu;
+        wall.restart();
+        cpu = cpuSeconds();
 
         // Second pass: the normal groups of every surface to facets.
         const bool go = !d->cancelled.load() && d->errorString.isEmpty() && !d->fileFailed;
@@ -414,9 +439,12 @@ QList<QVector<Facet>> MarchingCubes::process()
                 for (const MarchingCubesTessellator::Piece &piece : list)
                     block += piece.facets;
                 list.clear();
+                d->statistics.facets += block.size();
                 blocks.append(block);
             }
         }
+        d->statistics.tessellateWallSeconds = double(wall.nsecsElapsed()) * 1e-9;
+        d->statistics.tessellateCpuSeconds = cpuSeconds() - cpu;
     }
     if (d->cancelled.load() || !d->errorString.isEmpty() || d->fileFailed)
         blocks.clear();
@@ -453,6 +481,11 @@ bool MarchingCubes::writeFacets(QIODevice *device)
         return false;
     }
     return true;
+}
+
+MarchingCubes::Statistics MarchingCubes::statistics() const
+{
+    return d->statistics;
 }
 
 QString MarchingCubes::errorString() const

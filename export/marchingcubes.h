@@ -94,6 +94,22 @@ public:
     QString errorString() const;
     bool wasCancelled() const;
 
+    // Figures of the last process(): marching-cubes triangles, facets
+    // written, surfaces, the topology file's size, and the wall-clock and
+    // process CPU time of the meshing and the re-triangulation passes.
+    struct Statistics
+    {
+        qint64 gridTriangles = 0;
+        qint64 facets = 0;
+        int surfaces = 0;
+        qint64 topologyBytes = 0;
+        double meshWallSeconds = 0;
+        double meshCpuSeconds = 0;
+        double tessellateWallSeconds = 0;
+        double tessellateCpuSeconds = 0;
+    };
+    Statistics statistics() const;
+
 signals:
     void finished();
     void progress(int value);

@@ -8,6 +8,7 @@
 #include "gridpolygon.h"
 #include "gridmapping.h"
 #include "gridsurface.h"
+#include "marchingcubes.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -62,6 +63,7 @@ public:
     float layerGap = 0.0f;
     bool mergePlanes = true;
     QString errorString;
+    MarchingCubes::Statistics statistics;
 
     // One run's results: per mesher job its surfaces, merged in job order.
     QVector<QList<GridSurface>> jobSurfaces;
