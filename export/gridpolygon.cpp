@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 #include <tuple>
 
 namespace geom {
@@ -21,13 +22,9 @@ bool sharesEdge(const GridFacet &t, int position, const GridFacet &j)
 }
 
 // The patch of start: facets reached through shared edges with the normal of
-// start. claim(j) tells whether j is still free and takes it. boundary(p, q)
-// receives each edge of the patch's facets, in their winding, with a facet
-// of another normal across: as facets with the same normal across an edge
-// always share a patch, these are the edges where the patch meets others (an
-// edge with nothing across, the rim of an open surface, is none).
-template<typename Claim, typename Boundary>
-QVector<int> flood(const GridSurface &surface, int start, Claim claim, Boundary boundary)
+// start. claim(j) tells whether j is still free and takes it.
+template<typename Claim>
+QVector<int> flood(const GridSurface &surface, int start, Claim claim)
 {
     const GridFacet &reference = surface.facets.at(start);
     QVector<int> region{start};
@@ -41,14 +38,6 @@ QVector<int> flood(const GridSurface &surface, int start, Claim claim, Boundary 
             const FacetIndexSet *at = surface.facetsAtPoint(ft.vertex(position));
             if (!at)
                 continue;
-            const GridPoint &next = ft.vertex((position + 1) % 3);
-            bool differs = false;
-            for (int j : *at) {
-                if (j != t && !differs && surface.facets.at(j).hasVertex(next))
-                    differs = !sameNormal(surface.facets.at(j), reference);
-            }
-            if (differs)
-                boundary(ft.vertex(position), next);
             for (int j : *at) {
                 // The normal first: facets of other normals may belong to
                 // another thread's group and are only read where immutable.
@@ -80,14 +69,15 @@ int distinctPoints(const QVector<GridPoint> &contour)
 // the latest recorded is followed first.
 struct BoundaryEdges
 {
-    QMap<GridPoint, QVector<GridPoint>> edges;
-    QHash<GridPoint, int> outgoing;
-
-    void add(const GridPoint &p, const GridPoint &q)
+    struct Edge
     {
-        edges[p].append(q);
-        ++outgoing[p];
-    }
+        GridPoint p;
+        GridPoint q;
+        int sequence;
+    };
+    std::vector<Edge> list;
+
+    void add(const GridPoint &p, const GridPoint &q) { list.push_back(Edge{p, q, int(list.size())}); }
 };
 
 template<typename In>
@@ -147,13 +137,35 @@ QList<QVector<GridPoint>> chain(const GridSurface &surface, const QVector<int> &
 template<typename In>
 QList<QVector<GridPoint>> chainBoundary(const GridSurface &surface, BoundaryEdges &boundary, In in)
 {
-    QMap<GridPoint, QVector<GridPoint>> &edges = boundary.edges;
-    const QHash<GridPoint, int> &outgoing = boundary.outgoing;
+    // In key order, of equal keys the latest recorded first.
+    std::vector<BoundaryEdges::Edge> &edges = boundary.list;
+    std::sort(edges.begin(), edges.end(), [](const BoundaryEdges::Edge &a, const BoundaryEdges::Edge &b) {
+        return a.p < b.p || (a.p == b.p && a.sequence > b.sequence);
+    });
+    std::vector<char> used(edges.size(), 0);
+    auto range = [&edges](const GridPoint &p) {
+        return std::equal_range(edges.begin(), edges.end(), BoundaryEdges::Edge{p, p, 0},
+                                [](const BoundaryEdges::Edge &a, const BoundaryEdges::Edge &b) { return a.p < b.p; });
+    };
+    auto outgoing = [&range](const GridPoint &p) {
+        const auto r = range(p);
+        return int(r.second - r.first);
+    };
+    // The first unused edge from p, or -1.
+    auto next = [&](const GridPoint &p) {
+        const auto r = range(p);
+        for (auto it = r.first; it != r.second; ++it) {
+            const size_t i = size_t(it - edges.begin());
+            if (!used[i])
+                return int(i);
+        }
+        return -1;
+    };
 
     // Where three or more patches meet, two other normals show among the
     // facets outside this patch.
     auto pinned = [&](const GridPoint &p) {
-        if (outgoing.value(p) > 1)
+        if (outgoing(p) > 1)
             return true;
         const FacetIndexSet *all = surface.facetsAtPoint(p);
         const GridFacet *first = nullptr;
@@ -170,19 +182,15 @@ QList<QVector<GridPoint>> chainBoundary(const GridSurface &surface, BoundaryEdge
     };
 
     QList<QVector<GridPoint>> contours;
-    while (!edges.isEmpty()) {
+    for (size_t start = 0; start < edges.size(); ++start) {
+        if (used[start])
+            continue;
+        used[start] = 1;
         QVector<GridPoint> points;
-        auto it = edges.begin();
-        points << it.key() << it.value().takeLast();
-        if (it.value().isEmpty())
-            edges.erase(it);
-        for (;;) {
-            auto next = edges.find(points.last());
-            if (next == edges.end())
-                break;
-            points.append(next.value().takeLast());
-            if (next.value().isEmpty())
-                edges.erase(next);
+        points << edges[start].p << edges[start].q;
+        for (int i = next(points.last()); i >= 0; i = next(points.last())) {
+            used[size_t(i)] = 1;
+            points.append(edges[size_t(i)].q);
         }
         const bool closed = points.last() == points.first();
         if (!closed)
@@ -249,6 +257,33 @@ std::tuple<quint32, quint32, quint32> normalKey(const GridFacet &f)
     return std::make_tuple(bits[0], bits[1], bits[2]);
 }
 
+struct EdgeRecord
+{
+    quint64 lo;
+    quint64 hi;
+    int slot;
+
+    bool operator<(const EdgeRecord &o) const { return lo != o.lo ? lo < o.lo : hi != o.hi ? hi < o.hi : slot < o.slot; }
+};
+
+quint64 packed(const GridPoint &p)
+{
+    return quint64(quint16(p.x)) | quint64(quint16(p.y)) << 16 | quint64(quint16(p.z)) << 32;
+}
+
+// Whether a facet with another normal than facet t lies across the edge p-q.
+bool otherNormalAcross(const GridSurface &surface, int t, const GridPoint &p, const GridPoint &q)
+{
+    const FacetIndexSet *at = surface.facetsAtPoint(p);
+    if (!at)
+        return false;
+    for (int j : *at) {
+        if (j != t && surface.facets.at(j).hasVertex(q) && !sameNormal(surface.facets.at(j), surface.facets.at(t)))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 QSet<int> coplanarRegion(const GridSurface &surface, int start)
@@ -257,15 +292,12 @@ QSet<int> coplanarRegion(const GridSurface &surface, int start)
     if (start < 0 || start >= surface.facets.size())
         return region;
     region.insert(start);
-    flood(
-        surface, start,
-        [&region](int j) {
-            if (region.contains(j))
-                return false;
-            region.insert(j);
-            return true;
-        },
-        [](const GridPoint &, const GridPoint &) {});
+    flood(surface, start, [&region](int j) {
+        if (region.contains(j))
+            return false;
+        region.insert(j);
+        return true;
+    });
     return region;
 }
 
@@ -292,29 +324,87 @@ QVector<QVector<int>> normalGroups(const GridSurface &surface)
     return groups;
 }
 
-QList<GridPolygon> groupPolygons(const GridSurface &surface, const QVector<int> &group, int *regionOf)
+QList<GridPolygon> groupPolygons(const GridSurface &surface, const QVector<int> &group, int *regionOf, bool closed)
 {
     QList<GridPolygon> polygons;
-    for (int i : group) {
-        if (regionOf[i] != -1)
+    if (group.isEmpty())
+        return polygons;
+    const GridFacet &reference = surface.facets.at(group.first());
+    if (!sameNormal(reference, reference)) {
+        // A normal that equals nothing (NaN): every facet is a patch of its own.
+        for (int i : group) {
+            regionOf[i] = i;
+            polygons.append(facetPolygon(surface, i, i));
+        }
+        return polygons;
+    }
+
+    // Neighbours across edges within the group, found by sorting the edges
+    // rather than through the surface's point map: a flood over a few
+    // million facets then stays in memory it reads in order.
+    const int n = group.size();
+    std::vector<EdgeRecord> records;
+    records.reserve(size_t(3) * size_t(n));
+    for (int local = 0; local < n; ++local) {
+        const GridFacet &f = surface.facets.at(group.at(local));
+        for (int position = 0; position < 3; ++position) {
+            const quint64 p = packed(f.vertex(position)), q = packed(f.vertex((position + 1) % 3));
+            records.push_back(EdgeRecord{std::min(p, q), std::max(p, q), 3 * local + position});
+        }
+    }
+    std::sort(records.begin(), records.end());
+    // The slot (3 * local facet + position) across each edge; -1 for none in
+    // the group. Runs of more than two facets on one edge are linked in a
+    // ring so that the flood still reaches them all.
+    std::vector<int> across(records.size(), -1);
+    for (size_t i = 0; i < records.size();) {
+        size_t j = i + 1;
+        while (j < records.size() && records[j].lo == records[i].lo && records[j].hi == records[i].hi)
+            ++j;
+        if (j - i >= 2) {
+            for (size_t k = i; k < j; ++k)
+                across[size_t(records[k].slot)] = records[k + 1 < j ? k + 1 : i].slot;
+        }
+        i = j;
+    }
+    std::vector<EdgeRecord>().swap(records);
+
+    QVector<int> stack;
+    stack.reserve(32);
+    for (int start = 0; start < n; ++start) {
+        const int first = group.at(start);
+        if (regionOf[first] != -1)
             continue;
-        regionOf[i] = i;
+        regionOf[first] = first;
+        QVector<int> region{first};
         BoundaryEdges boundary;
-        const QVector<int> region = flood(
-            surface, i,
-            [regionOf, i](int j) {
-                if (regionOf[j] != -1)
-                    return false;
-                regionOf[j] = i;
-                return true;
-            },
-            [&boundary](const GridPoint &p, const GridPoint &q) { boundary.add(p, q); });
+        stack.append(start);
+        while (!stack.isEmpty()) {
+            const int t = stack.takeLast();
+            const GridFacet &ft = surface.facets.at(group.at(t));
+            for (int position = 0; position < 3; ++position) {
+                const int other = across[size_t(3 * t + position)];
+                if (other < 0) {
+                    // Another normal across, or nothing (the rim of an open surface).
+                    const GridPoint &p = ft.vertex(position), &q = ft.vertex((position + 1) % 3);
+                    if (closed || otherNormalAcross(surface, group.at(t), p, q))
+                        boundary.add(p, q);
+                    continue;
+                }
+                const int facet = group.at(other / 3);
+                if (regionOf[facet] != -1)
+                    continue;
+                regionOf[facet] = first;
+                region.append(facet);
+                stack.append(other / 3);
+            }
+        }
+        std::sort(region.begin(), region.end());
         QList<QVector<GridPoint>> contours;
         if (region.size() >= 2) {
-            const GridFacet &reference = surface.facets.at(i);
             // The normal first: other groups' entries belong to other threads.
-            contours = chainBoundary(surface, boundary, [&surface, &reference, regionOf, i](int j) {
-                return sameNormal(surface.facets.at(j), reference) && regionOf[j] == i;
+            contours = chainBoundary(surface, boundary, [&surface, &reference, regionOf, first](int j) {
+                return sameNormal(surface.facets.at(j), reference) && regionOf[j] == first;
             });
         }
         appendPatch(polygons, surface, region, contours);

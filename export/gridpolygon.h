@@ -46,9 +46,11 @@ QList<QList<GridPolygon>> allSurfacePolygons(const QList<GridSurface> &surfaces)
 // their first facet) can be turned into polygons independently. regionOf has
 // one entry per facet, all -1 at the start; each call writes only the entries
 // of its own group. Polygons of all groups, stably sorted by order, are those
-// of surfacePolygons.
+// of surfacePolygons. closed tells that the surface is known to be closed
+// (every edge has a facet across), which saves looking for its rim.
 QVector<QVector<int>> normalGroups(const GridSurface &surface);
-QList<GridPolygon> groupPolygons(const GridSurface &surface, const QVector<int> &group, int *regionOf);
+QList<GridPolygon> groupPolygons(const GridSurface &surface, const QVector<int> &group, int *regionOf,
+                                 bool closed = false);
 
 } // namespace geom
 

@@ -244,7 +244,8 @@ void MarchingCubesTessellator::run()
     // Points where GLU joins vertices stay input points, so every triangle
     // corner is a grid point.
     tessellator.setSnapCombined(true);
-    const QList<GridPolygon> polygons = groupPolygons(*surface, group, regionOf);
+    // Blank layers close every stack, and the image border every layer.
+    const QList<GridPolygon> polygons = groupPolygons(*surface, group, regionOf, true);
     pieces->reserve(polygons.size());
     for (const GridPolygon &polygon : polygons) {
         if (d->cancelRequested())
