@@ -80,8 +80,8 @@ struct BoundaryEdges
     void add(const GridPoint &p, const GridPoint &q) { list.push_back(Edge{p, q, int(list.size())}); }
 };
 
-template<typename In>
-QList<QVector<GridPoint>> chainBoundary(const GridSurface &surface, BoundaryEdges &boundary, In in);
+template<typename Surface, typename In>
+QList<QVector<GridPoint>> chainBoundary(const Surface &surface, BoundaryEdges &boundary, In in);
 
 // Chains the boundary of the patch whose facets (ascending) are those for
 // which in(j) holds.
@@ -134,8 +134,8 @@ QList<QVector<GridPoint>> chain(const GridSurface &surface, const QVector<int> &
 
 // Chains the boundary edges of the patch whose facets are those for which
 // in(j) holds into contours.
-template<typename In>
-QList<QVector<GridPoint>> chainBoundary(const GridSurface &surface, BoundaryEdges &boundary, In in)
+template<typename Surface, typename In>
+QList<QVector<GridPoint>> chainBoundary(const Surface &surface, BoundaryEdges &boundary, In in)
 {
     // In key order, of equal keys the latest recorded first.
     std::vector<BoundaryEdges::Edge> &edges = boundary.list;
@@ -167,18 +167,18 @@ QList<QVector<GridPoint>> chainBoundary(const GridSurface &surface, BoundaryEdge
     auto pinned = [&](const GridPoint &p) {
         if (outgoing(p) > 1)
             return true;
-        const FacetIndexSet *all = surface.facetsAtPoint(p);
         const GridFacet *first = nullptr;
-        for (int j : *all) {
-            if (in(j))
-                continue;
+        bool meet = false;
+        surface.forEachFacetAt(p, [&](int j) {
+            if (meet || in(j))
+                return;
             const GridFacet &f = surface.facets.at(j);
             if (!first)
                 first = &f;
             else if (!sameNormal(*first, f))
-                return true;
-        }
-        return false;
+                meet = true;
+        });
+        return meet;
     };
 
     QList<QVector<GridPoint>> contours;
@@ -217,9 +217,9 @@ QList<QVector<GridPoint>> chainBoundary(const GridSurface &surface, BoundaryEdge
     return contours;
 }
 
-GridPolygon facetPolygon(const GridSurface &surface, int facet, int order)
+GridPolygon facetPolygon(const QVector<GridFacet> &facets, int facet, int order)
 {
-    const GridFacet &f = surface.facets.at(facet);
+    const GridFacet &f = facets.at(facet);
     GridPolygon polygon;
     std::copy(f.normal, f.normal + 3, polygon.normal);
     polygon.contours.append(QVector<GridPoint>{f.a, f.b, f.c});
@@ -229,17 +229,17 @@ GridPolygon facetPolygon(const GridSurface &surface, int facet, int order)
 }
 
 // The polygons of one patch (facets ascending, the first the lowest).
-void appendPatch(QList<GridPolygon> &polygons, const GridSurface &surface, const QVector<int> &region,
+void appendPatch(QList<GridPolygon> &polygons, const QVector<GridFacet> &facets, const QVector<int> &region,
                  const QList<QVector<GridPoint>> &contours)
 {
     const int first = region.first();
     if (region.size() < 2 || contours.isEmpty()) {
         for (int j : region)
-            polygons.append(facetPolygon(surface, j, first));
+            polygons.append(facetPolygon(facets, j, first));
         return;
     }
     GridPolygon polygon;
-    std::copy(surface.facets.at(first).normal, surface.facets.at(first).normal + 3, polygon.normal);
+    std::copy(facets.at(first).normal, facets.at(first).normal + 3, polygon.normal);
     polygon.contours = contours;
     polygon.facets = region;
     polygon.order = first;
@@ -272,16 +272,15 @@ quint64 packed(const GridPoint &p)
 }
 
 // Whether a facet with another normal than facet t lies across the edge p-q.
-bool otherNormalAcross(const GridSurface &surface, int t, const GridPoint &p, const GridPoint &q)
+template<typename Surface>
+bool otherNormalAcross(const Surface &surface, int t, const GridPoint &p, const GridPoint &q)
 {
-    const FacetIndexSet *at = surface.facetsAtPoint(p);
-    if (!at)
-        return false;
-    for (int j : *at) {
-        if (j != t && surface.facets.at(j).hasVertex(q) && !sameNormal(surface.facets.at(j), surface.facets.at(t)))
-            return true;
-    }
-    return false;
+    bool other = false;
+    surface.forEachFacetAt(p, [&](int j) {
+        other = other
+                || (j != t && surface.facets.at(j).hasVertex(q) && !sameNormal(surface.facets.at(j), surface.facets.at(t)));
+    });
+    return other;
 }
 
 } // namespace
@@ -310,10 +309,15 @@ QList<QVector<GridPoint>> chainContours(const GridSurface &surface, const QSet<i
 
 QVector<QVector<int>> normalGroups(const GridSurface &surface)
 {
+    return normalGroups(surface.facets);
+}
+
+QVector<QVector<int>> normalGroups(const QVector<GridFacet> &facets)
+{
     QVector<QVector<int>> groups;
     QMap<std::tuple<quint32, quint32, quint32>, int> index;
-    for (int i = 0; i < surface.facets.size(); ++i) {
-        const auto key = normalKey(surface.facets.at(i));
+    for (int i = 0; i < facets.size(); ++i) {
+        const auto key = normalKey(facets.at(i));
         auto it = index.find(key);
         if (it == index.end()) {
             it = index.insert(key, groups.size());
@@ -324,7 +328,10 @@ QVector<QVector<int>> normalGroups(const GridSurface &surface)
     return groups;
 }
 
-QList<GridPolygon> groupPolygons(const GridSurface &surface, const QVector<int> &group, int *regionOf, bool closed)
+namespace {
+
+template<typename Surface>
+QList<GridPolygon> polygonsOfGroup(const Surface &surface, const QVector<int> &group, int *regionOf, bool closed)
 {
     QList<GridPolygon> polygons;
     if (group.isEmpty())
@@ -334,7 +341,7 @@ QList<GridPolygon> groupPolygons(const GridSurface &surface, const QVector<int> 
         // A normal that equals nothing (NaN): every facet is a patch of its own.
         for (int i : group) {
             regionOf[i] = i;
-            polygons.append(facetPolygon(surface, i, i));
+            polygons.append(facetPolygon(surface.facets, i, i));
         }
         return polygons;
     }
@@ -407,9 +414,22 @@ QList<GridPolygon> groupPolygons(const GridSurface &surface, const QVector<int> 
                 return sameNormal(surface.facets.at(j), reference) && regionOf[j] == first;
             });
         }
-        appendPatch(polygons, surface, region, contours);
+        appendPatch(polygons, surface.facets, region, contours);
     }
     return polygons;
+}
+
+} // namespace
+
+QList<GridPolygon> groupPolygons(const GridSurface &surface, const QVector<int> &group, int *regionOf, bool closed)
+{
+    return polygonsOfGroup(surface, group, regionOf, closed);
+}
+
+QList<GridPolygon> groupPolygons(const GridSurfaceParts &surface, const QVector<int> &group, int *regionOf,
+                                 bool closed)
+{
+    return polygonsOfGroup(surface, group, regionOf, closed);
 }
 
 QList<GridPolygon> surfacePolygons(const GridSurface &surface)

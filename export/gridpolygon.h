@@ -2,6 +2,7 @@
 #define GEOM_GRIDPOLYGON_H
 
 #include "gridsurface.h"
+#include "gridsurfaceparts.h"
 
 #include <QList>
 #include <QSet>
@@ -49,7 +50,10 @@ QList<QList<GridPolygon>> allSurfacePolygons(const QList<GridSurface> &surfaces)
 // of surfacePolygons. closed tells that the surface is known to be closed
 // (every edge has a facet across), which saves looking for its rim.
 QVector<QVector<int>> normalGroups(const GridSurface &surface);
+QVector<QVector<int>> normalGroups(const QVector<GridFacet> &facets);
 QList<GridPolygon> groupPolygons(const GridSurface &surface, const QVector<int> &group, int *regionOf,
+                                 bool closed = false);
+QList<GridPolygon> groupPolygons(const GridSurfaceParts &surface, const QVector<int> &group, int *regionOf,
                                  bool closed = false);
 
 } // namespace geom

@@ -38,6 +38,14 @@ struct GridSurface
     bool contains(const GridFacet &facet) const;
     // Facets at the point; null when the point is not a vertex.
     const FacetIndexSet *facetsAtPoint(const GridPoint &p) const;
+    template<typename F>
+    void forEachFacetAt(const GridPoint &p, F f) const
+    {
+        if (const FacetIndexSet *set = facetsAtPoint(p)) {
+            for (int j : *set)
+                f(j);
+        }
+    }
 
     int order() const { return facetsAt.size(); }
     bool operator<(const GridSurface &other) const { return order() < other.order(); }

@@ -16,6 +16,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <numeric>
 #include <cmath>
 #include <cstring>
 #include <ctime>
@@ -328,6 +329,61 @@ void MarchingCubes::reset()
 
 namespace {
 
+// The pieces of all jobs joined into connected surfaces: job i's pieces
+// meet job i - 1's only in the plane of points planes[i].
+QList<GridSurfaceParts> connectPieces(const QVector<QList<GridSurface>> &jobs, const QVector<int> &planes)
+{
+    QVector<int> firstOfJob;
+    int count = 0;
+    for (const QList<GridSurface> &job : jobs) {
+        firstOfJob.append(count);
+        count += job.size();
+    }
+    QVector<int> parent(count);
+    std::iota(parent.begin(), parent.end(), 0);
+    auto root = [&parent](int i) {
+        while (parent[i] != i)
+            i = parent[i] = parent[parent[i]];
+        return i;
+    };
+    for (int i = 1; i < jobs.size(); ++i) {
+        const int z = planes.at(i);
+        QHash<GridPoint, int> below;
+        for (int a = 0; a < jobs.at(i - 1).size(); ++a) {
+            for (const GridFacet &f : jobs.at(i - 1).at(a).facets)
+                for (int v = 0; v < 3; ++v)
+                    if (f.vertex(v).z == z)
+                        below.insert(f.vertex(v), firstOfJob.at(i - 1) + a);
+        }
+        for (int b = 0; b < jobs.at(i).size() && !below.isEmpty(); ++b) {
+            for (const GridFacet &f : jobs.at(i).at(b).facets) {
+                for (int v = 0; v < 3; ++v) {
+                    const auto it = f.vertex(v).z == z ? below.constFind(f.vertex(v)) : below.cend();
+                    if (it == below.cend())
+                        continue;
+                    // The smaller index as root: a surface keeps the place of its first piece.
+                    const int x = root(it.value()), y = root(firstOfJob.at(i) + b);
+                    parent[std::max(x, y)] = std::min(x, y);
+                }
+            }
+        }
+    }
+    QList<GridSurfaceParts> surfaces;
+    QVector<int> surfaceOf(count, -1);
+    for (int j = 0, piece = 0; j < jobs.size(); ++j) {
+        for (const GridSurface &s : jobs.at(j)) {
+            const int r = root(piece);
+            if (surfaceOf[r] < 0) {
+                surfaceOf[r] = surfaces.size();
+                surfaces.append(GridSurfaceParts());
+            }
+            surfaces[surfaceOf[r]].append(s);
+            ++piece;
+        }
+    }
+    return surfaces;
+}
+
 double cpuSeconds()
 {
     timespec t;
@@ -383,16 +439,19 @@ QList<QVector<Facet>> MarchingCubes::process()
         }
         if (!d->fileFailed)
             QtConcurrent::blockingMap(meshers, [](MarchingCubesMesher &job) { job.run(); });
+        QVector<int> planes; // the plane of points job i shares with job i - 1
+        for (const MarchingCubesMesher &job : meshers)
+            planes.append(2 * job.first - 1);
         meshers.clear();
 
-        // In job order, whatever order the jobs finished in.
-        QList<GridSurface> surfaces;
-        for (QList<GridSurface> &job : d->jobSurfaces)
-            mergeSurfaceLists(surfaces, job);
+        // Connected surfaces: the jobs' pieces that share points across the
+        // planes between their layer ranges, in job order.
+        QList<GridSurfaceParts> surfaces = connectPieces(d->jobSurfaces, planes);
         d->jobSurfaces.clear();
-        std::stable_sort(surfaces.begin(), surfaces.end());
+        std::stable_sort(surfaces.begin(), surfaces.end(),
+                         [](const GridSurfaceParts &a, const GridSurfaceParts &b) { return a.order() < b.order(); });
         std::reverse(surfaces.begin(), surfaces.end()); // largest first
-        for (const GridSurface &surface : surfaces)
+        for (const GridSurfaceParts &surface : surfaces)
             d->statistics.gridTriangles += surface.facets.size();
         d->statistics.surfaces = surfaces.size();
         d->statistics.topologyBytes = d->file ? d->file->size() : 0;
@@ -410,7 +469,7 @@ QList<QVector<Facet>> MarchingCubes::process()
         if (go) {
             for (int s = 0; s < surfaces.size(); ++s) {
                 regionOf[s] = QVector<int>(surfaces.at(s).facets.size(), -1);
-                for (const QVector<int> &group : normalGroups(surfaces.at(s))) {
+                for (const QVector<int> &group : normalGroups(surfaces.at(s).facets)) {
                     tessellators.append(MarchingCubesTessellator{d, &surfaces.at(s), group, regionOf[s].data(), nullptr});
                     surfaceOfJob.append(s);
                 }

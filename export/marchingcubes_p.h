@@ -65,7 +65,7 @@ public:
     QString errorString;
     MarchingCubes::Statistics statistics;
 
-    // One run's results: per mesher job its surfaces, merged in job order.
+    // One run's results: per mesher job its surfaces, joined in job order.
     QVector<QList<GridSurface>> jobSurfaces;
     GridMapping mapping;
 

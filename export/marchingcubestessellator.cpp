@@ -51,12 +51,12 @@ bool positive(const Point3Df &a, const Point3Df &b, const Point3Df &c, const Poi
 }
 
 // The polygon's grid facets in millimetres, each with its own normal.
-QVector<Facet> gridFacets(const GridSurface &surface, const GridPolygon &polygon, const GridMapping &mapping)
+QVector<Facet> gridFacets(const QVector<GridFacet> &grid, const GridPolygon &polygon, const GridMapping &mapping)
 {
     QVector<Facet> facets;
     facets.reserve(polygon.facets.size());
     for (int j : polygon.facets) {
-        const GridFacet &f = surface.facets.at(j);
+        const GridFacet &f = grid.at(j);
         const Point3Df a = mapping.map(f.a), b = mapping.map(f.b), c = mapping.map(f.c);
         facets.append(mapping.mirrored ? Facet(a, c, b) : Facet(a, b, c));
     }
@@ -171,12 +171,12 @@ bool onGrid(const QVector<Facet> &facets, const QVector<QVector<Point3Df>> &mm,
 
 } // namespace
 
-QVector<Facet> MarchingCubesTessellator::polygonFacets(const GridSurface &surface, const GridPolygon &polygon,
+QVector<Facet> MarchingCubesTessellator::polygonFacets(const QVector<GridFacet> &grid, const GridPolygon &polygon,
                                                        const GridMapping &mapping, bool merge,
                                                        Tessellator &tessellator)
 {
     if (!merge || polygon.contours.isEmpty())
-        return gridFacets(surface, polygon, mapping);
+        return gridFacets(grid, polygon, mapping);
 
     QVector<QVector<Point3Df>> contours;
     contours.reserve(polygon.contours.size());
@@ -197,7 +197,7 @@ QVector<Facet> MarchingCubesTessellator::polygonFacets(const GridSurface &surfac
     // The contours run the other way round than the facets they stand for:
     // nothing the tessellator makes of them would close the surface.
     if (!(dot(n, own) > 0.0))
-        return gridFacets(surface, polygon, mapping);
+        return gridFacets(grid, polygon, mapping);
 
     QVector<Facet> facets;
     if (contours.size() == 1 && contours.first().size() <= 4) {
@@ -222,14 +222,14 @@ QVector<Facet> MarchingCubesTessellator::polygonFacets(const GridSurface &surfac
     for (const QVector<Point3Df> &contour : contours)
         tessellator.addContour(contour.constData(), contour.size());
     if (!tessellator.endPolygon())
-        return gridFacets(surface, polygon, mapping);
+        return gridFacets(grid, polygon, mapping);
     facets = tessellator.vertices();
     tessellator.clear();
-    const GridFacet &first = surface.facets.at(polygon.facets.first());
+    const GridFacet &first = grid.at(polygon.facets.first());
     QVector<std::array<GridPoint, 3>> triangles;
     if (facets.isEmpty()
         || !onGrid(facets, contours, polygon.contours, mapping.mirrored, gridCross(first.a, first.b, first.c), &triangles))
-        return gridFacets(surface, polygon, mapping);
+        return gridFacets(grid, polygon, mapping);
     facets.clear();
     for (const auto &t : triangles) {
         const Point3Df a = mapping.map(t[0]), b = mapping.map(t[1]), c = mapping.map(t[2]);
@@ -252,7 +252,7 @@ void MarchingCubesTessellator::run()
             return;
         Piece piece;
         piece.order = polygon.order;
-        piece.facets = polygonFacets(*surface, polygon, d->mapping, d->mergePlanes, tessellator);
+        piece.facets = polygonFacets(surface->facets, polygon, d->mapping, d->mergePlanes, tessellator);
         pieces->append(piece);
     }
 }

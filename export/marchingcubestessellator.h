@@ -4,6 +4,7 @@
 #include "facet.h"
 #include "gridpolygon.h"
 #include "gridsurface.h"
+#include "gridsurfaceparts.h"
 
 #include <QList>
 #include <QVector>
@@ -29,7 +30,7 @@ struct MarchingCubesTessellator
     };
 
     MarchingCubesPrivate *d = nullptr;
-    const GridSurface *surface = nullptr;
+    const GridSurfaceParts *surface = nullptr;
     QVector<int> group;
     int *regionOf = nullptr; // one entry per facet of the surface, shared by its groups
     QVector<Piece> *pieces = nullptr;
@@ -42,7 +43,7 @@ struct MarchingCubesTessellator
     // agree with its own normal, the polygon's grid facets are written as
     // they are, so no hole is ever left. With merge off, always the grid
     // facets.
-    static QVector<Facet> polygonFacets(const GridSurface &surface, const GridPolygon &polygon,
+    static QVector<Facet> polygonFacets(const QVector<GridFacet> &facets, const GridPolygon &polygon,
                                         const GridMapping &mapping, bool merge, Tessellator &tessellator);
 };
 

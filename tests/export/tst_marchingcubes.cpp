@@ -277,13 +277,13 @@ void TestMarchingCubes::disagreeingPolygonKeepsItsFacets()
     mapping.zTable = {1.0f, 1.5f, 2.0f};
     geom::Tessellator tessellator(geom::Tessellator::WindingPositive);
     const QVector<Facet> facets =
-        geom::MarchingCubesTessellator::polygonFacets(surface, polygon, mapping, true, tessellator);
+        geom::MarchingCubesTessellator::polygonFacets(surface.facets, polygon, mapping, true, tessellator);
     QCOMPARE(facets.size(), 2);
     QCOMPARE(facets.first().vertex2, geom::Point3Df(2, 0, 1));
     // The right way round it is one polygon of the tessellator.
     std::reverse(polygon.contours.first().begin(), polygon.contours.first().end());
     const QVector<Facet> merged =
-        geom::MarchingCubesTessellator::polygonFacets(surface, polygon, mapping, true, tessellator);
+        geom::MarchingCubesTessellator::polygonFacets(surface.facets, polygon, mapping, true, tessellator);
     QCOMPARE(stltest::checkMesh(merged).area, 4.0);
     QCOMPARE(stltest::checkMesh(merged).misnormaled, 0);
 }
