@@ -22,7 +22,8 @@ class VoxelStlPrivate;
 // A worker like the other export engines: run() executes on a pool thread,
 // emits progress(value) with 0 <= value <= slice count (the first quarter
 // while rasterising, the rest while meshing, from the meshing threads without
-// any lock held) and emits finished() exactly once as the last thing it does,
+// any lock held, so a receiver called directly must expect several threads at
+// once) and emits finished() exactly once as the last thing it does,
 // whatever happened. cancel() may come from any thread at any time, also
 // before run() starts; it is never undone. A builder makes one model.
 //

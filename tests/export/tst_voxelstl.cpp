@@ -5,9 +5,12 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QMutex>
 #include <QTemporaryDir>
 #include <QtConcurrent>
 #include <QtTest>
+
+#include <atomic>
 
 using geom::VoxelStl;
 
@@ -35,7 +38,12 @@ Run build(const QList<Slice> &slices, float mmPerPixel, float voxelSize,
     voxels->setVoxelSize(voxelSize);
     Run run;
     QObject::connect(voxels, &VoxelStl::finished, [&run] { ++run.finished; });
-    QObject::connect(voxels, &VoxelStl::progress, [&run](int p) { run.progress.append(p); });
+    // Progress comes from the meshing threads, several at once.
+    QMutex mutex;
+    QObject::connect(voxels, &VoxelStl::progress, [&run, &mutex](int p) {
+        QMutexLocker lock(&mutex);
+        run.progress.append(p);
+    });
     if (configure)
         configure(*voxels);
     voxels->run();
@@ -214,7 +222,7 @@ void TestVoxelStl::cancelBeforeRun()
 void TestVoxelStl::cancelDuringRun()
 {
     for (int at : {0, 3, 20}) {
-        int seen = 0;
+        std::atomic<int> seen{0};
         const Run run = build(voxeltest::solid("sphere"), 0.25f, 0.25f, [&seen, at](VoxelStl &v) {
             QObject::connect(&v, &VoxelStl::progress, &v, [&seen, at, &v](int) {
                 if (seen++ == at)
