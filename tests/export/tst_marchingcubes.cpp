@@ -60,6 +60,7 @@ private slots:
     void offsetSquares();
     void layers();
     void refusedLayers();
+    void tallestStack();
     void blankEndings();
     void cancelBeforeProcess();
     void emptyStack();
@@ -195,6 +196,20 @@ void TestMarchingCubes::refusedLayers()
     QVERIFY(!cubes.addLayer(moved, 1));
     QCOMPARE(cubes.layerCount(), 1);
     QVERIFY(cubes.errorString().isEmpty()); // refusals drop only the layer
+}
+
+// Layer k lies at grid height 2k + 1 in 16 bits: with the two blank layers a
+// stack holds at most 16384.
+void TestMarchingCubes::tallestStack()
+{
+    MarchingCubes cubes;
+    const QImage dot = blankLayer(1, 1);
+    for (int k = 0; k < 16382; ++k)
+        QVERIFY(cubes.addLayer(dot, float(k)));
+    QTest::ignoreMessage(QtCriticalMsg, "MarchingCubes: Too many layers for the grid");
+    QVERIFY(!cubes.addLayer(dot, -1.0f));
+    QCOMPARE(cubes.layerCount(), 16382);
+    cubes.reset();
 }
 
 // One layer alone is closed by the blank layers, which lie one gap away.
