@@ -547,6 +547,11 @@ MarchingCubes::Statistics MarchingCubes::statistics() const
     return d->statistics;
 }
 
+bool MarchingCubes::storageFailed() const
+{
+    return d->fileFailed.load();
+}
+
 QString MarchingCubes::errorString() const
 {
     return d->errorString;

@@ -26,8 +26,9 @@ class MarchingCubesPrivate;
 // parallel. The same layers always give the same facets in the same order.
 //
 // Calling order: addLayer for each layer (any z order, each z once),
-// writeFacets or process, reset before the next stack. addLayer, process,
-// writeFacets and reset belong to one thread; cancel() may come from any
+// writeFacets or process, reset before the next stack. process, writeFacets
+// and reset belong to one thread, and no addLayer may run while they do;
+// cancel() may come from any
 // thread and stops the run under way, or the next one, until reset().
 // progress(p) comes from the meshing jobs' threads, p counting the layer
 // steps from 1; no lock is held while it is emitted.
@@ -77,7 +78,12 @@ public:
     // offset or resolution than the first; a stack that would exceed 16382
     // layers. A layer that cannot be written to the temporary file also
     // fails every later process() (see errorString()).
+    // Layers may be added from several threads at once; their order in the
+    // file does not matter.
     bool addLayer(const QImage &image, float z);
+    // Whether a layer could not be stored (the temporary file failed); any
+    // thread.
+    bool storageFailed() const;
 
     // Forgets all layers and removes the temporary file at once; clears a
     // cancel. Does nothing while a run is under way.

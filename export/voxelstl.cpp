@@ -5,9 +5,12 @@
 
 #include <QAtomicInt>
 #include <QIODevice>
-#include <QPainter>
+#include <QFuture>
+#include <QThread>
+#include <QtConcurrent>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 namespace geom {
@@ -172,7 +175,12 @@ void VoxelStl::run()
         cubes.setPixelTransform(pixelToMm);
         cubes.setLayerGap(step);
         float nextZ = slices.first().z();
-        for (int i = 0; i < slices.size() && !d->cancelled(); ++i) {
+        // Layers are rasterised here, one after the other, and coded and
+        // stored on other threads meanwhile; a few images at most wait.
+        QList<QFuture<void>> pending;
+        std::atomic<bool> storageFailed{false};
+        const int inFlight = std::max(2, QThread::idealThreadCount());
+        for (int i = 0; i < slices.size() && !d->cancelled() && !storageFailed.load(); ++i) {
             const float z = slices.at(i).z();
             if (!std::isfinite(z)) {
                 d->fail(tr("Slice %1 has a height that is not a finite number.").arg(i + 1));
@@ -186,12 +194,20 @@ void VoxelStl::run()
             QImage image = raster.imagine(i);
             if (!image.isNull() && invertBits)
                 image.invertPixels();
-            if (!cubes.addLayer(image, z) && !cubes.errorString().isEmpty()) {
-                d->fail(cubes.errorString());
-                break;
-            }
+            while (pending.size() >= inFlight)
+                pending.takeFirst().waitForFinished();
+            // A refused layer (no image, a height taken) is only left out; a
+            // layer that could not be stored fails the run.
+            pending.append(QtConcurrent::run([&cubes, &storageFailed, image, z] {
+                if (!cubes.addLayer(image, z) && cubes.storageFailed())
+                    storageFailed.store(true);
+            }));
             nextZ = z + step;
         }
+        for (QFuture<void> &job : pending)
+            job.waitForFinished();
+        if (cubes.storageFailed())
+            d->fail(cubes.errorString());
         d->layerCount = cubes.layerCount();
         // Cached here: the meshing threads read it for every progress.
         d->meshLayers.store(d->layerCount > 0 ? d->layerCount + 2 : 0);
