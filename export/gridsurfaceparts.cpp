@@ -1,0 +1,37 @@
+#include "gridsurfaceparts.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace geom {
+
+void GridSurfaceParts::append(const GridSurface &piece)
+{
+    int low = INT_MAX;
+    int high = INT_MIN;
+    for (const GridFacet &f : piece.facets) {
+        for (int i = 0; i < 3; ++i) {
+            low = std::min(low, int(f.vertex(i).z));
+            high = std::max(high, int(f.vertex(i).z));
+        }
+    }
+    m_pieces.append(piece);
+    m_offsets.append(facets.size());
+    m_lowZ.append(low);
+    m_highZ.append(high);
+    m_order += piece.order();
+    facets += piece.facets;
+}
+
+bool GridSurfaceParts::shareHeight(const GridSurface &lower, const GridSurface &upper, int z)
+{
+    for (const GridFacet &f : upper.facets) {
+        for (int i = 0; i < 3; ++i) {
+            if (f.vertex(i).z == z && lower.facetsAtPoint(f.vertex(i)))
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace geom
