@@ -22,6 +22,8 @@
 #include <QIcon>
 #include <QImage>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
 #include <QRegularExpression>
@@ -147,6 +149,14 @@ MainWindow::MainWindow(QWidget *parent)
     statusRight->hide();
 
     ui->menu_File->insertSeparator(ui->action_Exit);
+
+    // A menu takes the cursor over: what the view reported before is not where it is now. The
+    // status tips of the menu's entries clear the bar as the menu closes; it is rebuilt after.
+    const QList<QMenu *> menus = menuBar()->findChildren<QMenu *>();
+    for (QMenu *menu : menus) {
+        connect(menu, &QMenu::aboutToShow, this, &MainWindow::forgetMousePosition);
+        connect(menu, &QMenu::aboutToHide, this, &MainWindow::forgetMousePosition, Qt::QueuedConnection);
+    }
 
     SliceView *view = ui->graphicsView;
     view->setAnimationsEnabled(settings.value(animationsKey, animationsDefault).toBool());

@@ -117,6 +117,8 @@ private:
     void updateWindowTitle();
     void updateRecentFileActions();
     void updateStatusBar();
+    // The cursor position reported last no longer holds; the status bar says so.
+    void forgetMousePosition();
     void updateRuler();
     // Back to the window without a file: slice commands off, slider hidden, logo shown.
     void resetToNoFile();
@@ -169,6 +171,9 @@ private:
     QFileInfo *fileInfo = nullptr;
     double mouseX = 0.0;
     double mouseY = 0.0;
+    // Whether mouseX and mouseY are where the cursor is over the slices shown: not once another
+    // file opened, the cursor left the view or a menu took it over, until the view reports again.
+    bool mousePositionKnown = false;
     QTimer *playTimer;
     bool playForward = true;
     NewsDialog *newsDialog = nullptr;
