@@ -140,6 +140,9 @@ private:
     bool replaceAddedSuffixName(const QString &title, const QFileInfo &target);
     // The open file's directory and base name with the suffix: where an export is proposed.
     QString exportProposal(const QString &suffix) const;
+    // How far the part reaches beyond the image series' platform under the offsets chosen in
+    // its dialog, side by side ("5 mm in -X, 2 mm in +Y"); empty when it fits.
+    QString platformOverhang() const;
     // The threaded exports start here, once their engine is configured: the run takes the
     // engine and the progress dialog, which counts `steps` and words its label through the slot
     // `labelSlot`; work runs on the pool, finish hears the end once the run has returned.
