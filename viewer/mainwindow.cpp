@@ -53,6 +53,20 @@ const int wheelNotch = 120;
 // windows made for file-open requests, must not reopen it over their own file.
 bool commandLineTaken = false;
 
+// Offers the show/hide actions of the window's own docks or tool bars in a menu, before
+// `before`, with a separator after them; `tip` words the status tip from the bar's title.
+template <typename Bar>
+void addViewToggles(QMainWindow *window, QMenu *menu, QAction *before, const QString &tip)
+{
+    const QList<Bar *> bars = window->findChildren<Bar *>(QString(), Qt::FindDirectChildrenOnly);
+    for (Bar *bar : bars) {
+        QAction *toggle = bar->toggleViewAction();
+        toggle->setStatusTip(tip.arg(bar->windowTitle()));
+        menu->insertAction(before, toggle);
+    }
+    menu->insertSeparator(before);
+}
+
 struct NamedIcon
 {
     QString path;
@@ -105,20 +119,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->action_About_Qt, SIGNAL(triggered()), qApp, SLOT(aboutQt()));
 
     ui->newsToolBar->toggleViewAction()->setVisible(false);
-    const QList<QDockWidget *> docks = findChildren<QDockWidget *>(QString(), Qt::FindDirectChildrenOnly);
-    for (QDockWidget *dock : docks) {
-        QAction *toggle = dock->toggleViewAction();
-        toggle->setStatusTip(tr("Toggle %1 panel").arg(dock->windowTitle()));
-        ui->menu_View->insertAction(ui->action_Reset, toggle);
-    }
-    ui->menu_View->insertSeparator(ui->action_Reset);
-    const QList<QToolBar *> toolBars = findChildren<QToolBar *>(QString(), Qt::FindDirectChildrenOnly);
-    for (QToolBar *toolBar : toolBars) {
-        QAction *toggle = toolBar->toggleViewAction();
-        toggle->setStatusTip(tr("Toggle %1 toolbar").arg(toolBar->windowTitle()));
-        ui->menu_View->insertAction(ui->action_Reset, toggle);
-    }
-    ui->menu_View->insertSeparator(ui->action_Reset);
+    addViewToggles<QDockWidget>(this, ui->menu_View, ui->action_Reset, tr("Toggle %1 panel"));
+    addViewToggles<QToolBar>(this, ui->menu_View, ui->action_Reset, tr("Toggle %1 toolbar"));
 
     QSettings settings;
     m_decimalPlaces = boundedInt(settings.value(decimalPlacesKey), decimalPlacesDefault, decimalPlacesMinimum,
