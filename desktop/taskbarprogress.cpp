@@ -6,6 +6,7 @@
 #include <QDBusConnection>
 #include <QProgressBar>
 #include <QProgressDialog>
+#include <QTimer>
 #include <QWidget>
 
 namespace {
@@ -25,9 +26,12 @@ TaskbarProgress::TaskbarProgress(QWidget *window)
 
 TaskbarProgress::TaskbarProgress(QWidget *window, LauncherProgress *backend)
     : QObject(window),
-      launcher(backend)
+      launcher(backend),
+      progressTimer(new QTimer(this))
 {
     setObjectName(QStringLiteral("taskbarProgress"));
+    progressTimer->setSingleShot(true);
+    connect(progressTimer, &QTimer::timeout, this, &TaskbarProgress::sendHeldProgress);
     // stateChanged() may be queued or spied on by name.
     qRegisterMetaType<TaskbarProgress::State>();
     if (launcher) {
@@ -99,6 +103,7 @@ void TaskbarProgress::started(QProgressDialog *progressDialog)
     dialog = progressDialog;
     running = true;
     cancelled = false;
+    progressSent.invalidate();
     bar = progressDialog->findChild<QProgressBar *>();
     if (bar) {
         connect(bar, &QProgressBar::valueChanged, this, &TaskbarProgress::valueChanged);
@@ -145,22 +150,41 @@ void TaskbarProgress::failed()
 void TaskbarProgress::update()
 {
     updateOverlayIcon();
-    updateProgress();
+    if (dialog)
+        sendProgress(dialog->value());
     updateProgressState();
 }
 
-void TaskbarProgress::updateProgress()
+void TaskbarProgress::updateProgress(int value)
+{
+    heldValue = value;
+    if (progressTimer->isActive())
+        return;
+    const qint64 since = progressSent.isValid() ? progressSent.elapsed() : qint64(minimumProgressInterval);
+    if (since >= minimumProgressInterval)
+        sendProgress(value);
+    else
+        progressTimer->start(int(minimumProgressInterval - since));
+}
+
+void TaskbarProgress::sendHeldProgress()
+{
+    progressTimer->stop();
+    sendProgress(heldValue);
+}
+
+void TaskbarProgress::sendProgress(qint64 value)
 {
     if (!launcher || !dialog || currentState == NoProgress || currentState == Indeterminate)
         return;
     // 64 bits: the span of an int range does not fit into an int.
     const qint64 minimum = dialog->minimum();
     const qint64 total = qint64(dialog->maximum()) - minimum;
-    const qint64 value = dialog->value();
     // Below the minimum the bar has been reset and shows nothing: keep the last value.
     if (total <= 0 || value < minimum)
         return;
     launcher->setProgressValue(quint64(qMin(value - minimum, total)), quint64(total));
+    progressSent.start();
 }
 
 void TaskbarProgress::updateProgressState()
@@ -177,6 +201,9 @@ void TaskbarProgress::updateOverlayIcon()
 
 void TaskbarProgress::release()
 {
+    // The last step held back is the state the operation ended in.
+    if (progressTimer->isActive())
+        sendHeldProgress();
     if (bar)
         disconnect(bar, &QProgressBar::valueChanged, this, nullptr);
     if (dialog)

@@ -3,6 +3,7 @@
 
 #include "launcherprogress.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPixmap>
 #include <QPointer>
@@ -11,6 +12,7 @@
 class QByteArray;
 class QProgressBar;
 class QProgressDialog;
+class QTimer;
 class QWidget;
 
 // Mirrors the progress dialog of a long operation on the window's button in the desktop's
@@ -72,10 +74,16 @@ public slots:
 
 private slots:
     void cancel();
-    void updateProgress();
+    // A step of the followed bar: sent at once, or held back for a moment when the last value
+    // went out only just now.
+    void updateProgress(int value);
+    void sendHeldProgress();
     void updateProgressState();
 
 private:
+    // Sends `value` of the followed dialog's range; a value below its minimum (a reset bar) is
+    // not sent, the button keeps the last one.
+    void sendProgress(qint64 value);
     void updateOverlayIcon();
     void release();
 
@@ -85,6 +93,13 @@ private:
     State currentState = NoProgress;
     QPixmap icon;
     QString iconDescription;
+    // Every value a desktop is sent costs a message on the session bus: at most one in this
+    // many milliseconds; the last one held back follows when they have passed, or when the
+    // operation ends, so the final state always arrives.
+    static constexpr int minimumProgressInterval = 50;
+    QElapsedTimer progressSent;
+    QTimer *progressTimer;
+    int heldValue = 0;
     // Between started() and its finished() or failed(), whether the dialog still lives or not.
     bool running = false;
     bool cancelled = false;

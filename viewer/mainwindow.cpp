@@ -22,6 +22,8 @@
 #include <QIcon>
 #include <QImage>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
 #include <QRegularExpression>
@@ -50,6 +52,20 @@ const int wheelNotch = 120;
 // The command-line file belongs to the first window the program shows; later shows, and
 // windows made for file-open requests, must not reopen it over their own file.
 bool commandLineTaken = false;
+
+// Offers the show/hide actions of the window's own docks or tool bars in a menu, before
+// `before`, with a separator after them; `tip` words the status tip from the bar's title.
+template <typename Bar>
+void addViewToggles(QMainWindow *window, QMenu *menu, QAction *before, const QString &tip)
+{
+    const QList<Bar *> bars = window->findChildren<Bar *>(QString(), Qt::FindDirectChildrenOnly);
+    for (Bar *bar : bars) {
+        QAction *toggle = bar->toggleViewAction();
+        toggle->setStatusTip(tip.arg(bar->windowTitle()));
+        menu->insertAction(before, toggle);
+    }
+    menu->insertSeparator(before);
+}
 
 struct NamedIcon
 {
@@ -103,20 +119,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->action_About_Qt, SIGNAL(triggered()), qApp, SLOT(aboutQt()));
 
     ui->newsToolBar->toggleViewAction()->setVisible(false);
-    const QList<QDockWidget *> docks = findChildren<QDockWidget *>(QString(), Qt::FindDirectChildrenOnly);
-    for (QDockWidget *dock : docks) {
-        QAction *toggle = dock->toggleViewAction();
-        toggle->setStatusTip(tr("Toggle %1 panel").arg(dock->windowTitle()));
-        ui->menu_View->insertAction(ui->action_Reset, toggle);
-    }
-    ui->menu_View->insertSeparator(ui->action_Reset);
-    const QList<QToolBar *> toolBars = findChildren<QToolBar *>(QString(), Qt::FindDirectChildrenOnly);
-    for (QToolBar *toolBar : toolBars) {
-        QAction *toggle = toolBar->toggleViewAction();
-        toggle->setStatusTip(tr("Toggle %1 toolbar").arg(toolBar->windowTitle()));
-        ui->menu_View->insertAction(ui->action_Reset, toggle);
-    }
-    ui->menu_View->insertSeparator(ui->action_Reset);
+    addViewToggles<QDockWidget>(this, ui->menu_View, ui->action_Reset, tr("Toggle %1 panel"));
+    addViewToggles<QToolBar>(this, ui->menu_View, ui->action_Reset, tr("Toggle %1 toolbar"));
 
     QSettings settings;
     m_decimalPlaces = boundedInt(settings.value(decimalPlacesKey), decimalPlacesDefault, decimalPlacesMinimum,
@@ -147,6 +151,14 @@ MainWindow::MainWindow(QWidget *parent)
     statusRight->hide();
 
     ui->menu_File->insertSeparator(ui->action_Exit);
+
+    // A menu takes the cursor over: what the view reported before is not where it is now. The
+    // status tips of the menu's entries clear the bar as the menu closes; it is rebuilt after.
+    const QList<QMenu *> menus = menuBar()->findChildren<QMenu *>();
+    for (QMenu *menu : menus) {
+        connect(menu, &QMenu::aboutToShow, this, &MainWindow::forgetMousePosition);
+        connect(menu, &QMenu::aboutToHide, this, &MainWindow::forgetMousePosition, Qt::QueuedConnection);
+    }
 
     SliceView *view = ui->graphicsView;
     view->setAnimationsEnabled(settings.value(animationsKey, animationsDefault).toBool());

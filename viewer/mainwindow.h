@@ -117,6 +117,8 @@ private:
     void updateWindowTitle();
     void updateRecentFileActions();
     void updateStatusBar();
+    // The cursor position reported last no longer holds; the status bar says so.
+    void forgetMousePosition();
     void updateRuler();
     // Back to the window without a file: slice commands off, slider hidden, logo shown.
     void resetToNoFile();
@@ -138,6 +140,9 @@ private:
     bool replaceAddedSuffixName(const QString &title, const QFileInfo &target);
     // The open file's directory and base name with the suffix: where an export is proposed.
     QString exportProposal(const QString &suffix) const;
+    // How far the part reaches beyond the image series' platform under the offsets chosen in
+    // its dialog, side by side ("5 mm in -X, 2 mm in +Y"); empty when it fits.
+    QString platformOverhang() const;
     // The threaded exports start here, once their engine is configured: the run takes the
     // engine and the progress dialog, which counts `steps` and words its label through the slot
     // `labelSlot`; work runs on the pool, finish hears the end once the run has returned.
@@ -169,6 +174,9 @@ private:
     QFileInfo *fileInfo = nullptr;
     double mouseX = 0.0;
     double mouseY = 0.0;
+    // Whether mouseX and mouseY are where the cursor is over the slices shown: not once another
+    // file opened, the cursor left the view or a menu took it over, until the view reports again.
+    bool mousePositionKnown = false;
     QTimer *playTimer;
     bool playForward = true;
     NewsDialog *newsDialog = nullptr;

@@ -273,6 +273,18 @@ void MainWindow::on_exportImagesDialog_finished(int result)
         return;
     ExportImagesDialog *dialog = exportImagesDialog;
     const QString title = tr("Export Images");
+    // With the default offsets a part centred on the origin would come out as a corner of it.
+    const QString overhang = platformOverhang();
+    if (!overhang.isEmpty()) {
+        const QString question = tr("The part does not fit on the platform with these offsets: it reaches %1 "
+                                    "beyond it.\nDo you want to export the images anyway?")
+                                     .arg(overhang);
+        if (ModalDialogs::warning(this, title, question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
+            // Back to the platform's values as the user left them.
+            dialog->open();
+            return;
+        }
+    }
     const QStringList files = dialog->property("FilePaths").toStringList();
 
     QProgressDialog *progress = new QProgressDialog(this);
@@ -293,6 +305,29 @@ void MainWindow::on_exportImagesDialog_finished(int result)
     startExport(engine, progress, title, qMin(engine->slices().size(), files.size()),
                 SLOT(exportImages_progress_valueChanged(int)), [engine, files] { return engine->run(files, 0); },
                 [this, files, title](ExportRun *run) { finishImagesExport(run, files, title); });
+}
+
+QString MainWindow::platformOverhang() const
+{
+    const QRectF &bounds = ui->graphicsView->bounds();
+    if (bounds.isNull())
+        return QString();
+    const ExportImagesDialog *dialog = exportImagesDialog;
+    const QRectF part = bounds.translated(dialog->offsetX(), dialog->offsetY());
+    const struct
+    {
+        double beyond;
+        QString side;
+    } sides[] = {{-part.left(), tr("%1 mm in -X")},
+                 {part.right() - dialog->platformSizeX(), tr("%1 mm in +X")},
+                 {-part.top(), tr("%1 mm in -Y")},
+                 {part.bottom() - dialog->platformSizeY(), tr("%1 mm in +Y")}};
+    QStringList overhangs;
+    for (const auto &side : sides) {
+        if (side.beyond > 0.0)
+            overhangs.append(side.side.arg(number(side.beyond)));
+    }
+    return overhangs.join(tr(", "));
 }
 
 void MainWindow::finishImagesExport(ExportRun *run, const QStringList &files, const QString &title)

@@ -100,7 +100,7 @@ void MainWindow::openFile(const QString &name)
     ui->action_Close->setEnabled(true);
 
     QMetaObject::invokeMethod(view, "zoomToAll", Qt::QueuedConnection);
-    updateStatusBar();
+    forgetMousePosition();
     QSettings().setValue(lastDirectoryKey, fi.absolutePath());
 
     QApplication::restoreOverrideCursor();
@@ -217,6 +217,7 @@ void MainWindow::resetToNoFile()
     ui->action_Ruler->setChecked(false);
     setSliceCommandsEnabled(false);
     ui->action_Close->setEnabled(false);
+    mousePositionKnown = false;
     setCurrentFile(QString());
     watchCurrentFile();
     ++slicesGeneration;

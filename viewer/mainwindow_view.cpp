@@ -39,7 +39,7 @@ void MainWindow::updateStatusBar()
     QString message = tr("Slice: %1 / %2").arg(QString::number(current), QString::number(view->sliceCount()))
                       + QLatin1String("    ");
     const QPoint cursor = view->mapFromGlobal(QCursor::pos());
-    if (view->rect().contains(cursor))
+    if (mousePositionKnown && view->rect().contains(cursor))
         message += tr("X: %1  Y: %2  Z: %3  Thickness: %4")
                        .arg(number(mouseX), number(mouseY), number(view->currentZ()), number(view->currentThickness()));
     else
@@ -62,9 +62,15 @@ void MainWindow::updateRuler()
     ui->graphicsView->setRulerPoints(rulerPoints);
 }
 
+void MainWindow::forgetMousePosition()
+{
+    mousePositionKnown = false;
+    updateStatusBar();
+}
+
 void MainWindow::on_graphicsView_mouseLeave()
 {
-    updateStatusBar();
+    forgetMousePosition();
 }
 
 void MainWindow::on_graphicsView_mouseMove(const QPointF &position)
@@ -82,6 +88,7 @@ void MainWindow::on_graphicsView_mouseMove(const QPointF &position)
     }
     mouseX = position.x();
     mouseY = position.y();
+    mousePositionKnown = true;
 
     SliceView *view = ui->graphicsView;
     const int current = view->currentSlice();

@@ -2,8 +2,10 @@
 #include "recordinglauncherprogress.h"
 #include "taskbarprogress.h"
 
+#include <QElapsedTimer>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -93,9 +95,10 @@ private slots:
             dialog->setValue(v);
         f.progress->finished();
 
-        // Reaching the maximum resets the bar; the button keeps the full bar until the end.
-        QCOMPARE(f.button->calls(), QStringList({"state Normal", "value 1/4", "value 2/4", "value 3/4",
-                                                 "value 4/4", "state NoProgress"}));
+        // Reaching the maximum resets the bar; the button keeps the full bar until the end. The
+        // steps that came on the heels of the first are held back; the last of them goes out
+        // when the operation ends.
+        QCOMPARE(f.button->calls(), QStringList({"state Normal", "value 1/4", "value 4/4", "state NoProgress"}));
         QCOMPARE(states.size(), 2);
         QCOMPARE(states.at(0).at(0).value<TaskbarProgress::State>(), TaskbarProgress::Normal);
         QCOMPARE(states.at(1).at(0).value<TaskbarProgress::State>(), TaskbarProgress::NoProgress);
@@ -131,6 +134,43 @@ private slots:
         QCOMPARE(values.size(), 1);
         QCOMPARE(f.button->calls(), QStringList({"state Indeterminate", "overlay none \"\"",
                                                  "state Indeterminate", "state NoProgress"}));
+    }
+
+    // A run of 2,000 steps in about a second sends about 20 values a second to the desktop,
+    // not one a step, and the last step always arrives: when its moment comes, or at the end.
+    void valuesAreSentAtMostTwentyTimesASecond_data()
+    {
+        QTest::addColumn<bool>("finishAtOnce");
+        QTest::newRow("last value waits its turn") << false;
+        QTest::newRow("operation ends at once") << true;
+    }
+    void valuesAreSentAtMostTwentyTimesASecond()
+    {
+        QFETCH(bool, finishAtOnce);
+        Fixture f;
+        const int steps = 2000;
+        auto dialog = f.dialog("Export Images", 0, steps);
+        f.progress->started(dialog.get());
+        QElapsedTimer clock;
+        clock.start();
+        // The last step fills the bar, which the dialog then resets.
+        for (int v = 1; v <= steps; ++v) {
+            dialog->setValue(v);
+            if (v % 4 == 0)
+                QTest::qWait(2);
+        }
+        const qint64 elapsed = clock.elapsed();
+        if (finishAtOnce)
+            f.progress->finished();
+        else
+            QTest::qWait(200);
+
+        QStringList values = f.button->calls().filter(QRegularExpression("^value "));
+        QVERIFY2(values.size() <= elapsed / 50 + 2, qPrintable(QString::number(values.size())));
+        QVERIFY(values.size() >= 2);
+        QCOMPARE(values.first(), QString("value 1/%1").arg(steps));
+        QCOMPARE(values.last(), QString("value %1/%1").arg(steps));
+        QCOMPARE(f.button->calls().last(), finishAtOnce ? QString("state NoProgress") : values.last());
     }
 
     void cancelledOperationIsReportedWhenItsWorkerEnds()

@@ -1,5 +1,8 @@
 #include "mainwindowfixture.h"
 
+#include <QFile>
+#include <QMenu>
+#include <QRegularExpression>
 #include <QToolBar>
 
 using namespace fixture;
@@ -177,6 +180,37 @@ private slots:
         QCOMPARE(script.asked.size(), 1);
         QVERIFY2(script.asked.at(0).informativeText.contains(QLatin1String("2019 N%2rat.")),
                  qPrintable(script.asked.at(0).informativeText));
+    }
+
+    // Our own texts say what the program does: the licence carries the About box's copyright
+    // years, and the changelog sends the user to the licence terms where they are.
+    void changelogAndLicenceAgreeWithTheProgram()
+    {
+        DialogScript script;
+        MainWindow window;
+        action(window, "action_About")->trigger();
+        QCOMPARE(script.asked.size(), 1);
+        const QString about = script.asked.at(0).informativeText;
+        const QRegularExpression copyright(QStringLiteral("Copyright (?:&copy;|\\(C\\)) ([0-9][0-9 -]*[0-9])"));
+        const QRegularExpressionMatch aboutYears = copyright.match(about);
+        QVERIFY2(aboutYears.hasMatch(), qPrintable(about));
+
+        QFile licence(QStringLiteral(":/resources/licenses/License.txt"));
+        QVERIFY(licence.open(QIODevice::ReadOnly));
+        const QRegularExpressionMatch licenceYears = copyright.match(QString::fromUtf8(licence.readAll()));
+        QVERIFY(licenceYears.hasMatch());
+        QCOMPARE(licenceYears.captured(1), aboutYears.captured(1));
+
+        QFile changelog(QStringLiteral(":/changelog.txt"));
+        QVERIFY(changelog.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(changelog.readAll()).split(QLatin1Char('\n'));
+        const QStringList licenceLines = lines.filter(QStringLiteral("Licence terms"));
+        QCOMPARE(licenceLines.size(), 1);
+        // The Help menu has no licence command; the About box's link opens the terms.
+        for (const QAction *entry : part<QMenu>(window, "menu_Help")->actions())
+            QVERIFY2(!entry->text().contains(QStringLiteral("Licen"), Qt::CaseInsensitive), qPrintable(entry->text()));
+        QVERIFY(about.contains(QStringLiteral("<a href=\"license:\">View License Terms</a>")));
+        QVERIFY2(licenceLines.first().contains(QStringLiteral("About box")), qPrintable(licenceLines.first()));
     }
 };
 

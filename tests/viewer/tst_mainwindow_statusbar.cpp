@@ -46,6 +46,19 @@ void turnWheelAt(MainWindow &window, QWidget *over, int delta)
     QCoreApplication::processEvents();
 }
 
+// A window on the screen, showing the file, without zoom animations.
+bool showWithFile(MainWindow &window, const QString &path)
+{
+    window.resize(800, 600);
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        return false;
+    window.openFile(path);
+    view(window)->setAnimationsEnabled(false);
+    QCoreApplication::processEvents();
+    return true;
+}
+
 } // namespace
 
 class TestMainWindowStatusBar : public QObject
@@ -111,6 +124,47 @@ private slots:
         move(window, 4, 5);
         slider(window)->setValue(3);
         QCOMPARE(message(window), QStringLiteral("Slice: 3 / 3    X: 4.000  Y: 5.000  Z: 2.000  Thickness: 0.500"));
+    }
+
+    // The position reported last belongs to the file shown then, and to the cursor before a
+    // menu took it over: while a menu covers the view, and after another file opens from it, no
+    // coordinates of before are shown; once the menu closes they are those under the cursor.
+    void cursorPositionIsNotKeptStale_data()
+    {
+        QTest::addColumn<bool>("openAnother");
+        QTest::newRow("a menu opens") << false;
+        QTest::newRow("another file opens from the menu") << true;
+    }
+    void cursorPositionIsNotKeptStale()
+    {
+        QFETCH(bool, openAnother);
+        DialogScript script;
+        MainWindow window;
+        QVERIFY(showWithFile(window, threeSlices));
+        QCursor::setPos(view(window)->mapToGlobal(view(window)->rect().center()));
+        if (!view(window)->rect().contains(view(window)->mapFromGlobal(QCursor::pos())))
+            QSKIP("the platform does not move the cursor");
+        QCoreApplication::processEvents();
+        move(window, 4, 5);
+        QVERIFY(message(window).contains("X: 4.000  Y: 5.000"));
+
+        QMenu *menu = part<QMenu>(window, "menu_File");
+        menu->popup(QCursor::pos());
+        QVERIFY(QTest::qWaitForWindowExposed(menu));
+        if (openAnother)
+            window.openFile(fortySlices);
+        QCoreApplication::processEvents();
+        QVERIFY2(!message(window).contains("X: 4.000  Y: 5.000"), qPrintable(message(window)));
+        QVERIFY2(message(window).startsWith(openAnother ? "Slice: 1 / 40" : "Slice: 1 / 3"), qPrintable(message(window)));
+
+        menu->close();
+        QTest::qWait(50);
+        const QPointF under = view(window)->mapToScene(view(window)->viewport()->mapFromGlobal(QCursor::pos()));
+        if (message(window).contains("X: "))
+            QVERIFY2(message(window).contains(QString("X: %1  Y: %2").arg(under.x(), 0, 'f', 3).arg(under.y(), 0, 'f', 3)),
+                     qPrintable(message(window)));
+        move(window, 6, 7);
+        QVERIFY(message(window).contains("X: 6.000  Y: 7.000"));
     }
 
     void decimalPlacesFromSettings()
@@ -273,12 +327,7 @@ private slots:
         QFETCH(bool, zooms);
         DialogScript script;
         MainWindow window;
-        window.resize(800, 600);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        window.openFile(fortySlices);
-        view(window)->setAnimationsEnabled(false);
-        QCoreApplication::processEvents();
+        QVERIFY(showWithFile(window, fortySlices));
         slider(window)->setValue(10);
         const qreal zoom = view(window)->zoom();
 

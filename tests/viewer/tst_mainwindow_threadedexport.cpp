@@ -1005,6 +1005,76 @@ private slots:
         QCOMPARE(taskbarState(window), TaskbarProgress::NoProgress);
     }
 
+    // A part that does not fit on the platform under the chosen offsets is exported only when
+    // the user says so; No returns to the dialog with the values as they were.
+    void imageSeriesOverhangIsAsked_data()
+    {
+        QTest::addColumn<double>("offsetX");
+        QTest::addColumn<double>("offsetY");
+        QTest::addColumn<QString>("overhang");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("fits") << 20.0 << 20.0 << QString() << 0;
+        QTest::newRow("centred on the origin, no") << 0.0 << 0.0 << "10.000 mm in -X, 10.000 mm in -Y"
+                                                   << int(QMessageBox::No);
+        QTest::newRow("centred on the origin, yes") << 0.0 << 0.0 << "10.000 mm in -X, 10.000 mm in -Y"
+                                                    << int(QMessageBox::Yes);
+        QTest::newRow("beyond the far corner") << 95.0 << 45.0 << "5.000 mm in +X, 5.000 mm in +Y"
+                                               << int(QMessageBox::No);
+    }
+    void imageSeriesOverhangIsAsked()
+    {
+        QFETCH(double, offsetX);
+        QFETCH(double, offsetY);
+        QFETCH(QString, overhang);
+        QFETCH(int, answer);
+        QList<Slice> centred;
+        for (int i = 0; i < 2; ++i) {
+            Slice slice(1.0f + i, 0.5f);
+            slice.addContour(Contour(QVector<geom::Point2Df>{{-10, -10}, {10, -10}, {10, 10}, {-10, 10}}));
+            centred.append(slice);
+        }
+        DialogScript script;
+        MainWindow window;
+        const QString folder = openPart(window, centred);
+        QVERIFY(!folder.isEmpty());
+        script.answerFile(folder + "/layer.png");
+        if (!overhang.isEmpty())
+            script.answerButton(QMessageBox::StandardButton(answer));
+        action(window, "action_Export_Images")->trigger();
+        ExportImagesDialog *dialog = imagesDialog(window);
+        QVERIFY(dialog->isVisible());
+        smallPlatform(dialog);
+        dialog->findChild<QDoubleSpinBox *>(QStringLiteral("offsetXSpinBox"))->setValue(offsetX);
+        dialog->findChild<QDoubleSpinBox *>(QStringLiteral("offsetYSpinBox"))->setValue(offsetY);
+        dialog->accept();
+
+        QCOMPARE(script.asked.size(), overhang.isEmpty() ? 1 : 2);
+        if (!overhang.isEmpty()) {
+            const Asked &asked = script.asked.at(1);
+            QCOMPARE(asked.kind, ModalDialogs::Warning);
+            QCOMPARE(asked.title, QStringLiteral("Export Images"));
+            QCOMPARE(asked.text, QStringLiteral("The part does not fit on the platform with these offsets: it reaches "
+                                                "%1 beyond it.\nDo you want to export the images anyway?")
+                                     .arg(overhang));
+            QCOMPARE(asked.buttons, QMessageBox::Yes | QMessageBox::No);
+            QCOMPARE(asked.parent, &window);
+        }
+        if (answer == QMessageBox::No) {
+            QVERIFY(!runOf(window));
+            QVERIFY(dialog->isVisible());
+            QCOMPARE(dialog->offsetX(), offsetX);
+            QCOMPARE(dialog->offsetY(), offsetY);
+            QCOMPARE(dialog->resolutionX(), 200);
+            QCOMPARE(dialog->platformSizeY(), 50.0);
+            QCOMPARE(entries(folder), QStringList{"ring.rev.slc"});
+            dialog->reject();
+            return;
+        }
+        QVERIFY(runOf(window));
+        QVERIFY(exportsEnded(window));
+        QCOMPARE(entries(folder), (QStringList{"layer1.png", "layer2.png", "ring.rev.slc"}));
+    }
+
     void imageProgressLabels()
     {
         const int count = 12;

@@ -1,4 +1,6 @@
+#include <QFile>
 #include <QImage>
+#include <QRegularExpression>
 #include <QSvgRenderer>
 #include <QtTest>
 
@@ -38,6 +40,17 @@ private slots:
         QSvgRenderer logo(QStringLiteral(":/resources/images/icon.svg"));
         QVERIFY(logo.isValid());
         QVERIFY(!logo.defaultSize().isEmpty());
+    }
+
+    // The program opens the first file of its command line only: the launcher must offer it
+    // one file (%f), not a list (%F) of which the rest would be dropped without a word.
+    void desktopEntryOpensOneFile()
+    {
+        QFile entry(QStringLiteral(QUARNE_DESKTOP_ENTRY));
+        QVERIFY(entry.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QStringList lines = QString::fromUtf8(entry.readAll()).split(QLatin1Char('\n'));
+        const QStringList exec = lines.filter(QRegularExpression(QStringLiteral("^Exec=")));
+        QCOMPARE(exec, QStringList{QStringLiteral("Exec=quarne %f")});
     }
 };
 
