@@ -1,6 +1,7 @@
 #include "imagineslice.h"
 
 #include <QAtomicInt>
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -559,16 +560,34 @@ QString ImageRun::writeImage(int k, QImage *scratch)
     if (image.isNull())
         return ImagineSlice::tr("Cannot write \"%1\": not enough memory for its image.").arg(nativeName(fileName));
 
+    // Encoded in memory first, so that what the disk refuses is told apart
+    // from what the format cannot hold.
+    QByteArray bytes;
+    {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, QFileInfo(fileName).suffix().toLatin1());
+        if (!writer.write(image))
+            return cannotWrite(fileName, writer.errorString());
+    }
+
     // Written under a temporary name and renamed on success, so a failure or a
-    // crash leaves no partial image under the final name.
+    // crash leaves no partial image under the final name and an older image of
+    // that name stays as it was. Unbuffered, and every write checked: commit()
+    // renames the file even when its own final flush fails (a full disk, a
+    // file-size limit). A short write is tried again, so that the one that
+    // fails gives the system's reason.
     QSaveFile file(fileName);
-    QImageWriter writer(&file, QFileInfo(fileName).suffix().toLatin1());
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return cannotWrite(fileName, file.errorString());
-    if (!writer.write(image)) {
-        const QString error = cannotWrite(fileName, writer.errorString());
-        file.cancelWriting();
-        return error;
+    for (qint64 at = 0; at < bytes.size();) {
+        const qint64 written = file.write(bytes.constData() + at, bytes.size() - at);
+        if (written <= 0) {
+            const QString error = cannotWrite(fileName, file.errorString());
+            file.cancelWriting();
+            return error;
+        }
+        at += written;
     }
     if (!file.commit())
         return cannotWrite(fileName, file.errorString());

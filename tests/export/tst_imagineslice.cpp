@@ -1,10 +1,13 @@
 #include "imagineslice.h"
 
+#include "viewer/filesizelimit.h"
+
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -17,6 +20,7 @@
 #include <cmath>
 #include <initializer_list>
 #include <limits>
+#include <memory>
 
 using geom::ImagineSlice;
 
@@ -158,6 +162,8 @@ private slots:
     void cancel();
     void writeFailureEndsTheRun_data();
     void writeFailureEndsTheRun();
+    void fullDiskEndsTheRun_data();
+    void fullDiskEndsTheRun();
     void noImageCanBeMade_data();
     void noImageCanBeMade();
     void memoryBudgetBoundsImagesInFlight_data();
@@ -678,6 +684,138 @@ void tst_ImagineSlice::writeFailureEndsTheRun()
     files[failAt] = numberedFiles(dir.path(), count).at(failAt);
     QCOMPARE(engine.run(files, 0), count);
     QVERIFY(engine.errorString().isEmpty());
+}
+
+namespace {
+
+// A small tmpfs mounted on a directory for as long as it lives; mounted stays
+// false where this process may not mount.
+class SmallFileSystem
+{
+public:
+    SmallFileSystem(const QString &dir, int kibibytes)
+        : dir(dir)
+    {
+        QProcess mount;
+        mount.start(QStringLiteral("mount"),
+                    {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                     QStringLiteral("size=%1k").arg(kibibytes), QStringLiteral("tmpfs"), dir});
+        mounted = mount.waitForFinished() && mount.exitStatus() == QProcess::NormalExit && mount.exitCode() == 0;
+    }
+    ~SmallFileSystem()
+    {
+        if (mounted)
+            QProcess::execute(QStringLiteral("umount"), {dir});
+    }
+    bool mounted = false;
+
+private:
+    QString dir;
+};
+
+// Writes into dir until the file system holds no more.
+void fillUp(const QString &dir)
+{
+    QFile filler(dir + QStringLiteral("/filler"));
+    if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return;
+    const QByteArray block(4096, 'x');
+    while (filler.write(block) == block.size()) {
+    }
+    const QByteArray byte(1, 'x');
+    while (filler.write(byte) == 1) {
+    }
+}
+
+QMap<QString, QByteArray> contentsOf(const QStringList &files)
+{
+    QMap<QString, QByteArray> contents;
+    for (const QString &name : files) {
+        QFile file(name);
+        if (file.open(QIODevice::ReadOnly))
+            contents.insert(name, file.readAll());
+    }
+    return contents;
+}
+
+} // namespace
+
+void tst_ImagineSlice::fullDiskEndsTheRun_data()
+{
+    QTest::addColumn<bool>("fileSystem"); // a full tmpfs, else a file-size limit
+    QTest::addColumn<bool>("overGoodImages");
+
+    QTest::newRow("file-size limit") << false << false;
+    QTest::newRow("file-size limit, over good images") << false << true;
+    QTest::newRow("full file system") << true << false;
+    QTest::newRow("full file system, over good images") << true << true;
+}
+
+// A write that the disk refuses ends the run with the file and the system's
+// reason, and never leaves an empty or cut image, nor replaces a good one.
+void tst_ImagineSlice::fullDiskEndsTheRun()
+{
+    QFETCH(bool, fileSystem);
+    QFETCH(bool, overGoodImages);
+    const int count = fileSystem && !overGoodImages ? 40 : 8;
+
+    QTemporaryDir temporary;
+    QVERIFY(temporary.isValid());
+    const QString dir = temporary.filePath(QStringLiteral("disk"));
+    QVERIFY(QDir().mkpath(dir));
+    // Each image takes a page of the 64 KiB file system: a fresh series of 40
+    // fills it part way through.
+    std::unique_ptr<SmallFileSystem> disk;
+    if (fileSystem) {
+        disk = std::make_unique<SmallFileSystem>(dir, 64);
+        if (!disk->mounted)
+            QSKIP("This process may not mount a tmpfs.");
+    }
+
+    ImagineSlice engine(squareStack(count), nullptr);
+    setTenthMillimetreGrid(engine);
+    const QStringList files = numberedFiles(dir, count);
+    QMap<QString, QByteArray> good;
+    if (overGoodImages) {
+        QCOMPARE(engine.run(files, 0), count);
+        good = contentsOf(files);
+        QCOMPARE(good.size(), count);
+        if (fileSystem)
+            fillUp(dir);
+    }
+
+    QSignalSpy progress(&engine, &ImagineSlice::progress);
+    QSignalSpy finished(&engine, &ImagineSlice::finished);
+    int written = -1;
+    {
+        // Smaller than any image of the series.
+        std::unique_ptr<FileSizeLimit> limit;
+        if (!fileSystem) {
+            limit = std::make_unique<FileSizeLimit>(100);
+            QVERIFY(limit->active);
+        }
+        written = engine.run(files, 0);
+    }
+    QCOMPARE(finished.count(), 1);
+    QVERIFY(!progressValues(progress).contains(count));
+    QVERIFY2(written < count, qPrintable(QString::number(written)));
+    const QString reason = fileSystem ? QStringLiteral("No space left on device") : QStringLiteral("File too large");
+    QVERIFY2(engine.errorString().contains(QDir::toNativeSeparators(files.at(written))), qPrintable(engine.errorString()));
+    QVERIFY2(engine.errorString().contains(reason), qPrintable(engine.errorString()));
+
+    QStringList expected = baseNames(files.mid(0, overGoodImages ? count : written));
+    if (overGoodImages && fileSystem)
+        expected.prepend(QStringLiteral("filler"));
+    expected.sort();
+    QCOMPARE(filesIn(dir), expected); // no temporary files either
+    if (overGoodImages) {
+        // The images of this run replace the old ones only where they are whole.
+        const QMap<QString, QByteArray> now = contentsOf(files);
+        for (int k = written; k < count; ++k)
+            QCOMPARE(now.value(files.at(k)), good.value(files.at(k)));
+    }
+    for (int k = 0; k < (overGoodImages ? count : written); ++k)
+        QCOMPARE(sliceShown(files.at(k)), k);
 }
 
 void tst_ImagineSlice::noImageCanBeMade_data()
