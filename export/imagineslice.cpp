@@ -1,5 +1,7 @@
 #include "imagineslice.h"
 
+#include "monorasteriser.h"
+
 #include <QAtomicInt>
 #include <QBuffer>
 #include <QDir>
@@ -23,6 +25,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace geom {
@@ -85,36 +88,6 @@ int monoIndex(const QImage &image, const QBrush &brush)
     return -1;
 }
 
-// Packs an 8-bit image of 0 and 255 into the bits of a 1-bit image of the
-// same size.
-void packBits(const QImage &gray, QImage &mono)
-{
-    const bool lsbFirst = mono.format() == QImage::Format_MonoLSB;
-    const int width = gray.width();
-    for (int y = 0; y < gray.height(); ++y) {
-        const uchar *src = gray.constScanLine(y);
-        uchar *dst = mono.scanLine(y);
-        int x = 0;
-        for (; x + 8 <= width; x += 8, src += 8) {
-            uint b = 0;
-            if (lsbFirst) {
-                for (int i = 7; i >= 0; --i)
-                    b = (b << 1) | (src[i] >> 7);
-            } else {
-                for (int i = 0; i < 8; ++i)
-                    b = (b << 1) | (src[i] >> 7);
-            }
-            *dst++ = uchar(b);
-        }
-        if (x < width) {
-            uint b = 0;
-            for (int i = 0; i < width - x; ++i)
-                b |= uint(src[i] >> 7) << (lsbFirst ? i : 7 - i);
-            *dst = uchar(b);
-        }
-    }
-}
-
 } // namespace
 
 class ImagineSlicePrivate
@@ -125,7 +98,7 @@ public:
     QImage templateCopy();
     void dropTemplate();
     QImage render(const QImage &blank, int index, QImage *scratch) const;
-    bool paintsViaGray(const QImage &blank) const
+    bool paintsMono(const QImage &blank) const
     {
         return monoIndex(blank, backgroundBrush) >= 0 && monoIndex(blank, fillBrush) >= 0;
     }
@@ -218,9 +191,9 @@ void ImagineSlicePrivate::setError(const QString &message)
 // that a coordinate that is not finite on the pixel grid is caught too.
 //
 // Qt paints 1-bit images span by span through a slow generic path; for the
-// usual black-and-white brushes the same spans are filled into an 8-bit
-// scratch image (given by the caller for reuse, or made here) and packed
-// into the bits afterwards, which is several times faster.
+// usual black-and-white brushes the contours go to a MonoRasteriser instead,
+// which gives the same pixels through a small 8-bit band (in scratch, given by
+// the caller for reuse, or made here).
 QImage ImagineSlicePrivate::render(const QImage &blank, int index, QImage *scratch) const
 {
     if (blank.isNull() || index < 0 || index >= slices.size())
@@ -232,27 +205,18 @@ QImage ImagineSlicePrivate::render(const QImage &blank, int index, QImage *scrat
     if (!image.bits()) // the copy could not be detached: out of memory
         return QImage();
 
-    const int backgroundIndex = monoIndex(blank, backgroundBrush);
-    const int fillIndex = monoIndex(blank, fillBrush);
-    const bool viaGray = paintsViaGray(blank);
     QImage ownScratch;
-    if (viaGray) {
-        if (!scratch)
-            scratch = &ownScratch;
-        if (scratch->size() != blank.size() || scratch->format() != QImage::Format_Grayscale8)
-            *scratch = QImage(blank.size(), QImage::Format_Grayscale8);
-        if (scratch->isNull())
-            return QImage();
-        scratch->fill(backgroundIndex ? 255 : 0);
-    }
-
+    std::optional<MonoRasteriser> mono;
     QPainter painter;
-    if (!painter.begin(viaGray ? scratch : &image))
-        return QImage();
-    const QBrush background = viaGray ? QBrush(backgroundIndex ? Qt::white : Qt::black) : backgroundBrush;
-    const QBrush fill = viaGray ? QBrush(fillIndex ? Qt::white : Qt::black) : fillBrush;
-    painter.setBackground(background);
-    painter.setPen(Qt::NoPen);
+    if (paintsMono(blank)) {
+        mono.emplace(monoIndex(blank, backgroundBrush), monoIndex(blank, fillBrush), fillRule,
+                     scratch ? scratch : &ownScratch);
+    } else {
+        if (!painter.begin(&image))
+            return QImage();
+        painter.setBackground(backgroundBrush);
+        painter.setPen(Qt::NoPen);
+    }
 
     const QTransform t = transform;
     std::vector<QPointF> buffer;
@@ -284,12 +248,19 @@ QImage ImagineSlicePrivate::render(const QImage &blank, int index, QImage *scrat
             ++invalid;
             continue;
         }
-        painter.setBrush(area < 0.0 ? background : fill);
-        painter.drawPolygon(buffer.data(), n, fillRule);
+        if (mono) {
+            mono->addPolygon(buffer.data(), n, area >= 0.0);
+        } else {
+            painter.setBrush(area < 0.0 ? backgroundBrush : fillBrush);
+            painter.drawPolygon(buffer.data(), n, fillRule);
+        }
     }
-    painter.end();
-    if (viaGray)
-        packBits(*scratch, image);
+    if (mono) {
+        if (!mono->paint(image))
+            return QImage();
+    } else {
+        painter.end();
+    }
 
     if (invalid > 0)
         qWarning("ImagineSlice: slice %d (z = %g) has %d contour(s) with coordinates that are not "
@@ -501,7 +472,7 @@ private:
     // Lowest index that failed: the images before it are still made, none after.
     std::atomic<int> failedAt{INT_MAX};
     std::atomic<int> imagesAlive{0};
-    // 8-bit scratch images handed from one job to the next.
+    // 8-bit bands handed from one job to the next.
     std::vector<QImage> scratches;
 
     int done = 0; // leading images written
@@ -539,14 +510,14 @@ void ImageRun::makeBlank()
     failedAt = 0;
 }
 
-// Each job holds at most one image (and its scratch image), so the number of
+// Each job holds at most one image (and its band), so the number of
 // jobs in flight is the bound on slice images in memory.
 int ImageRun::imagesInFlightLimit() const
 {
     const int threads = std::max(1, QThread::idealThreadCount());
     qint64 imageBytes = blank.sizeInBytes();
-    if (!blank.isNull() && d->paintsViaGray(blank))
-        imageBytes += qint64(blank.width()) * blank.height();
+    if (!blank.isNull() && d->paintsMono(blank))
+        imageBytes += MonoRasteriser::bandBytes(blank.width());
     imageBytes = std::max<qint64>(1, imageBytes);
     return int(std::clamp<qint64>(d->memoryBudget / imageBytes, 1, threads));
 }

@@ -238,12 +238,36 @@ void tst_ImagineSlice::matchesPaintingOnTheImage_data()
     QTest::addColumn<int>("format");
     QTest::addColumn<QColor>("fill");
     QTest::addColumn<QColor>("background");
+    QTest::addColumn<QSize>("size");
+    // 0: inside the image; 1: also contours across its edges; 2: also one
+    // reaching so far out that the raster engine clips it.
+    QTest::addColumn<int>("outside");
 
-    QTest::newRow("mono") << int(QImage::Format_Mono) << QColor(Qt::white) << QColor(Qt::black);
-    QTest::newRow("mono, inverted") << int(QImage::Format_Mono) << QColor(Qt::black) << QColor(Qt::white);
-    QTest::newRow("mono LSB") << int(QImage::Format_MonoLSB) << QColor(Qt::white) << QColor(Qt::black);
-    QTest::newRow("mono, grey fill") << int(QImage::Format_Mono) << QColor(Qt::gray) << QColor(Qt::black);
-    QTest::newRow("32-bit") << int(QImage::Format_RGB32) << QColor(Qt::red) << QColor(Qt::blue);
+    const QSize small(333, 187); // rows that end inside a byte
+    QTest::newRow("mono") << int(QImage::Format_Mono) << QColor(Qt::white) << QColor(Qt::black) << small << 0;
+    QTest::newRow("mono, inverted") << int(QImage::Format_Mono) << QColor(Qt::black) << QColor(Qt::white) << small
+                                    << 0;
+    QTest::newRow("mono LSB") << int(QImage::Format_MonoLSB) << QColor(Qt::white) << QColor(Qt::black) << small
+                              << 0;
+    QTest::newRow("mono, grey fill") << int(QImage::Format_Mono) << QColor(Qt::gray) << QColor(Qt::black) << small
+                                     << 0;
+    QTest::newRow("32-bit") << int(QImage::Format_RGB32) << QColor(Qt::red) << QColor(Qt::blue) << small << 0;
+    QTest::newRow("mono, beyond the edges")
+        << int(QImage::Format_Mono) << QColor(Qt::white) << QColor(Qt::black) << small << 1;
+    QTest::newRow("mono, far beyond the edges")
+        << int(QImage::Format_Mono) << QColor(Qt::white) << QColor(Qt::black) << small << 2;
+
+    // Printer screens, painted band by band.
+    const QSize fourK(3840, 2400);
+    QTest::newRow("mono, 4K") << int(QImage::Format_Mono) << QColor(Qt::white) << QColor(Qt::black) << fourK << 0;
+    QTest::newRow("mono, 4K, beyond the edges")
+        << int(QImage::Format_Mono) << QColor(Qt::white) << QColor(Qt::black) << fourK << 1;
+    QTest::newRow("mono, 4K, far beyond the edges")
+        << int(QImage::Format_Mono) << QColor(Qt::white) << QColor(Qt::black) << fourK << 2;
+    QTest::newRow("mono, 12K") << int(QImage::Format_Mono) << QColor(Qt::white) << QColor(Qt::black)
+                               << QSize(11520, 5120) << 0;
+    QTest::newRow("mono LSB, inverted, 12K, beyond the edges")
+        << int(QImage::Format_MonoLSB) << QColor(Qt::black) << QColor(Qt::white) << QSize(11517, 5120) << 1;
 }
 
 // Whatever way the engine fills its images, they are what painting the
@@ -253,25 +277,36 @@ void tst_ImagineSlice::matchesPaintingOnTheImage()
     QFETCH(int, format);
     QFETCH(QColor, fill);
     QFETCH(QColor, background);
+    QFETCH(QSize, size);
+    QFETCH(int, outside);
 
     // Largest first, as the stack orders them: material, hole, island, and a
     // second outline overlapping the first.
-    const QVector<Contour> contours{wobblyRing(20.0, 12.0, 9.0, 500, false), wobblyRing(27.0, 8.0, 6.0, 300, false),
-                                    wobblyRing(20.0, 12.0, 5.0, 400, true), wobblyRing(20.0, 12.0, 2.0, 100, false)};
+    QVector<Contour> contours{wobblyRing(20.0, 12.0, 9.0, 500, false), wobblyRing(27.0, 8.0, 6.0, 300, false),
+                              wobblyRing(20.0, 12.0, 5.0, 400, true), wobblyRing(20.0, 12.0, 2.0, 100, false)};
+    // Across the left and bottom edges, across the right and top edges.
+    if (outside > 0)
+        contours << wobblyRing(0.0, 0.0, 4.0, 200, false) << wobblyRing(40.0, 23.0, 3.0, 150, false);
+    if (outside > 1) {
+        Contour far;
+        for (const auto &p : {std::make_pair(30.0f, 2.0f), {5000.0f, 10.0f}, {31.0f, 4.0f}})
+            far.append(p.first, p.second);
+        contours << far;
+    }
     QTransform t;
-    t.translate(0.0, 187.0);
-    t.scale(333.0 / 41.3, -(187.0 / 23.1));
+    t.translate(0.0, size.height());
+    t.scale(size.width() / 41.3, -(size.height() / 23.1));
     t.translate(1.7, 0.3);
 
     ImagineSlice engine(QList<Slice>{Slice(0.0f, 0.1f, contours)}, nullptr);
-    engine.setSize(QSize(333, 187)); // rows that end inside a byte
+    engine.setSize(size);
     engine.setFormat(QImage::Format(format));
     engine.setTransform(t);
     engine.setFillBrush(fill);
     engine.setBackgroundBrush(background);
     const QImage image = engine.imagine(0);
 
-    QImage expected(333, 187, QImage::Format(format));
+    QImage expected(size, QImage::Format(format));
     expected.fill(0);
     QPainter painter(&expected);
     painter.fillRect(expected.rect(), background);
