@@ -1,5 +1,6 @@
 #include "imagineslice.h"
 
+#include "monopngwriter.h"
 #include "monorasteriser.h"
 
 #include <QAtomicInt>
@@ -533,11 +534,14 @@ QString ImageRun::writeImage(int k, QImage *scratch)
 
     // Encoded in memory first, so that what the disk refuses is told apart
     // from what the format cannot hold.
+    const QByteArray suffix = QFileInfo(fileName).suffix().toLatin1();
     QByteArray bytes;
-    {
+    if (suffix.compare("png", Qt::CaseInsensitive) == 0 && MonoPngWriter::canEncode(image))
+        bytes = MonoPngWriter::encode(image);
+    if (bytes.isEmpty()) {
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::WriteOnly);
-        QImageWriter writer(&buffer, QFileInfo(fileName).suffix().toLatin1());
+        QImageWriter writer(&buffer, suffix);
         if (!writer.write(image))
             return cannotWrite(fileName, writer.errorString());
     }
