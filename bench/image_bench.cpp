@@ -14,7 +14,9 @@
 // Counters: images_per_second; peak_MB, the growth of peak resident memory
 // during the run (VmHWM after against VmRSS before, with the peak reset first),
 // which excludes the slices built beforehand; png_MB, the bytes written;
-// png_bytes_per_image, their mean per image.
+// png_bytes_per_image, their mean per image; cpu_ms_per_image, the processor
+// time of all threads per image, which tells the work apart from the cores
+// that other processes took while the benchmark ran.
 
 #include "imagineslice.h"
 
@@ -31,6 +33,7 @@
 #include <QTransform>
 
 #include <cmath>
+#include <ctime>
 #include <memory>
 
 namespace {
@@ -114,6 +117,7 @@ void BM_ImageSeries(benchmark::State &state)
     qint64 peakKiB = 0;
     bool peakKnown = true;
     int images = 0;
+    const std::clock_t cpuBefore = std::clock();
     for (auto _ : state) {
         peakKnown = resetPeakMemory() && peakKnown;
         const qint64 before = statusKiB("VmRSS:");
@@ -126,6 +130,7 @@ void BM_ImageSeries(benchmark::State &state)
         }
     }
 
+    const double cpuSeconds = double(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
     qint64 bytes = 0;
     for (const QString &f : qAsConst(files))
         bytes += QFileInfo(f).size();
@@ -135,6 +140,7 @@ void BM_ImageSeries(benchmark::State &state)
     state.counters["peak_MB"] = peakKnown ? double(peakKiB) / 1024.0 : -1.0;
     state.counters["png_MB"] = double(bytes) / (1024.0 * 1024.0);
     state.counters["png_bytes_per_image"] = double(bytes) / layers;
+    state.counters["cpu_ms_per_image"] = 1000.0 * cpuSeconds / double(std::max<qint64>(1, state.iterations() * layers));
     state.counters["images_in_flight"] = engine.peakImagesInFlight();
 }
 

@@ -6,7 +6,6 @@
 
 #include <zlib.h>
 
-#include <array>
 #include <cstring>
 #include <vector>
 
@@ -51,20 +50,8 @@ void appendBigEndian32(QByteArray &data, quint32 value)
     data.append(reinterpret_cast<const char *>(bytes), 4);
 }
 
-std::array<uchar, 256> reversedBits()
-{
-    std::array<uchar, 256> table{};
-    for (int i = 0; i < 256; ++i) {
-        uint r = 0;
-        for (int b = 0; b < 8; ++b)
-            r |= ((uint(i) >> b) & 1u) << (7 - b);
-        table[size_t(i)] = uchar(r);
-    }
-    return table;
-}
-
-// The image data: each row a filter byte (none) and its bits, most
-// significant first, deflated in one zlib stream. Run-length matching finds
+// The image data of a Format_Mono image: each row a filter byte (none) and
+// its bits, deflated in one zlib stream. Run-length matching finds
 // the long runs of one colour as well as the full search does, at a fraction
 // of its cost; a higher level changes nothing for it.
 bool deflateRows(const QImage &image, QByteArray &idat)
@@ -74,8 +61,6 @@ bool deflateRows(const QImage &image, QByteArray &idat)
     if (deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK)
         return false;
 
-    static const std::array<uchar, 256> reverse = reversedBits();
-    const bool lsbFirst = image.format() == QImage::Format_MonoLSB;
     const int rowBytes = (image.width() + 7) / 8;
     std::vector<uchar> row(size_t(rowBytes) + 1);
     std::vector<uchar> out(size_t(1) << 16);
@@ -84,13 +69,7 @@ bool deflateRows(const QImage &image, QByteArray &idat)
         const bool last = y == image.height();
         if (!last) {
             row[0] = 0;
-            const uchar *bits = image.constScanLine(y);
-            if (lsbFirst) {
-                for (int i = 0; i < rowBytes; ++i)
-                    row[size_t(i) + 1] = reverse[bits[i]];
-            } else {
-                std::memcpy(row.data() + 1, bits, size_t(rowBytes));
-            }
+            std::memcpy(row.data() + 1, image.constScanLine(y), size_t(rowBytes));
             stream.next_in = row.data();
             stream.avail_in = uInt(row.size());
         }
@@ -171,7 +150,8 @@ QByteArray MonoPngWriter::encode(const QImage &image)
         appendChunk(png, "tEXt", key.toLatin1() + '\0' + image.text(key).toLatin1());
 
     QByteArray idat;
-    if (!deflateRows(image, idat))
+    // PNG packs pixels from the most significant bit.
+    if (!deflateRows(image.format() == QImage::Format_Mono ? image : image.convertToFormat(QImage::Format_Mono), idat))
         return QByteArray();
     appendChunk(png, "IDAT", idat);
     appendChunk(png, "IEND", QByteArray());

@@ -9,6 +9,10 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace geom {
 
 namespace {
@@ -46,6 +50,22 @@ uchar gatherBits(const uchar *gray, bool lsbFirst)
     return uchar(b);
 #endif
 }
+
+#if defined(__SSE2__)
+struct ReversedBits
+{
+    uchar table[256];
+    ReversedBits()
+    {
+        for (int i = 0; i < 256; ++i) {
+            uint r = 0;
+            for (int b = 0; b < 8; ++b)
+                r |= ((uint(i) >> b) & 1u) << (7 - b);
+            table[i] = uchar(r);
+        }
+    }
+};
+#endif
 
 } // namespace
 
@@ -95,6 +115,15 @@ void MonoRasteriser::pack(const uchar *gray, uchar *row, int fromPixel, int toPi
 {
     uchar *dst = row + fromPixel / 8;
     int x = fromPixel;
+#if defined(__SSE2__)
+    // Sixteen top bits at once, first pixel in the lowest bit.
+    static const ReversedBits reversed;
+    for (; x + 16 <= toPixel; x += 16, gray += 16) {
+        const uint bits = uint(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(gray))));
+        *dst++ = lsbFirst ? uchar(bits) : reversed.table[bits & 0xff];
+        *dst++ = lsbFirst ? uchar(bits >> 8) : reversed.table[bits >> 8];
+    }
+#endif
     for (; x + 8 <= toPixel; x += 8, gray += 8)
         *dst++ = gatherBits(gray, lsbFirst);
     if (x < toPixel) {
