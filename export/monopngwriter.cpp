@@ -1,10 +1,11 @@
 #include "monopngwriter.h"
 
+#include "rowdeflater.h"
+
 #include <QMap>
 #include <QStringList>
 #include <QtEndian>
 
-#include <zlib.h>
 
 #include <cstring>
 #include <vector>
@@ -28,6 +29,24 @@ bool plainLatin1(const QString &text)
     return true;
 }
 
+quint32 crc32(const char *data, int size)
+{
+    static const std::vector<quint32> table = [] {
+        std::vector<quint32> t(256);
+        for (quint32 n = 0; n < 256; ++n) {
+            quint32 c = n;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1u) ? 0xedb88320u ^ (c >> 1) : c >> 1;
+            t[n] = c;
+        }
+        return t;
+    }();
+    quint32 c = 0xffffffffu;
+    for (int i = 0; i < size; ++i)
+        c = table[(c ^ uchar(data[i])) & 0xffu] ^ (c >> 8);
+    return c ^ 0xffffffffu;
+}
+
 void appendChunk(QByteArray &png, const char *type, const QByteArray &data)
 {
     uchar length[4];
@@ -36,10 +55,8 @@ void appendChunk(QByteArray &png, const char *type, const QByteArray &data)
     const int start = png.size();
     png.append(type, 4);
     png.append(data);
-    uLong crc = crc32(0L, Z_NULL, 0);
-    crc = crc32(crc, reinterpret_cast<const Bytef *>(png.constData() + start), uInt(png.size() - start));
     uchar sum[4];
-    qToBigEndian<quint32>(quint32(crc), sum);
+    qToBigEndian<quint32>(crc32(png.constData() + start, png.size() - start), sum);
     png.append(reinterpret_cast<const char *>(sum), 4);
 }
 
@@ -50,42 +67,13 @@ void appendBigEndian32(QByteArray &data, quint32 value)
     data.append(reinterpret_cast<const char *>(bytes), 4);
 }
 
-// The image data of a Format_Mono image: each row a filter byte (none) and
-// its bits, deflated in one zlib stream. Run-length matching finds
-// the long runs of one colour as well as the full search does, at a fraction
-// of its cost; a higher level changes nothing for it.
-bool deflateRows(const QImage &image, QByteArray &idat)
+// The image data of a Format_Mono image.
+QByteArray deflateRows(const QImage &image)
 {
-    z_stream stream;
-    std::memset(&stream, 0, sizeof stream);
-    if (deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK)
-        return false;
-
-    const int rowBytes = (image.width() + 7) / 8;
-    std::vector<uchar> row(size_t(rowBytes) + 1);
-    std::vector<uchar> out(size_t(1) << 16);
-    bool ok = true;
-    for (int y = 0; y <= image.height() && ok; ++y) {
-        const bool last = y == image.height();
-        if (!last) {
-            row[0] = 0;
-            std::memcpy(row.data() + 1, image.constScanLine(y), size_t(rowBytes));
-            stream.next_in = row.data();
-            stream.avail_in = uInt(row.size());
-        }
-        do {
-            stream.next_out = out.data();
-            stream.avail_out = uInt(out.size());
-            const int result = deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
-            if (result == Z_STREAM_ERROR) {
-                ok = false;
-                break;
-            }
-            idat.append(reinterpret_cast<const char *>(out.data()), int(out.size() - stream.avail_out));
-        } while (stream.avail_out == 0);
-    }
-    deflateEnd(&stream);
-    return ok;
+    RowDeflater deflater((image.width() + 7) / 8);
+    for (int y = 0; y < image.height(); ++y)
+        deflater.addRow(image.constScanLine(y));
+    return deflater.finish();
 }
 
 } // namespace
@@ -149,11 +137,9 @@ QByteArray MonoPngWriter::encode(const QImage &image)
     for (const QString &key : qAsConst(keys))
         appendChunk(png, "tEXt", key.toLatin1() + '\0' + image.text(key).toLatin1());
 
-    QByteArray idat;
     // PNG packs pixels from the most significant bit.
-    if (!deflateRows(image.format() == QImage::Format_Mono ? image : image.convertToFormat(QImage::Format_Mono), idat))
-        return QByteArray();
-    appendChunk(png, "IDAT", idat);
+    appendChunk(png, "IDAT",
+                deflateRows(image.format() == QImage::Format_Mono ? image : image.convertToFormat(QImage::Format_Mono)));
     appendChunk(png, "IEND", QByteArray());
     return png;
 }

@@ -7,9 +7,9 @@
 namespace geom {
 
 // Encodes 1-bit images as PNG files with the chunks Qt's own PNG writer gives
-// them (1-bit palette, offset, physical resolution, text), compressed with
-// run-length deflate: a printer's slice image is mostly long runs of one
-// colour, which this packs smaller than Qt's default effort and several times
+// them (1-bit palette, offset, physical resolution, text), the data
+// compressed by a RowDeflater: a printer's slice image is long runs of one
+// colour, which that packs about as small as Qt's default effort, many times
 // faster.
 class MonoPngWriter
 {
