@@ -91,6 +91,15 @@ int monoIndex(const QImage &image, const QBrush &brush)
 
 } // namespace
 
+// What rendering keeps from one image to the next: the band a 1-bit image is
+// painted through, and the 1-bit image itself, every pixel of which the next
+// image rewrites.
+struct RenderScratch
+{
+    QImage band;
+    QImage image;
+};
+
 class ImagineSlicePrivate
 {
 public:
@@ -98,7 +107,7 @@ public:
 
     QImage templateCopy();
     void dropTemplate();
-    QImage render(const QImage &blank, int index, QImage *scratch) const;
+    QImage render(const QImage &blank, int index, RenderScratch *scratch) const;
     bool paintsMono(const QImage &blank) const
     {
         return monoIndex(blank, backgroundBrush) >= 0 && monoIndex(blank, fillBrush) >= 0;
@@ -193,25 +202,31 @@ void ImagineSlicePrivate::setError(const QString &message)
 //
 // Qt paints 1-bit images span by span through a slow generic path; for the
 // usual black-and-white brushes the contours go to a MonoRasteriser instead,
-// which gives the same pixels through a small 8-bit band (in scratch, given by
-// the caller for reuse, or made here).
-QImage ImagineSlicePrivate::render(const QImage &blank, int index, QImage *scratch) const
+// which gives the same pixels through a small 8-bit band. The caller may keep
+// the band and the image in scratch for the next image of the same blank.
+QImage ImagineSlicePrivate::render(const QImage &blank, int index, RenderScratch *scratch) const
 {
     if (blank.isNull() || index < 0 || index >= slices.size())
         return QImage();
     const Slice &slice = slices.at(index);
 
-    QImage image = blank;
+    RenderScratch ownScratch;
+    if (!scratch)
+        scratch = &ownScratch;
+    const bool paintMono = paintsMono(blank);
+    QImage image;
+    if (paintMono && scratch->image.size() == blank.size() && scratch->image.format() == blank.format())
+        image = std::move(scratch->image);
+    else
+        image = blank;
     image.setText(QStringLiteral("Z"), QString::number(double(slice.z()), 'g', 6));
     if (!image.bits()) // the copy could not be detached: out of memory
         return QImage();
 
-    QImage ownScratch;
     std::optional<MonoRasteriser> mono;
     QPainter painter;
-    if (paintsMono(blank)) {
-        mono.emplace(monoIndex(blank, backgroundBrush), monoIndex(blank, fillBrush), fillRule,
-                     scratch ? scratch : &ownScratch);
+    if (paintMono) {
+        mono.emplace(monoIndex(blank, backgroundBrush), monoIndex(blank, fillBrush), fillRule, &scratch->band);
     } else {
         if (!painter.begin(&image))
             return QImage();
@@ -455,7 +470,8 @@ public:
 
 private:
     void job(int k);
-    QString writeImage(int k, QImage *scratch);
+    QString writeImage(int k, RenderScratch *scratch);
+    static QString saveImage(const QImage &image, const QString &fileName);
     QStringList removeImages(int from);
 
     ImagineSlice *const q;
@@ -473,8 +489,8 @@ private:
     // Lowest index that failed: the images before it are still made, none after.
     std::atomic<int> failedAt{INT_MAX};
     std::atomic<int> imagesAlive{0};
-    // 8-bit bands handed from one job to the next.
-    std::vector<QImage> scratches;
+    // Bands and images handed from one job to the next.
+    std::vector<RenderScratch> scratches;
 
     int done = 0; // leading images written
     int emitted = -1; // last progress value sent
@@ -525,13 +541,21 @@ int ImageRun::imagesInFlightLimit() const
 
 // Renders image k and saves it under its final name; the reason it could not,
 // or an empty string.
-QString ImageRun::writeImage(int k, QImage *scratch)
+QString ImageRun::writeImage(int k, RenderScratch *scratch)
 {
     const QString &fileName = files.at(k);
-    const QImage image = d->render(blank, first + k, scratch);
+    QImage image = d->render(blank, first + k, scratch);
     if (image.isNull())
         return ImagineSlice::tr("Cannot write \"%1\": not enough memory for its image.").arg(nativeName(fileName));
+    const QString error = saveImage(image, fileName);
+    scratch->image = std::move(image);
+    return error;
+}
 
+// Saves the image under its final name; the reason it could not, or an empty
+// string.
+QString ImageRun::saveImage(const QImage &image, const QString &fileName)
+{
     // Encoded in memory first, so that what the disk refuses is told apart
     // from what the format cannot hold.
     const QByteArray suffix = QFileInfo(fileName).suffix().toLatin1();
@@ -573,7 +597,7 @@ void ImageRun::job(int k)
 {
     JobState state = JobState::Skipped;
     QString error;
-    QImage scratch;
+    RenderScratch scratch;
     if (k < failedAt.load() && !d->cancelRequested.loadAcquire()) {
         {
             std::lock_guard<std::mutex> lock(mutex);
@@ -593,7 +617,7 @@ void ImageRun::job(int k)
         }
     }
     std::lock_guard<std::mutex> lock(mutex);
-    if (!scratch.isNull())
+    if (!scratch.band.isNull() || !scratch.image.isNull())
         scratches.push_back(std::move(scratch));
     states[k] = state;
     errors[k] = error;

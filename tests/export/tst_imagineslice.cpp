@@ -157,6 +157,7 @@ private slots:
     void pngHeaderAndMetadata();
     void filesTakeSlicesFromFirst_data();
     void filesTakeSlicesFromFirst();
+    void imagesShareNoPixels();
     void progressOnAPoolThreadFollowsTheFiles();
     void cancel_data();
     void cancel();
@@ -576,6 +577,32 @@ void tst_ImagineSlice::filesTakeSlicesFromFirst()
     QCOMPARE(filesIn(dir.path()), baseNames(files.mid(0, written)));
     for (int k = 0; k < written; ++k)
         QCOMPARE(sliceShown(files.at(k)), std::max(first, 0) + k);
+}
+
+// The images of a run are made in memory that earlier images of the run used:
+// an empty slice after a full one comes out empty, in either colour scheme.
+void tst_ImagineSlice::imagesShareNoPixels()
+{
+    const int count = 48;
+    QList<Slice> slices;
+    for (int i = 0; i < count; ++i)
+        slices << (i % 2 ? sliceOf(0.1f * float(i), {}) : sliceOf(0.1f * float(i), {square(-5.0f, -5.0f, 15.0f, 15.0f)}));
+    for (const bool inverted : {false, true}) {
+        ImagineSlice engine(slices, nullptr);
+        setTenthMillimetreGrid(engine);
+        if (inverted) {
+            engine.setFillBrush(QBrush(Qt::black));
+            engine.setBackgroundBrush(QBrush(Qt::white));
+        }
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QStringList files = numberedFiles(dir.path(), count);
+        QCOMPARE(engine.run(files, 0), count);
+        for (int k = 0; k < count; ++k) {
+            const bool white = (k % 2 == 0) != inverted;
+            QCOMPARE(whitePixels(QImage(files.at(k))), white ? 200 * 200 : 0);
+        }
+    }
 }
 
 namespace {
