@@ -197,7 +197,7 @@ void RowDeflater::addRow(const uchar *row)
     const quint64 length = quint64(rowBytes) + 1;
     quint64 rowSum = 0;
     quint64 rowWeighted = 0;
-    run(0, 1);
+    runs.clear();
     for (int i = 0; i < rowBytes;) {
         const uchar b = row[i];
         int j = i + 1;
@@ -207,7 +207,7 @@ void RowDeflater::addRow(const uchar *row)
         while (j < rowBytes && row[j] == b)
             ++j;
         const quint64 n = quint64(j - i);
-        run(b, n);
+        runs.push_back({b, n});
         // The byte at position p of the row counts (length - p) times in B.
         const quint64 p = quint64(i) + 1;
         rowSum += n * b;
@@ -216,6 +216,18 @@ void RowDeflater::addRow(const uchar *row)
     }
     adlerB = (adlerB + (length % adlerModulus) * adlerA + rowWeighted % adlerModulus) % adlerModulus;
     adlerA = (adlerA + rowSum % adlerModulus) % adlerModulus;
+
+    // A row of many runs that repeats the one before is one copy of it.
+    const quint64 copies = (length + maximumCopy - 1) / maximumCopy;
+    if (previous && length >= 3 && runs.size() > 2 * copies && std::memcmp(row, previous, size_t(rowBytes)) == 0) {
+        endRun();
+        copy(int(length), int(length));
+    } else {
+        run(0, 1);
+        for (const auto &r : runs)
+            run(r.first, r.second);
+    }
+    previous = row;
 }
 
 void RowDeflater::writeBits(quint32 bits, int count)
