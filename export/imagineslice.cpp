@@ -1,6 +1,10 @@
 #include "imagineslice.h"
 
+#include "monopngwriter.h"
+#include "monorasteriser.h"
+
 #include <QAtomicInt>
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -22,6 +26,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace geom {
@@ -84,37 +89,16 @@ int monoIndex(const QImage &image, const QBrush &brush)
     return -1;
 }
 
-// Packs an 8-bit image of 0 and 255 into the bits of a 1-bit image of the
-// same size.
-void packBits(const QImage &gray, QImage &mono)
-{
-    const bool lsbFirst = mono.format() == QImage::Format_MonoLSB;
-    const int width = gray.width();
-    for (int y = 0; y < gray.height(); ++y) {
-        const uchar *src = gray.constScanLine(y);
-        uchar *dst = mono.scanLine(y);
-        int x = 0;
-        for (; x + 8 <= width; x += 8, src += 8) {
-            uint b = 0;
-            if (lsbFirst) {
-                for (int i = 7; i >= 0; --i)
-                    b = (b << 1) | (src[i] >> 7);
-            } else {
-                for (int i = 0; i < 8; ++i)
-                    b = (b << 1) | (src[i] >> 7);
-            }
-            *dst++ = uchar(b);
-        }
-        if (x < width) {
-            uint b = 0;
-            for (int i = 0; i < width - x; ++i)
-                b |= uint(src[i] >> 7) << (lsbFirst ? i : 7 - i);
-            *dst = uchar(b);
-        }
-    }
-}
-
 } // namespace
+
+// What rendering keeps from one image to the next: the band a 1-bit image is
+// painted through, and the 1-bit image itself, every pixel of which the next
+// image rewrites.
+struct RenderScratch
+{
+    QImage band;
+    QImage image;
+};
 
 class ImagineSlicePrivate
 {
@@ -123,8 +107,8 @@ public:
 
     QImage templateCopy();
     void dropTemplate();
-    QImage render(const QImage &blank, int index, QImage *scratch) const;
-    bool paintsViaGray(const QImage &blank) const
+    QImage render(const QImage &blank, int index, RenderScratch *scratch) const;
+    bool paintsMono(const QImage &blank) const
     {
         return monoIndex(blank, backgroundBrush) >= 0 && monoIndex(blank, fillBrush) >= 0;
     }
@@ -217,41 +201,38 @@ void ImagineSlicePrivate::setError(const QString &message)
 // that a coordinate that is not finite on the pixel grid is caught too.
 //
 // Qt paints 1-bit images span by span through a slow generic path; for the
-// usual black-and-white brushes the same spans are filled into an 8-bit
-// scratch image (given by the caller for reuse, or made here) and packed
-// into the bits afterwards, which is several times faster.
-QImage ImagineSlicePrivate::render(const QImage &blank, int index, QImage *scratch) const
+// usual black-and-white brushes the contours go to a MonoRasteriser instead,
+// which gives the same pixels through a small 8-bit band. The caller may keep
+// the band and the image in scratch for the next image of the same blank.
+QImage ImagineSlicePrivate::render(const QImage &blank, int index, RenderScratch *scratch) const
 {
     if (blank.isNull() || index < 0 || index >= slices.size())
         return QImage();
     const Slice &slice = slices.at(index);
 
-    QImage image = blank;
+    RenderScratch ownScratch;
+    if (!scratch)
+        scratch = &ownScratch;
+    const bool paintMono = paintsMono(blank);
+    QImage image;
+    if (paintMono && scratch->image.size() == blank.size() && scratch->image.format() == blank.format())
+        image = std::move(scratch->image);
+    else
+        image = blank;
     image.setText(QStringLiteral("Z"), QString::number(double(slice.z()), 'g', 6));
     if (!image.bits()) // the copy could not be detached: out of memory
         return QImage();
 
-    const int backgroundIndex = monoIndex(blank, backgroundBrush);
-    const int fillIndex = monoIndex(blank, fillBrush);
-    const bool viaGray = paintsViaGray(blank);
-    QImage ownScratch;
-    if (viaGray) {
-        if (!scratch)
-            scratch = &ownScratch;
-        if (scratch->size() != blank.size() || scratch->format() != QImage::Format_Grayscale8)
-            *scratch = QImage(blank.size(), QImage::Format_Grayscale8);
-        if (scratch->isNull())
-            return QImage();
-        scratch->fill(backgroundIndex ? 255 : 0);
-    }
-
+    std::optional<MonoRasteriser> mono;
     QPainter painter;
-    if (!painter.begin(viaGray ? scratch : &image))
-        return QImage();
-    const QBrush background = viaGray ? QBrush(backgroundIndex ? Qt::white : Qt::black) : backgroundBrush;
-    const QBrush fill = viaGray ? QBrush(fillIndex ? Qt::white : Qt::black) : fillBrush;
-    painter.setBackground(background);
-    painter.setPen(Qt::NoPen);
+    if (paintMono) {
+        mono.emplace(monoIndex(blank, backgroundBrush), monoIndex(blank, fillBrush), fillRule, &scratch->band);
+    } else {
+        if (!painter.begin(&image))
+            return QImage();
+        painter.setBackground(backgroundBrush);
+        painter.setPen(Qt::NoPen);
+    }
 
     const QTransform t = transform;
     std::vector<QPointF> buffer;
@@ -283,12 +264,19 @@ QImage ImagineSlicePrivate::render(const QImage &blank, int index, QImage *scrat
             ++invalid;
             continue;
         }
-        painter.setBrush(area < 0.0 ? background : fill);
-        painter.drawPolygon(buffer.data(), n, fillRule);
+        if (mono) {
+            mono->addPolygon(buffer.data(), n, area >= 0.0);
+        } else {
+            painter.setBrush(area < 0.0 ? backgroundBrush : fillBrush);
+            painter.drawPolygon(buffer.data(), n, fillRule);
+        }
     }
-    painter.end();
-    if (viaGray)
-        packBits(*scratch, image);
+    if (mono) {
+        if (!mono->paint(image))
+            return QImage();
+    } else {
+        painter.end();
+    }
 
     if (invalid > 0)
         qWarning("ImagineSlice: slice %d (z = %g) has %d contour(s) with coordinates that are not "
@@ -463,9 +451,36 @@ namespace {
 
 enum class JobState { Pending, Saved, Failed, Skipped };
 
-// What the coordinator and the image jobs of one run share.
-struct RunState
+QString cannotWrite(const QString &fileName, const QString &reason)
 {
+    return ImagineSlice::tr("Cannot write \"%1\": %2").arg(nativeName(fileName), reason);
+}
+
+// One run of the engine: the coordinator (the thread that called run()) hands
+// images to the jobs of a pool of its own and follows their results in order.
+class ImageRun
+{
+public:
+    ImageRun(ImagineSlice *q, ImagineSlicePrivate *d, const QStringList &files, int first);
+
+    void makeBlank();
+    int imagesInFlightLimit() const;
+    void schedule(int maxInFlight);
+    int finish();
+
+private:
+    void job(int k);
+    QString writeImage(int k, RenderScratch *scratch);
+    static QString saveImage(const QImage &image, const QString &fileName);
+    QStringList removeImages(int from);
+
+    ImagineSlice *const q;
+    ImagineSlicePrivate *const d;
+    const QStringList &files;
+    const int first;
+    const int n;
+    QImage blank;
+
     std::mutex mutex;
     std::condition_variable changed;
     QVector<JobState> states;
@@ -474,9 +489,230 @@ struct RunState
     // Lowest index that failed: the images before it are still made, none after.
     std::atomic<int> failedAt{INT_MAX};
     std::atomic<int> imagesAlive{0};
-    // 8-bit scratch images handed from one job to the next.
-    std::vector<QImage> scratches;
+    // Bands and images handed from one job to the next.
+    std::vector<RenderScratch> scratches;
+
+    int done = 0; // leading images written
+    int emitted = -1; // last progress value sent
+    bool stopped = false;
 };
+
+ImageRun::ImageRun(ImagineSlice *q, ImagineSlicePrivate *d, const QStringList &files, int first)
+    : q(q)
+    , d(d)
+    , files(files)
+    , first(std::max(first, 0))
+    , n(std::max(0, std::min(d->slices.size() - this->first, files.size())))
+{
+    states.fill(JobState::Pending, n);
+    errors.resize(n);
+}
+
+// The checks before the first image: a run that would only fail on every
+// image fails on the first one instead.
+void ImageRun::makeBlank()
+{
+    if (n == 0 || d->cancelRequested.loadAcquire())
+        return;
+    blank = d->templateCopy();
+    if (!blank.isNull())
+        return;
+    states[0] = JobState::Failed;
+    errors[0] = d->size.isValid()
+        ? ImagineSlice::tr("Cannot write \"%1\": an image of %2 x %3 pixels cannot be made in the chosen format.")
+              .arg(nativeName(files.at(0)))
+              .arg(d->size.width())
+              .arg(d->size.height())
+        : ImagineSlice::tr("Cannot write \"%1\": no image size is set.").arg(nativeName(files.at(0)));
+    failedAt = 0;
+}
+
+// Each job holds at most one image (and its band), so the number of
+// jobs in flight is the bound on slice images in memory.
+int ImageRun::imagesInFlightLimit() const
+{
+    const int threads = std::max(1, QThread::idealThreadCount());
+    qint64 imageBytes = blank.sizeInBytes();
+    if (!blank.isNull() && d->paintsMono(blank))
+        imageBytes += MonoRasteriser::bandBytes(blank.width());
+    imageBytes = std::max<qint64>(1, imageBytes);
+    return int(std::clamp<qint64>(d->memoryBudget / imageBytes, 1, threads));
+}
+
+// Renders image k and saves it under its final name; the reason it could not,
+// or an empty string.
+QString ImageRun::writeImage(int k, RenderScratch *scratch)
+{
+    const QString &fileName = files.at(k);
+    QImage image = d->render(blank, first + k, scratch);
+    if (image.isNull())
+        return ImagineSlice::tr("Cannot write \"%1\": not enough memory for its image.").arg(nativeName(fileName));
+    const QString error = saveImage(image, fileName);
+    scratch->image = std::move(image);
+    return error;
+}
+
+// Saves the image under its final name; the reason it could not, or an empty
+// string.
+QString ImageRun::saveImage(const QImage &image, const QString &fileName)
+{
+    // Encoded in memory first, so that what the disk refuses is told apart
+    // from what the format cannot hold.
+    const QByteArray suffix = QFileInfo(fileName).suffix().toLatin1();
+    QByteArray bytes;
+    if (suffix.compare("png", Qt::CaseInsensitive) == 0 && MonoPngWriter::canEncode(image))
+        bytes = MonoPngWriter::encode(image);
+    if (bytes.isEmpty()) {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, suffix);
+        if (!writer.write(image))
+            return cannotWrite(fileName, writer.errorString());
+    }
+
+    // Written under a temporary name and renamed on success, so a failure or a
+    // crash leaves no partial image under the final name and an older image of
+    // that name stays as it was. Unbuffered, and every write checked: commit()
+    // renames the file even when its own final flush fails (a full disk, a
+    // file-size limit). A short write is tried again, so that the one that
+    // fails gives the system's reason.
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return cannotWrite(fileName, file.errorString());
+    for (qint64 at = 0; at < bytes.size();) {
+        const qint64 written = file.write(bytes.constData() + at, bytes.size() - at);
+        if (written <= 0) {
+            const QString error = cannotWrite(fileName, file.errorString());
+            file.cancelWriting();
+            return error;
+        }
+        at += written;
+    }
+    if (!file.commit())
+        return cannotWrite(fileName, file.errorString());
+    return QString();
+}
+
+void ImageRun::job(int k)
+{
+    JobState state = JobState::Skipped;
+    QString error;
+    RenderScratch scratch;
+    if (k < failedAt.load() && !d->cancelRequested.loadAcquire()) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (!scratches.empty()) {
+                scratch = std::move(scratches.back());
+                scratches.pop_back();
+            }
+        }
+        raiseTo(d->peakInFlight, ++imagesAlive);
+        error = writeImage(k, &scratch);
+        --imagesAlive;
+        state = error.isEmpty() ? JobState::Saved : JobState::Failed;
+    }
+    if (state == JobState::Failed) {
+        int seen = failedAt.load();
+        while (k < seen && !failedAt.compare_exchange_weak(seen, k)) {
+        }
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!scratch.band.isNull() || !scratch.image.isNull())
+        scratches.push_back(std::move(scratch));
+    states[k] = state;
+    errors[k] = error;
+    --inFlight;
+    changed.notify_all();
+}
+
+// Starts images in order while fewer than maxInFlight are under way, reports
+// the leading images written, and returns once all are written or, after a
+// cancel or a failure, once the jobs under way have ended.
+void ImageRun::schedule(int maxInFlight)
+{
+    QThreadPool pool;
+    pool.setMaxThreadCount(maxInFlight);
+
+    int dispatched = 0;
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            if (d->cancelRequested.loadAcquire() || failedAt.load() != INT_MAX)
+                stopped = true;
+            while (!stopped && dispatched < n && inFlight < maxInFlight) {
+                ++inFlight;
+                const int k = dispatched++;
+                pool.start([this, k] { job(k); });
+            }
+            while (done < n && states.at(done) == JobState::Saved)
+                ++done;
+            if (done < n && states.at(done) != JobState::Pending)
+                stopped = true;
+            if (stopped ? inFlight == 0 : done == n)
+                break;
+            if (!stopped && emitted < done) {
+                // Sent unlocked: the receiver may take its time while the jobs go on.
+                const int upTo = done;
+                lock.unlock();
+                while (emitted < upTo && !d->cancelRequested.loadAcquire())
+                    emit q->progress(++emitted);
+                lock.lock();
+                continue;
+            }
+            changed.wait(lock);
+        }
+    }
+    pool.waitForDone();
+}
+
+// Removes the images of this run from index from on; the ones that stay.
+QStringList ImageRun::removeImages(int from)
+{
+    QStringList remaining;
+    for (int k = from; k < n; ++k) {
+        if (states.at(k) == JobState::Saved && !QFile::remove(files.at(k)))
+            remaining << nativeName(files.at(k));
+    }
+    return remaining;
+}
+
+// Ends the run after schedule(): what a cancelled or failed run wrote is
+// removed, the error is recorded and the final progress is sent. Returns the
+// number of images kept.
+int ImageRun::finish()
+{
+    bool complete = !stopped;
+    if (complete) {
+        while (emitted < n - 1 && !d->cancelRequested.loadAcquire())
+            emit q->progress(++emitted);
+    }
+    // Also a cancel that came while the last image was being written counts: the
+    // user was told the series would stop, so it must not be left behind.
+    const bool cancelled = d->cancelRequested.fetchAndStoreOrdered(0) != 0;
+    if (cancelled)
+        complete = false;
+
+    const QStringList remaining = removeImages(cancelled ? 0 : done);
+    if (cancelled) {
+        if (!remaining.isEmpty())
+            d->setError(ImagineSlice::tr("The export was cancelled; these images could not be removed: %1")
+                            .arg(remaining.join(QStringLiteral(", "))));
+        return 0;
+    }
+    if (!complete) {
+        QString error;
+        for (int k = 0; k < n && error.isEmpty(); ++k)
+            error = errors.at(k);
+        if (!remaining.isEmpty())
+            error += QLatin1Char(' ')
+                + ImagineSlice::tr("These later images could not be removed: %1")
+                      .arg(remaining.join(QStringLiteral(", ")));
+        d->setError(error);
+        return done;
+    }
+    emit q->progress(files.size());
+    return done;
+}
 
 } // namespace
 
@@ -489,163 +725,13 @@ int ImagineSlice::run(const QStringList &files, int first)
     d->setError(QString());
     d->peakInFlight = 0;
 
-    first = std::max(first, 0);
-    const int n = std::max(0, std::min(d->slices.size() - first, files.size()));
-
-    RunState rs;
-    rs.states.fill(JobState::Pending, n);
-    rs.errors.resize(n);
-
-    QImage blank;
-    if (n > 0 && !d->cancelRequested.loadAcquire()) {
-        blank = d->templateCopy();
-        if (blank.isNull()) {
-            rs.states[0] = JobState::Failed;
-            rs.errors[0] = d->size.isValid()
-                ? tr("Cannot write \"%1\": an image of %2 x %3 pixels cannot be made in the chosen format.")
-                      .arg(nativeName(files.at(0)))
-                      .arg(d->size.width())
-                      .arg(d->size.height())
-                : tr("Cannot write \"%1\": no image size is set.").arg(nativeName(files.at(0)));
-            rs.failedAt = 0;
-        }
-    }
-
-    // Each job holds at most one image (and its scratch image), so the number
-    // of jobs in flight is the bound on slice images in memory.
-    const int threads = std::max(1, QThread::idealThreadCount());
-    qint64 imageBytes = blank.sizeInBytes();
-    if (!blank.isNull() && d->paintsViaGray(blank))
-        imageBytes += qint64(blank.width()) * blank.height();
-    imageBytes = std::max<qint64>(1, imageBytes);
-    const int maxInFlight = int(std::clamp<qint64>(d->memoryBudget / imageBytes, 1, threads));
-
-    ImagineSlicePrivate *const p = d;
-    auto job = [p, &rs, &files, &blank, first](int k) {
-        JobState state = JobState::Skipped;
-        QString error;
-        QImage scratch;
-        if (k < rs.failedAt.load() && !p->cancelRequested.loadAcquire()) {
-            const QString &fileName = files.at(k);
-            {
-                std::lock_guard<std::mutex> lock(rs.mutex);
-                if (!rs.scratches.empty()) {
-                    scratch = std::move(rs.scratches.back());
-                    rs.scratches.pop_back();
-                }
-            }
-            {
-                raiseTo(p->peakInFlight, ++rs.imagesAlive);
-                const QImage image = p->render(blank, first + k, &scratch);
-                if (image.isNull()) {
-                    error = ImagineSlice::tr("Cannot write \"%1\": not enough memory for its image.")
-                                .arg(nativeName(fileName));
-                } else {
-                    // Written under a temporary name and renamed on success, so a
-                    // failure or a crash leaves no partial image under the final name.
-                    QSaveFile file(fileName);
-                    QImageWriter writer(&file, QFileInfo(fileName).suffix().toLatin1());
-                    if (!file.open(QIODevice::WriteOnly)) {
-                        error = ImagineSlice::tr("Cannot write \"%1\": %2")
-                                    .arg(nativeName(fileName), file.errorString());
-                    } else if (!writer.write(image)) {
-                        error = ImagineSlice::tr("Cannot write \"%1\": %2")
-                                    .arg(nativeName(fileName), writer.errorString());
-                        file.cancelWriting();
-                    } else if (!file.commit()) {
-                        error = ImagineSlice::tr("Cannot write \"%1\": %2")
-                                    .arg(nativeName(fileName), file.errorString());
-                    }
-                }
-                state = error.isEmpty() ? JobState::Saved : JobState::Failed;
-            }
-            --rs.imagesAlive;
-        }
-        if (state == JobState::Failed) {
-            int seen = rs.failedAt.load();
-            while (k < seen && !rs.failedAt.compare_exchange_weak(seen, k)) {
-            }
-        }
-        std::lock_guard<std::mutex> lock(rs.mutex);
-        if (!scratch.isNull())
-            rs.scratches.push_back(std::move(scratch));
-        rs.states[k] = state;
-        rs.errors[k] = error;
-        --rs.inFlight;
-        rs.changed.notify_all();
-    };
-
-    QThreadPool pool;
-    pool.setMaxThreadCount(maxInFlight);
-
-    int dispatched = 0;
-    int done = 0; // leading images written
-    int emitted = -1; // last progress value sent
-    bool stop = false;
+    int kept = 0;
     {
-        std::unique_lock<std::mutex> lock(rs.mutex);
-        for (;;) {
-            if (d->cancelRequested.loadAcquire() || rs.failedAt.load() != INT_MAX)
-                stop = true;
-            while (!stop && dispatched < n && rs.inFlight < maxInFlight) {
-                ++rs.inFlight;
-                const int k = dispatched++;
-                pool.start([&job, k] { job(k); });
-            }
-            while (done < n && rs.states.at(done) == JobState::Saved)
-                ++done;
-            if (done < n && rs.states.at(done) != JobState::Pending)
-                stop = true;
-            if (stop ? rs.inFlight == 0 : done == n)
-                break;
-            if (!stop && emitted < done) {
-                // Sent unlocked: the receiver may take its time while the jobs go on.
-                const int upTo = done;
-                lock.unlock();
-                while (emitted < upTo && !d->cancelRequested.loadAcquire())
-                    emit progress(++emitted);
-                lock.lock();
-                continue;
-            }
-            rs.changed.wait(lock);
-        }
+        ImageRun run(this, d, files, first);
+        run.makeBlank();
+        run.schedule(run.imagesInFlightLimit());
+        kept = run.finish();
     }
-    pool.waitForDone();
-
-    bool complete = !stop;
-    if (complete) {
-        while (emitted < n - 1 && !d->cancelRequested.loadAcquire())
-            emit progress(++emitted);
-    }
-    // Also a cancel that came while the last image was being written counts: the
-    // user was told the series would stop, so it must not be left behind.
-    const bool cancelled = d->cancelRequested.fetchAndStoreOrdered(0) != 0;
-    if (cancelled)
-        complete = false;
-
-    int kept = done;
-    QStringList remaining;
-    for (int k = cancelled ? 0 : done; k < n; ++k) {
-        if (rs.states.at(k) == JobState::Saved && !QFile::remove(files.at(k)))
-            remaining << nativeName(files.at(k));
-    }
-    if (cancelled) {
-        kept = 0;
-        if (!remaining.isEmpty())
-            d->setError(tr("The export was cancelled; these images could not be removed: %1")
-                            .arg(remaining.join(QStringLiteral(", "))));
-    } else if (!complete) {
-        QString error;
-        for (int k = 0; k < n && error.isEmpty(); ++k)
-            error = rs.errors.at(k);
-        if (!remaining.isEmpty())
-            error += QLatin1Char(' ')
-                + tr("These later images could not be removed: %1").arg(remaining.join(QStringLiteral(", ")));
-        d->setError(error);
-    }
-
-    if (complete)
-        emit progress(files.size());
     d->running.storeRelease(0);
     // The owner may destroy the engine as soon as this arrives.
     emit finished();

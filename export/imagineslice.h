@@ -59,9 +59,10 @@ public:
     QTransform transform() const;
     void setTransform(const QTransform &transform);
 
-    // Bytes of slice images that run() may hold at once (the blank template
-    // image is not counted); at least one image is always allowed, so images
-    // larger than the budget are made one at a time. Default 256 MiB.
+    // Bytes of slice images that run() may hold at once, each with the small
+    // 8-bit band a 1-bit image is painted through (the blank template image is
+    // not counted); at least one image is always allowed, so images larger
+    // than the budget are made one at a time. Default 256 MiB.
     qint64 memoryBudget() const;
     void setMemoryBudget(qint64 bytes);
 

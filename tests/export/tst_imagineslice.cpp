@@ -1,10 +1,13 @@
 #include "imagineslice.h"
 
+#include "viewer/filesizelimit.h"
+
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -17,6 +20,7 @@
 #include <cmath>
 #include <initializer_list>
 #include <limits>
+#include <memory>
 
 using geom::ImagineSlice;
 
@@ -153,11 +157,14 @@ private slots:
     void pngHeaderAndMetadata();
     void filesTakeSlicesFromFirst_data();
     void filesTakeSlicesFromFirst();
+    void imagesShareNoPixels();
     void progressOnAPoolThreadFollowsTheFiles();
     void cancel_data();
     void cancel();
     void writeFailureEndsTheRun_data();
     void writeFailureEndsTheRun();
+    void fullDiskEndsTheRun_data();
+    void fullDiskEndsTheRun();
     void noImageCanBeMade_data();
     void noImageCanBeMade();
     void memoryBudgetBoundsImagesInFlight_data();
@@ -232,12 +239,36 @@ void tst_ImagineSlice::matchesPaintingOnTheImage_data()
     QTest::addColumn<int>("format");
     QTest::addColumn<QColor>("fill");
     QTest::addColumn<QColor>("background");
+    QTest::addColumn<QSize>("size");
+    // 0: inside the image; 1: also contours across its edges; 2: also one
+    // reaching so far out that the raster engine clips it.
+    QTest::addColumn<int>("outside");
 
-    QTest::newRow("mono") << int(QImage::Format_Mono) << QColor(Qt::white) << QColor(Qt::black);
-    QTest::newRow("mono, inverted") << int(QImage::Format_Mono) << QColor(Qt::black) << QColor(Qt::white);
-    QTest::newRow("mono LSB") << int(QImage::Format_MonoLSB) << QColor(Qt::white) << QColor(Qt::black);
-    QTest::newRow("mono, grey fill") << int(QImage::Format_Mono) << QColor(Qt::gray) << QColor(Qt::black);
-    QTest::newRow("32-bit") << int(QImage::Format_RGB32) << QColor(Qt::red) << QColor(Qt::blue);
+    const QSize small(333, 187); // rows that end inside a byte
+    QTest::newRow("mono") << int(QImage::Format_Mono) << QColor(Qt::white) << QColor(Qt::black) << small << 0;
+    QTest::newRow("mono, inverted") << int(QImage::Format_Mono) << QColor(Qt::black) << QColor(Qt::white) << small
+                                    << 0;
+    QTest::newRow("mono LSB") << int(QImage::Format_MonoLSB) << QColor(Qt::white) << QColor(Qt::black) << small
+                              << 0;
+    QTest::newRow("mono, grey fill") << int(QImage::Format_Mono) << QColor(Qt::gray) << QColor(Qt::black) << small
+                                     << 0;
+    QTest::newRow("32-bit") << int(QImage::Format_RGB32) << QColor(Qt::red) << QColor(Qt::blue) << small << 0;
+    QTest::newRow("mono, beyond the edges")
+        << int(QImage::Format_Mono) << QColor(Qt::white) << QColor(Qt::black) << small << 1;
+    QTest::newRow("mono, far beyond the edges")
+        << int(QImage::Format_Mono) << QColor(Qt::white) << QColor(Qt::black) << small << 2;
+
+    // Printer screens, painted band by band.
+    const QSize fourK(3840, 2400);
+    QTest::newRow("mono, 4K") << int(QImage::Format_Mono) << QColor(Qt::white) << QColor(Qt::black) << fourK << 0;
+    QTest::newRow("mono, 4K, beyond the edges")
+        << int(QImage::Format_Mono) << QColor(Qt::white) << QColor(Qt::black) << fourK << 1;
+    QTest::newRow("mono, 4K, far beyond the edges")
+        << int(QImage::Format_Mono) << QColor(Qt::white) << QColor(Qt::black) << fourK << 2;
+    QTest::newRow("mono, 12K") << int(QImage::Format_Mono) << QColor(Qt::white) << QColor(Qt::black)
+                               << QSize(11520, 5120) << 0;
+    QTest::newRow("mono LSB, inverted, 12K, beyond the edges")
+        << int(QImage::Format_MonoLSB) << QColor(Qt::black) << QColor(Qt::white) << QSize(11517, 5120) << 1;
 }
 
 // Whatever way the engine fills its images, they are what painting the
@@ -247,25 +278,36 @@ void tst_ImagineSlice::matchesPaintingOnTheImage()
     QFETCH(int, format);
     QFETCH(QColor, fill);
     QFETCH(QColor, background);
+    QFETCH(QSize, size);
+    QFETCH(int, outside);
 
     // Largest first, as the stack orders them: material, hole, island, and a
     // second outline overlapping the first.
-    const QVector<Contour> contours{wobblyRing(20.0, 12.0, 9.0, 500, false), wobblyRing(27.0, 8.0, 6.0, 300, false),
-                                    wobblyRing(20.0, 12.0, 5.0, 400, true), wobblyRing(20.0, 12.0, 2.0, 100, false)};
+    QVector<Contour> contours{wobblyRing(20.0, 12.0, 9.0, 500, false), wobblyRing(27.0, 8.0, 6.0, 300, false),
+                              wobblyRing(20.0, 12.0, 5.0, 400, true), wobblyRing(20.0, 12.0, 2.0, 100, false)};
+    // Across the left and bottom edges, across the right and top edges.
+    if (outside > 0)
+        contours << wobblyRing(0.0, 0.0, 4.0, 200, false) << wobblyRing(40.0, 23.0, 3.0, 150, false);
+    if (outside > 1) {
+        Contour far;
+        for (const auto &p : {std::make_pair(30.0f, 2.0f), {5000.0f, 10.0f}, {31.0f, 4.0f}})
+            far.append(p.first, p.second);
+        contours << far;
+    }
     QTransform t;
-    t.translate(0.0, 187.0);
-    t.scale(333.0 / 41.3, -(187.0 / 23.1));
+    t.translate(0.0, size.height());
+    t.scale(size.width() / 41.3, -(size.height() / 23.1));
     t.translate(1.7, 0.3);
 
     ImagineSlice engine(QList<Slice>{Slice(0.0f, 0.1f, contours)}, nullptr);
-    engine.setSize(QSize(333, 187)); // rows that end inside a byte
+    engine.setSize(size);
     engine.setFormat(QImage::Format(format));
     engine.setTransform(t);
     engine.setFillBrush(fill);
     engine.setBackgroundBrush(background);
     const QImage image = engine.imagine(0);
 
-    QImage expected(333, 187, QImage::Format(format));
+    QImage expected(size, QImage::Format(format));
     expected.fill(0);
     QPainter painter(&expected);
     painter.fillRect(expected.rect(), background);
@@ -537,6 +579,32 @@ void tst_ImagineSlice::filesTakeSlicesFromFirst()
         QCOMPARE(sliceShown(files.at(k)), std::max(first, 0) + k);
 }
 
+// The images of a run are made in memory that earlier images of the run used:
+// an empty slice after a full one comes out empty, in either colour scheme.
+void tst_ImagineSlice::imagesShareNoPixels()
+{
+    const int count = 48;
+    QList<Slice> slices;
+    for (int i = 0; i < count; ++i)
+        slices << (i % 2 ? sliceOf(0.1f * float(i), {}) : sliceOf(0.1f * float(i), {square(-5.0f, -5.0f, 15.0f, 15.0f)}));
+    for (const bool inverted : {false, true}) {
+        ImagineSlice engine(slices, nullptr);
+        setTenthMillimetreGrid(engine);
+        if (inverted) {
+            engine.setFillBrush(QBrush(Qt::black));
+            engine.setBackgroundBrush(QBrush(Qt::white));
+        }
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QStringList files = numberedFiles(dir.path(), count);
+        QCOMPARE(engine.run(files, 0), count);
+        for (int k = 0; k < count; ++k) {
+            const bool white = (k % 2 == 0) != inverted;
+            QCOMPARE(whitePixels(QImage(files.at(k))), white ? 200 * 200 : 0);
+        }
+    }
+}
+
 namespace {
 
 // Stands in for the export window: takes progress through a blocking queued
@@ -678,6 +746,138 @@ void tst_ImagineSlice::writeFailureEndsTheRun()
     files[failAt] = numberedFiles(dir.path(), count).at(failAt);
     QCOMPARE(engine.run(files, 0), count);
     QVERIFY(engine.errorString().isEmpty());
+}
+
+namespace {
+
+// A small tmpfs mounted on a directory for as long as it lives; mounted stays
+// false where this process may not mount.
+class SmallFileSystem
+{
+public:
+    SmallFileSystem(const QString &dir, int kibibytes)
+        : dir(dir)
+    {
+        QProcess mount;
+        mount.start(QStringLiteral("mount"),
+                    {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                     QStringLiteral("size=%1k").arg(kibibytes), QStringLiteral("tmpfs"), dir});
+        mounted = mount.waitForFinished() && mount.exitStatus() == QProcess::NormalExit && mount.exitCode() == 0;
+    }
+    ~SmallFileSystem()
+    {
+        if (mounted)
+            QProcess::execute(QStringLiteral("umount"), {dir});
+    }
+    bool mounted = false;
+
+private:
+    QString dir;
+};
+
+// Writes into dir until the file system holds no more.
+void fillUp(const QString &dir)
+{
+    QFile filler(dir + QStringLiteral("/filler"));
+    if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return;
+    const QByteArray block(4096, 'x');
+    while (filler.write(block) == block.size()) {
+    }
+    const QByteArray byte(1, 'x');
+    while (filler.write(byte) == 1) {
+    }
+}
+
+QMap<QString, QByteArray> contentsOf(const QStringList &files)
+{
+    QMap<QString, QByteArray> contents;
+    for (const QString &name : files) {
+        QFile file(name);
+        if (file.open(QIODevice::ReadOnly))
+            contents.insert(name, file.readAll());
+    }
+    return contents;
+}
+
+} // namespace
+
+void tst_ImagineSlice::fullDiskEndsTheRun_data()
+{
+    QTest::addColumn<bool>("fileSystem"); // a full tmpfs, else a file-size limit
+    QTest::addColumn<bool>("overGoodImages");
+
+    QTest::newRow("file-size limit") << false << false;
+    QTest::newRow("file-size limit, over good images") << false << true;
+    QTest::newRow("full file system") << true << false;
+    QTest::newRow("full file system, over good images") << true << true;
+}
+
+// A write that the disk refuses ends the run with the file and the system's
+// reason, and never leaves an empty or cut image, nor replaces a good one.
+void tst_ImagineSlice::fullDiskEndsTheRun()
+{
+    QFETCH(bool, fileSystem);
+    QFETCH(bool, overGoodImages);
+    const int count = fileSystem && !overGoodImages ? 40 : 8;
+
+    QTemporaryDir temporary;
+    QVERIFY(temporary.isValid());
+    const QString dir = temporary.filePath(QStringLiteral("disk"));
+    QVERIFY(QDir().mkpath(dir));
+    // Each image takes a page of the 64 KiB file system: a fresh series of 40
+    // fills it part way through.
+    std::unique_ptr<SmallFileSystem> disk;
+    if (fileSystem) {
+        disk = std::make_unique<SmallFileSystem>(dir, 64);
+        if (!disk->mounted)
+            QSKIP("This process may not mount a tmpfs.");
+    }
+
+    ImagineSlice engine(squareStack(count), nullptr);
+    setTenthMillimetreGrid(engine);
+    const QStringList files = numberedFiles(dir, count);
+    QMap<QString, QByteArray> good;
+    if (overGoodImages) {
+        QCOMPARE(engine.run(files, 0), count);
+        good = contentsOf(files);
+        QCOMPARE(good.size(), count);
+        if (fileSystem)
+            fillUp(dir);
+    }
+
+    QSignalSpy progress(&engine, &ImagineSlice::progress);
+    QSignalSpy finished(&engine, &ImagineSlice::finished);
+    int written = -1;
+    {
+        // Smaller than any image of the series.
+        std::unique_ptr<FileSizeLimit> limit;
+        if (!fileSystem) {
+            limit = std::make_unique<FileSizeLimit>(100);
+            QVERIFY(limit->active);
+        }
+        written = engine.run(files, 0);
+    }
+    QCOMPARE(finished.count(), 1);
+    QVERIFY(!progressValues(progress).contains(count));
+    QVERIFY2(written < count, qPrintable(QString::number(written)));
+    const QString reason = fileSystem ? QStringLiteral("No space left on device") : QStringLiteral("File too large");
+    QVERIFY2(engine.errorString().contains(QDir::toNativeSeparators(files.at(written))), qPrintable(engine.errorString()));
+    QVERIFY2(engine.errorString().contains(reason), qPrintable(engine.errorString()));
+
+    QStringList expected = baseNames(files.mid(0, overGoodImages ? count : written));
+    if (overGoodImages && fileSystem)
+        expected.prepend(QStringLiteral("filler"));
+    expected.sort();
+    QCOMPARE(filesIn(dir), expected); // no temporary files either
+    if (overGoodImages) {
+        // The images of this run replace the old ones only where they are whole.
+        const QMap<QString, QByteArray> now = contentsOf(files);
+        for (int k = written; k < count; ++k)
+            QCOMPARE(now.value(files.at(k)), good.value(files.at(k)));
+    }
+    for (int k = 0; k < (overGoodImages ? count : written); ++k)
+        QCOMPARE(sliceShown(files.at(k)), k);
 }
 
 void tst_ImagineSlice::noImageCanBeMade_data()
