@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QVector>
 
 class QIODevice;
 
@@ -67,6 +68,11 @@ public:
     QString errorString() const;
     // The number of facets written by the last run.
     int facetCount() const;
+    // The slices of the last run (numbered from 1, in stack order) that were
+    // exported but gave no outline: they had contours, yet none bounds a
+    // region of positive winding (typically all of them run clockwise), or
+    // all vanished in the clean-up. Their layers are empty.
+    QVector<int> slicesWithoutOutline() const;
 
 signals:
     void finished();
