@@ -36,7 +36,7 @@ constexpr float minimumTopHeight = 0.001f;
 // Layers are built in runs of this many consecutive ones (a run needs the
 // layer below it once more, so longer runs waste less), and at most a few
 // runs more than there are threads are in memory at once.
-constexpr int layersPerRun = 16;
+constexpr int layersPerRun = 8;
 constexpr int extraRunsInFlight = 2;
 
 // The processors this process may run on.

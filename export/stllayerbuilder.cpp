@@ -704,22 +704,78 @@ struct FaceMesh
     std::vector<Point2Df> vertices;
     std::vector<Triangle> triangles;
     HashTable vertexIndex;
+    HashTable cells;
+    double cell = 0.0;
     HashTable edges; // directed edge -> triangle
 
-    void clear()
+    // Starts a pair of layers with their outline vertices. A vertex that GLU
+    // makes (a crossing or band point) snaps to one already there when it
+    // rounds to within two units in the last place of it: a crossing point
+    // that close to a vertex would leave a needle of a wall facet, too thin
+    // to have a direction in float, and two band points of the same edge of
+    // both layers, worked out from different ends, a sliver between them.
+    void clear(const StlLayer &lower, const StlLayer &upper)
     {
         vertices.clear();
         triangles.clear();
-        vertexIndex.reset(1024);
+        size_t count = 0;
+        float magnitude = 0.0f;
+        for (const StlLayer *layer : {&lower, &upper}) {
+            for (const QVector<double> &loop : layer->loops) {
+                count += size_t(loop.size() / 2);
+                for (double v : loop)
+                    magnitude = std::fmax(magnitude, std::fabs(float(v)));
+            }
+        }
+        vertexIndex.reset(2 * count + 1024);
+        cells.reset(2 * count + 1024);
+        cell = 2.0 * std::ldexp(double(std::fmax(magnitude, 1e-3f)), -23);
+        for (const StlLayer *layer : {&lower, &upper}) {
+            for (const QVector<double> &loop : layer->loops) {
+                for (int i = 0; i < loop.size(); i += 2) {
+                    const Point2Df p(float(loop[i]), float(loop[i + 1]));
+                    const int index = vertexIndex.insert(pointKey(p), int(vertices.size()), false);
+                    if (index == int(vertices.size())) {
+                        vertices.push_back(p);
+                        cells.insert(cellKey(p, 0, 0), index, false);
+                    }
+                }
+            }
+        }
     }
 
     int vertex(double x, double y)
     {
         const Point2Df p = filePoint(x, y);
-        const int index = vertexIndex.insert(pointKey(p), int(vertices.size()), false);
-        if (index == int(vertices.size()))
+        const int known = vertexIndex.find(pointKey(p));
+        if (known >= 0)
+            return known;
+        // Two units in the last place of the point's own magnitude.
+        int exponent = 0;
+        std::frexp(std::fmax(std::fabs(p.x), std::fabs(p.y)), &exponent);
+        const double near = std::ldexp(2.0, exponent - 24);
+        int index = -1;
+        for (int dy = -1; dy <= 1 && index < 0; ++dy) {
+            for (int dx = -1; dx <= 1 && index < 0; ++dx) {
+                const int v = cells.find(cellKey(p, dx, dy));
+                if (v >= 0 && std::fabs(double(vertices[size_t(v)].x) - p.x) <= near
+                    && std::fabs(double(vertices[size_t(v)].y) - p.y) <= near)
+                    index = v;
+            }
+        }
+        if (index < 0) {
+            index = int(vertices.size());
             vertices.push_back(p);
+            cells.insert(cellKey(p, 0, 0), index, false);
+        }
+        vertexIndex.insert(pointKey(p), index, true);
         return index;
+    }
+
+    quint64 cellKey(const Point2Df &p, int dx, int dy) const
+    {
+        const qint64 cx = qint64(std::floor(double(p.x) / cell)) + dx, cy = qint64(std::floor(double(p.y) / cell)) + dy;
+        return (quint64(quint32(qint32(cx))) << 32) | quint32(qint32(cy));
     }
 
     void add(int a, int b, int c, bool down)
@@ -817,9 +873,11 @@ public:
         double minX = std::numeric_limits<double>::max(), minY = minX, maxX = -minX, maxY = -minX;
         int side = 0;
         for (const StlLayer *layer : {&lower, &upper}) {
+            m_loopStart[side].clear();
             for (int l = 0; l < layer->loops.size(); ++l) {
                 const QVector<double> &v = layer->loops[l];
                 const int n = v.size() / 2;
+                m_loopStart[side].push_back(int(m_edges.size()));
                 for (int i = 0; i < n; ++i) {
                     const int j = i + 1 < n ? i + 1 : 0;
                     m_edges.push_back({v[2 * i], v[2 * i + 1], v[2 * j], v[2 * j + 1], side, l, i});
@@ -831,7 +889,9 @@ public:
             }
             ++side;
         }
-        m_side = int(std::fmax(1.0, std::fmin(std::sqrt(double(m_edges.size())), 1024.0)));
+        // Outline edges lie along lines, so a grid of a few cells per edge
+        // holds few edges per cell.
+        m_side = int(std::fmax(1.0, std::fmin(4.0 * std::sqrt(double(m_edges.size())), 2048.0)));
         const double extent = std::fmax(maxX - minX, maxY - minY);
         m_scale = extent > 0.0 ? m_side / (extent * (1.0 + 1e-9)) : 0.0;
         m_minX = minX;
@@ -861,22 +921,33 @@ public:
         }
     }
 
-    // Adds the ends of the piece u-w to the splits of the edge (or the
-    // coincident edges) it lies on. False when it lies on none.
-    bool place(const Point2Df &u, const Point2Df &w, StlEdgeSplits *splits) const
+    // Adds the ends of the piece u-w of the outline of a face to the splits
+    // of the edge (or the coincident edges) it lies on. The face is on the
+    // left of the piece: an upward face (the lower layer's) runs along the
+    // lower layer's edges and against the upper one's, a downward face the
+    // other way round. False when it lies on no edge.
+    // The edges the piece may lie on, nearest first, in found (room for 4);
+    // when the nearest has a companion along the same line, both. More than
+    // one otherwise: the piece is too short to tell (see faces()).
+    int candidates(const Point2Df &u, const Point2Df &w, bool down, int *found, bool *ambiguous) const
     {
+        *ambiguous = false;
+        const double ux = double(w.x) - u.x, uy = double(w.y) - u.y;
         const double mx = 0.5 * (double(u.x) + w.x), my = 0.5 * (double(u.y) + w.y);
         // A few units in the last place of a float: where the rounding of a
         // crossing point to float can put it.
         const double eps = 1e-6 * std::fmax(1.0, std::fmax(std::fabs(mx), std::fabs(my)));
         const size_t c = size_t(cell(my, m_minY)) * size_t(m_side) + size_t(cell(mx, m_minX));
         double best = std::numeric_limits<double>::max();
-        int found[4];
         int count = 0;
         for (int k = m_start[c]; k < m_start[c + 1]; ++k) {
             const Edge &e = m_edges[size_t(m_index[size_t(k)])];
+            if (mx < std::fmin(e.px, e.qx) - eps || mx > std::fmax(e.px, e.qx) + eps
+                || my < std::fmin(e.py, e.qy) - eps || my > std::fmax(e.py, e.qy) + eps)
+                continue;
             const double dx = e.qx - e.px, dy = e.qy - e.py, length = std::sqrt(dx * dx + dy * dy);
-            if (!(length > 0.0))
+            const double along = ux * dx + uy * dy;
+            if (!(length > 0.0) || !((e.side == 0) != down ? along > 0.0 : along < 0.0))
                 continue;
             double worst = 0.0;
             bool within = true;
@@ -891,25 +962,49 @@ public:
             }
             if (!within || worst > eps)
                 continue;
-            if (worst < best - 1e-3 * eps) {
-                best = worst;
-                count = 0;
-            }
-            if (worst <= best + 1e-3 * eps && count < 4)
+            if (count < 4)
                 found[count++] = m_index[size_t(k)];
-        }
-        for (int f = 0; f < count; ++f) {
-            const Edge &e = m_edges[size_t(found[f])];
-            const double dx = e.qx - e.px, dy = e.qy - e.py, l2 = dx * dx + dy * dy;
-            for (const Point2Df &p : {u, w}) {
-                if ((double(p.x) == e.px && double(p.y) == e.py) || (double(p.x) == e.qx && double(p.y) == e.qy))
-                    continue;
-                const double t = ((double(p.x) - e.px) * dx + (double(p.y) - e.py) * dy) / l2;
-                splits[e.side].push_back({e.loop, e.index, std::fmin(std::fmax(t, 0.0), 1.0), p});
+            if (worst < best) {
+                best = worst;
+                std::swap(found[0], found[count - 1]);
             }
         }
-        return count > 0;
+        // Edges along the same line as the nearest one: where the faces up
+        // and down meet, the piece lies on an edge of both layers.
+        if (count > 1) {
+            const Edge &b = m_edges[size_t(found[0])];
+            const double bx = b.qx - b.px, by = b.qy - b.py, bl = std::sqrt(bx * bx + by * by);
+            for (int f = 1; f < count; ++f) {
+                const Edge &e = m_edges[size_t(found[f])];
+                const double ex = e.qx - e.px, ey = e.qy - e.py, el = std::sqrt(ex * ex + ey * ey);
+                if (!(std::fabs(bx * ey - by * ex) <= 1e-9 * bl * el))
+                    *ambiguous = true;
+            }
+        }
+        return count;
     }
+
+    // Whether p is an end of the edge.
+    bool isEnd(int edge, const Point2Df &p) const
+    {
+        const Edge &e = m_edges[size_t(edge)];
+        return (double(p.x) == e.px && double(p.y) == e.py) || (double(p.x) == e.qx && double(p.y) == e.qy);
+    }
+
+    // Adds the ends of the piece u-w to the splits of the edge.
+    void split(int edge, const Point2Df &u, const Point2Df &w, StlEdgeSplits *splits) const
+    {
+        const Edge &e = m_edges[size_t(edge)];
+        const double dx = e.qx - e.px, dy = e.qy - e.py, l2 = dx * dx + dy * dy;
+        for (const Point2Df &p : {u, w}) {
+            if (isEnd(edge, p))
+                continue;
+            const double t = ((double(p.x) - e.px) * dx + (double(p.y) - e.py) * dy) / l2;
+            splits[e.side].push_back({e.loop, e.index, std::fmin(std::fmax(t, 0.0), 1.0), p});
+        }
+    }
+
+    int indexOf(int side, int loop, int edge) const { return m_loopStart[side][size_t(loop)] + edge; }
 
 private:
     int cell(double v, double lo) const
@@ -918,6 +1013,7 @@ private:
     }
 
     std::vector<Edge> m_edges;
+    std::vector<int> m_loopStart[2];
     std::vector<int> m_start, m_index, m_fill;
     int m_side = 1;
     double m_scale = 0.0, m_minX = 0.0, m_minY = 0.0;
@@ -939,6 +1035,57 @@ void sortSplits(StlEdgeSplits &splits)
                  splits.end());
 }
 
+// Where outline loops touch at a vertex (two contours meeting at a corner, or
+// a loop passing through a point twice), the walls of both would share the
+// vertical edge above it: four facets on one edge. Each convex corner at such
+// a point is cut off by a chamfer of the given length, which parts them
+// while changing the area by a negligible amount.
+void separateTouchingCorners(StlLayer &layer, double length)
+{
+    HashTable count;
+    int vertices = 0;
+    for (const QVector<double> &loop : layer.loops)
+        vertices += loop.size() / 2;
+    count.reset(size_t(vertices));
+    bool touching = false;
+    for (const QVector<double> &loop : layer.loops) {
+        for (int i = 0; i < loop.size(); i += 2) {
+            const quint64 key = pointKey(Point2Df(float(loop[i]), float(loop[i + 1])));
+            const int seen = count.find(key);
+            count.insert(key, seen < 0 ? 1 : seen + 1, true);
+            touching = touching || seen > 0;
+        }
+    }
+    if (!touching)
+        return;
+    for (QVector<double> &loop : layer.loops) {
+        const int n = loop.size() / 2;
+        QVector<double> cut;
+        cut.reserve(loop.size() + 8);
+        for (int i = 0; i < n; ++i) {
+            const double px = loop[2 * i], py = loop[2 * i + 1];
+            const int prev = (i + n - 1) % n, next = (i + 1) % n;
+            const double ax = loop[2 * prev] - px, ay = loop[2 * prev + 1] - py;
+            const double bx = loop[2 * next] - px, by = loop[2 * next + 1] - py;
+            const double la = std::sqrt(ax * ax + ay * ay), lb = std::sqrt(bx * bx + by * by);
+            const bool shared = count.find(pointKey(Point2Df(float(px), float(py)))) > 1;
+            // Convex: the loop turns left here (material on its left).
+            if (!shared || !(ay * bx - ax * by > 0.0) || !(la > 2.0 * length) || !(lb > 2.0 * length)) {
+                cut.append(px);
+                cut.append(py);
+                continue;
+            }
+            const Point2Df a = filePoint(px + ax * length / la, py + ay * length / la);
+            const Point2Df b = filePoint(px + bx * length / lb, py + by * length / lb);
+            cut.append(double(a.x));
+            cut.append(double(a.y));
+            cut.append(double(b.x));
+            cut.append(double(b.y));
+        }
+        loop = cut;
+    }
+}
+
 } // namespace
 
 class StlLayerBuilderPrivate
@@ -958,6 +1105,12 @@ public:
     BandWinding bandWinding;
     FaceMesh mesh;
     EdgeGrid grid;
+    struct Deferred
+    {
+        Point2Df u, w;
+        int edges[4];
+    };
+    std::vector<Deferred> deferred;
 };
 
 LayerContours StlLayerBuilderPrivate::piecesOf(const StlLayer &layer, const Bands &bands) const
@@ -1119,6 +1272,7 @@ StlLayerBuilder::LayerStatus StlLayerBuilder::layer(const Slice &slice, double t
         }
         layer.loops.append(values);
     }
+    separateTouchingCorners(layer, std::fmax(0.5 * tolerance * tolerance, 1e-6));
     return layer.loops.isEmpty() && hasUsableContours(slice) ? LayerWithoutOutline : LayerOk;
 }
 
@@ -1132,7 +1286,7 @@ bool StlLayerBuilder::faces(const StlLayer &lower, const StlLayer &upper, float 
     const Bands bands = Bands::forPlane(lower, upper);
     const LayerContours a = d->piecesOf(lower, bands), b = d->piecesOf(upper, bands);
     FaceMesh &mesh = d->mesh;
-    mesh.clear();
+    mesh.clear(lower, upper);
     d->tessellator.setBoundaryOnly(false);
 
     // Band by band; a band whose pieces did not change has no faces.
@@ -1180,8 +1334,47 @@ bool StlLayerBuilder::faces(const StlLayer &lower, const StlLayer &upper, float 
             const int n = mesh.across(u, w);
             if (n >= 0 && mesh.triangles[size_t(n)].down == t.down)
                 continue;
-            d->grid.place(mesh.vertices[size_t(u)], mesh.vertices[size_t(w)], both);
+            int found[4];
+            bool ambiguous = false;
+            const Point2Df &a = mesh.vertices[size_t(u)], &b = mesh.vertices[size_t(w)];
+            const int count = d->grid.candidates(a, b, t.down, found, &ambiguous);
+            if (ambiguous) {
+                d->deferred.push_back({a, b, {found[0], found[1], count > 2 ? found[2] : -1, count > 3 ? found[3] : -1}});
+                continue;
+            }
+            for (int f = 0; f < count; ++f)
+                d->grid.split(found[f], a, b, both);
         }
+    }
+    // A piece near more than one edge is a few units in the last place long,
+    // where rounding split a crossing point in two. It belongs to the edge
+    // that reaches both of its ends anyway (through its other pieces); the
+    // other edge ends at one of them.
+    if (!d->deferred.empty()) {
+        std::vector<quint64> reached;
+        auto key = [](int edge, const Point2Df &p) { return pointKey(p) ^ (quint64(edge + 1) * 0x9E3779B97F4A7C15ULL); };
+        for (int side = 0; side < 2; ++side) {
+            for (const StlEdgeSplit &split : both[side]) {
+                reached.push_back(key(d->grid.indexOf(side, split.loop, split.edge), split.point));
+            }
+        }
+        std::sort(reached.begin(), reached.end());
+        for (const StlLayerBuilderPrivate::Deferred &piece : d->deferred) {
+            int best = piece.edges[0], bestScore = -1;
+            for (int e : piece.edges) {
+                if (e < 0)
+                    continue;
+                int score = 0;
+                for (const Point2Df &p : {piece.u, piece.w})
+                    score += d->grid.isEnd(e, p) || std::binary_search(reached.begin(), reached.end(), key(e, p)) ? 1 : 0;
+                if (score > bestScore) {
+                    best = e;
+                    bestScore = score;
+                }
+            }
+            d->grid.split(best, piece.u, piece.w, both);
+        }
+        d->deferred.clear();
     }
     for (int side = 0; side < 2; ++side) {
         splits[side]->swap(both[side]);
