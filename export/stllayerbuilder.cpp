@@ -59,7 +59,7 @@ public:
         constexpr int buckets = 64;
         // The mean number of edges a vertex sweeps past, beyond which bands pay.
         constexpr double maxSweptEdges = 24.0;
-        constexpr double targetVertices = 40.0;
+        constexpr double targetVertices = 96.0;
         Bands bands;
         int vertices = 0;
         double lo = std::numeric_limits<double>::max(), hi = -lo;
@@ -733,7 +733,7 @@ struct FaceMesh
         for (const StlLayer *layer : {&lower, &upper}) {
             for (const QVector<double> &loop : layer->loops) {
                 for (int i = 0; i < loop.size(); i += 2) {
-                    const Point2Df p(float(loop[i]), float(loop[i + 1]));
+                    const Point2Df p = Point2Df(float(loop[i]), float(loop[i + 1]));
                     const int index = vertexIndex.insert(pointKey(p), int(vertices.size()), false);
                     if (index == int(vertices.size())) {
                         vertices.push_back(p);
@@ -1257,6 +1257,7 @@ StlLayerBuilder::LayerStatus StlLayerBuilder::layer(const Slice &slice, double t
         d->tessellator.setBoundaryOnly(false);
     }
 
+    const double grid = tolerance * tolerance;
     const int count = outline.contourCount();
     layer.loops.reserve(count);
     for (int i = 0; i < count; ++i) {
@@ -1266,11 +1267,22 @@ StlLayerBuilder::LayerStatus StlLayerBuilder::layer(const Slice &slice, double t
         QVector<double> values;
         values.reserve(points.size() * 2);
         for (const Point2Df &p : points) {
-            const Point2Df f = filePoint(p.x, p.y);
+            // Every vertex on the grid: GLU's crossing points are not, nor is
+            // the first vertex of a contour after Slice::snapToGrid, and a
+            // vertex of one layer a unit in the last place off one of the
+            // next would leave a wall facet too thin to have a direction.
+            const Point2Df f = grid >= double(1e-5f)
+                                   ? filePoint(std::round(double(p.x) / grid) * grid, std::round(double(p.y) / grid) * grid)
+                                   : filePoint(p.x, p.y);
+            if (!values.isEmpty() && double(f.x) == values[values.size() - 2] && double(f.y) == values.last())
+                continue;
             values.append(double(f.x));
             values.append(double(f.y));
         }
-        layer.loops.append(values);
+        if (values.size() > 2 && values[0] == values[values.size() - 2] && values[1] == values.last())
+            values.resize(values.size() - 2);
+        if (values.size() >= 6)
+            layer.loops.append(values);
     }
     separateTouchingCorners(layer, std::fmax(0.5 * tolerance * tolerance, 1e-6));
     return layer.loops.isEmpty() && hasUsableContours(slice) ? LayerWithoutOutline : LayerOk;
@@ -1408,7 +1420,7 @@ void StlLayerBuilder::walls(const StlLayer &layer, const StlEdgeSplits &bottom, 
         const int n = v.size() / 2;
         for (int i = 0; i < n; ++i) {
             const int j = i + 1 < n ? i + 1 : 0;
-            const Point2Df p(float(v[2 * i]), float(v[2 * i + 1])), c(float(v[2 * j]), float(v[2 * j + 1]));
+            const Point2Df p = Point2Df(float(v[2 * i]), float(v[2 * i + 1])), c = Point2Df(float(v[2 * j]), float(v[2 * j + 1]));
             lowerLine.assign(1, p);
             upperLine.assign(1, p);
             lowerT.assign(1, 0.0);
