@@ -128,6 +128,9 @@ private slots:
     void admeshAcceptsTheModel_data();
     void admeshAcceptsTheModel();
     void slicesWithoutOutline();
+    void manyLayers();
+    void manyLayersCancelled();
+    void manyLayersFailing();
 
 private:
     void addStacks();
@@ -304,6 +307,114 @@ void TestStlManifold::slicesWithoutOutline()
     StlExporter clean(&empty, evenStack({square, square}, 0.1).slices);
     clean.run();
     QVERIFY(clean.slicesWithoutOutline().isEmpty());
+}
+
+namespace {
+
+// A sphere of 120 layers, many more than are built at once.
+QList<Slice> sphere120()
+{
+    QList<QVector<Contour>> layers;
+    for (int i = 0; i < 120; ++i) {
+        const double zc = -6.0 + (i + 0.5) * 0.1;
+        layers.append({circle(0, 0, std::sqrt(36.0 - zc * zc), vertexCount(i, 30), startAngle(i))});
+    }
+    return evenStack(layers, 0.1).slices;
+}
+
+struct Run
+{
+    QByteArray bytes;
+    QList<int> progress;
+    int finished = 0;
+    bool succeeded = false;
+    bool cancelled = false;
+    QString error;
+};
+
+Run runExport(const QList<Slice> &slices, int cancelAt = -1)
+{
+    Run run;
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    StlExporter exporter(&buffer, slices);
+    QObject::connect(&exporter, &StlExporter::progress, [&](int value) {
+        run.progress.append(value);
+        if (value == cancelAt)
+            exporter.cancel();
+    });
+    QObject::connect(&exporter, &StlExporter::finished, [&] { ++run.finished; });
+    exporter.run();
+    run.succeeded = exporter.succeeded();
+    run.cancelled = exporter.wasCancelled();
+    run.error = exporter.errorString();
+    run.bytes = buffer.data();
+    return run;
+}
+
+float topOf(const QVector<geom::Facet> &facets)
+{
+    float z = -1;
+    for (const geom::Facet &f : facets)
+        z = std::max({z, f.vertex1.z, f.vertex2.z, f.vertex3.z});
+    return z;
+}
+
+} // namespace
+
+// The layers are built in parallel but written in order: the same bytes every
+// time, progress counting up slice by slice.
+void TestStlManifold::manyLayers()
+{
+    const QList<Slice> slices = sphere120();
+    const Run first = runExport(slices), second = runExport(slices);
+    QVERIFY(first.succeeded);
+    QCOMPARE(first.finished, 1);
+    QCOMPARE(first.bytes, second.bytes);
+    QList<int> expected;
+    for (int i = 0; i <= slices.size(); ++i)
+        expected.append(i);
+    QCOMPARE(first.progress, expected);
+    const stltest::StlFile stl = stltest::readStl(first.bytes);
+    const stltest::MeshReport mesh = stltest::checkMesh(stl.facets);
+    QVERIFY2(mesh.faults().isEmpty(), qPrintable(mesh.faults()));
+    QCOMPARE(mesh.euler(), 2);
+}
+
+// A cancel in the middle stops after that slice, whatever is being built
+// ahead of it: the file holds the layers up to it, open at the top.
+void TestStlManifold::manyLayersCancelled()
+{
+    const QList<Slice> slices = sphere120();
+    const Run run = runExport(slices, 37);
+    QVERIFY(run.cancelled);
+    QVERIFY(!run.succeeded);
+    QCOMPARE(run.finished, 1);
+    QCOMPARE(run.progress.size(), 38);
+    QCOMPARE(run.progress.last(), 37);
+    const stltest::StlFile stl = stltest::readStl(run.bytes);
+    QVERIFY(stl.valid);
+    QCOMPARE(int(stl.count), stl.facets.size());
+    QCOMPARE(topOf(stl.facets), slices[37].z());
+    QVERIFY(stltest::checkMesh(stl.facets).unpairedEdges > 0);
+}
+
+// A slice that cannot be exported ends the run there, with the reason.
+void TestStlManifold::manyLayersFailing()
+{
+    QList<Slice> slices = sphere120();
+    slices[60] = Slice(slices[60].z(), 0.1f,
+                       QVector<Contour>{Contour(QVector<Point2Df>{{0, 0}, {1, 0}, {std::nanf(""), 1}})});
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^StlExporter: Slice 61 "));
+    const Run run = runExport(slices);
+    QVERIFY(!run.succeeded);
+    QVERIFY(!run.cancelled);
+    QCOMPARE(run.finished, 1);
+    QVERIFY2(run.error.contains(QLatin1String("Slice 61")), qPrintable(run.error));
+    QCOMPARE(run.progress.last(), 59);
+    const stltest::StlFile stl = stltest::readStl(run.bytes);
+    QCOMPARE(int(stl.count), stl.facets.size());
+    QCOMPARE(topOf(stl.facets), slices[59].z());
 }
 
 QTEST_GUILESS_MAIN(TestStlManifold)
