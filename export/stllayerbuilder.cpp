@@ -1000,11 +1000,12 @@ public:
             if (isEnd(edge, p))
                 continue;
             const double t = ((double(p.x) - e.px) * dx + (double(p.y) - e.py) * dy) / l2;
-            splits[e.side].push_back({e.loop, e.index, std::fmin(std::fmax(t, 0.0), 1.0), p});
+            splits[e.side].push_back({e.loop, e.index, std::fmin(std::fmax(t, 0.0), 1.0), p, 0.0f});
         }
     }
 
     int indexOf(int side, int loop, int edge) const { return m_loopStart[side][size_t(loop)] + edge; }
+    int sideOf(int edge) const { return m_edges[size_t(edge)].side; }
 
 private:
     int cell(double v, double lo) const
@@ -1111,7 +1112,70 @@ public:
         int edges[4];
     };
     std::vector<Deferred> deferred;
+    // The outline pieces of the faces: ends (mesh vertices), the face's
+    // kind, whether a face of the other kind is across, and the layers
+    // (bit 0 lower, bit 1 upper) whose edges they were placed on.
+    struct Piece
+    {
+        int u, w;
+        bool down, touching;
+        int sides;
+    };
+    std::vector<Piece> pieces;
+    float lift = 0.0f;
+
+    std::vector<char> liftedVertices(const StlLayer &upper, float z, StlEdgeSplits &upperSplits);
 };
+
+// Where the face up (on the lower layer) and the face down (under the upper
+// one) meet along an edge, the two solids would share it, with the walls of
+// both: four facets on one edge. The upper solid's side of such meeting
+// points (its faces down and the bottoms of its walls) is lifted by a few
+// units in the last place of z, so the two just part. Only the points where
+// they meet cleanly (each face's outline there runs along its own layer's
+// edges) are lifted; the marks are empty when they do not meet at all.
+std::vector<char> StlLayerBuilderPrivate::liftedVertices(const StlLayer &upper, float z, StlEdgeSplits &upperSplits)
+{
+    std::vector<char> marks;
+    bool any = false;
+    for (const Piece &piece : pieces)
+        any = any || piece.touching;
+    if (!any)
+        return marks;
+    marks.assign(mesh.vertices.size(), 0);
+    for (const Piece &piece : pieces) {
+        if (piece.touching)
+            marks[size_t(piece.u)] = marks[size_t(piece.w)] = 1;
+    }
+    // A face up along the upper layer's edge alone, or a face down along the
+    // lower one's alone: at its ends the solids overlap, and the two sides
+    // are joined there anyway. Those points stay; a meeting edge with one
+    // lifted end is parted all the same.
+    for (const Piece &piece : pieces) {
+        if (!piece.touching && piece.sides == (piece.down ? 1 : 2))
+            marks[size_t(piece.u)] = marks[size_t(piece.w)] = 0;
+    }
+    const float raised = z + std::fmax(1e-6f, std::fabs(z) * std::ldexp(1.0f, -20));
+    lift = raised - z;
+    for (StlEdgeSplit &split : upperSplits) {
+        const int v = mesh.vertexIndex.find(pointKey(split.point));
+        if (v >= 0 && marks[size_t(v)])
+            split.lift = lift;
+    }
+    for (int l = 0; l < upper.loops.size(); ++l) {
+        const QVector<double> &loop = upper.loops[l];
+        const int n = loop.size() / 2;
+        for (int i = 0; i < n; ++i) {
+            const Point2Df p = Point2Df(float(loop[2 * i]), float(loop[2 * i + 1]));
+            const int v = mesh.vertexIndex.find(pointKey(p));
+            if (v < 0 || !marks[size_t(v)])
+                continue;
+            upperSplits.push_back({l, i, 0.0, p, lift});
+            upperSplits.push_back({l, (i + n - 1) % n, 1.0, p, lift});
+        }
+    }
+    return marks;
+}
 
 LayerContours StlLayerBuilderPrivate::piecesOf(const StlLayer &layer, const Bands &bands) const
 {
@@ -1350,6 +1414,10 @@ bool StlLayerBuilder::faces(const StlLayer &lower, const StlLayer &upper, float 
             bool ambiguous = false;
             const Point2Df &a = mesh.vertices[size_t(u)], &b = mesh.vertices[size_t(w)];
             const int count = d->grid.candidates(a, b, t.down, found, &ambiguous);
+            int sides = 0;
+            for (int f = 0; f < count; ++f)
+                sides |= 1 << d->grid.sideOf(found[f]);
+            d->pieces.push_back({u, w, t.down, n >= 0, sides});
             if (ambiguous) {
                 d->deferred.push_back({a, b, {found[0], found[1], count > 2 ? found[2] : -1, count > 3 ? found[3] : -1}});
                 continue;
@@ -1388,18 +1456,23 @@ bool StlLayerBuilder::faces(const StlLayer &lower, const StlLayer &upper, float 
         }
         d->deferred.clear();
     }
+    const std::vector<char> lifted = d->liftedVertices(upper, z, both[1]);
+    d->pieces.clear();
     for (int side = 0; side < 2; ++side) {
         splits[side]->swap(both[side]);
         sortSplits(*splits[side]);
     }
 
     const Point3Df upNormal(0, 0, 1), downNormal(0, 0, -1);
+    const float liftedZ = z + d->lift;
     facets.reserve(facets.size() + int(mesh.triangles.size()));
     for (const FaceMesh::Triangle &t : mesh.triangles) {
         if (!t.live)
             continue;
-        const Point3Df p(mesh.vertices[size_t(t.v[0])], z), q(mesh.vertices[size_t(t.v[1])], z),
-            r(mesh.vertices[size_t(t.v[2])], z);
+        auto at = [&](int v) {
+            return Point3Df(mesh.vertices[size_t(v)], t.down && !lifted.empty() && lifted[size_t(v)] ? liftedZ : z);
+        };
+        const Point3Df p = at(t.v[0]), q = at(t.v[1]), r = at(t.v[2]);
         facets.append(t.down ? Facet(p, r, q, downNormal) : Facet(p, q, r, upNormal));
     }
     return true;
@@ -1415,6 +1488,7 @@ void StlLayerBuilder::walls(const StlLayer &layer, const StlEdgeSplits &bottom, 
     size_t bi = 0, ti = 0;
     std::vector<Point2Df> lowerLine, upperLine;
     std::vector<double> lowerT, upperT;
+    std::vector<float> lowerZ;
     for (int l = 0; l < layer.loops.size(); ++l) {
         const QVector<double> &v = layer.loops[l];
         const int n = v.size() / 2;
@@ -1425,10 +1499,20 @@ void StlLayerBuilder::walls(const StlLayer &layer, const StlEdgeSplits &bottom, 
             upperLine.assign(1, p);
             lowerT.assign(1, 0.0);
             upperT.assign(1, 0.0);
+            lowerZ.assign(1, z0);
+            float endZ = z0;
             for (; bi < bottom.size() && (bottom[bi].loop < l || (bottom[bi].loop == l && bottom[bi].edge <= i)); ++bi) {
-                if (bottom[bi].loop == l && bottom[bi].edge == i) {
-                    lowerLine.push_back(bottom[bi].point);
-                    lowerT.push_back(bottom[bi].t);
+                const StlEdgeSplit &split = bottom[bi];
+                if (split.loop != l || split.edge != i)
+                    continue;
+                if (split.point == p && split.t == 0.0) {
+                    lowerZ[0] = z0 + split.lift;
+                } else if (split.point == c && split.t == 1.0) {
+                    endZ = z0 + split.lift;
+                } else {
+                    lowerLine.push_back(split.point);
+                    lowerT.push_back(split.t);
+                    lowerZ.push_back(z0 + split.lift);
                 }
             }
             for (; ti < top.size() && (top[ti].loop < l || (top[ti].loop == l && top[ti].edge <= i)); ++ti) {
@@ -1441,6 +1525,7 @@ void StlLayerBuilder::walls(const StlLayer &layer, const StlEdgeSplits &bottom, 
             upperLine.push_back(c);
             lowerT.push_back(1.0);
             upperT.push_back(1.0);
+            lowerZ.push_back(endZ);
 
             // In double: an edge far shorter than a micrometre still has a
             // direction.
@@ -1452,9 +1537,9 @@ void StlLayerBuilder::walls(const StlLayer &layer, const StlEdgeSplits &bottom, 
             const size_t lastLo = lowerLine.size() - 1, lastHi = upperLine.size() - 1;
             while (lo < lastLo || hi < lastHi) {
                 const bool advanceLower = hi == lastHi || (lo < lastLo && lowerT[lo + 1] <= upperT[hi + 1]);
-                const Point3Df b0(lowerLine[lo], z0), t0(upperLine[hi], z1);
+                const Point3Df b0(lowerLine[lo], lowerZ[lo]), t0(upperLine[hi], z1);
                 if (advanceLower) {
-                    facets.append(Facet(b0, Point3Df(lowerLine[lo + 1], z0), t0, normal));
+                    facets.append(Facet(b0, Point3Df(lowerLine[lo + 1], lowerZ[lo + 1]), t0, normal));
                     ++lo;
                 } else {
                     facets.append(Facet(b0, Point3Df(upperLine[hi + 1], z1), t0, normal));

@@ -27,12 +27,17 @@ struct StlLayer
 // A point where an outline edge of a layer is split, because a face between
 // it and its neighbour layer has a vertex there: edge `edge` of loop `loop`
 // runs from vertex `edge` to the next one, and t is the position along it.
+// lift raises the point of the wall above the faces' plane: where the faces
+// up and down meet along an edge, the upper layer's side of it is lifted a
+// hair's breadth so that the two solids do not share that edge. An entry at
+// an end of the edge (t 0 or 1, the vertex itself) only lifts that vertex.
 struct StlEdgeSplit
 {
     int loop;
     int edge;
     double t;
     Point2Df point;
+    float lift = 0.0f;
 };
 using StlEdgeSplits = std::vector<StlEdgeSplit>;
 

@@ -198,6 +198,26 @@ void TestStlManifold::addStacks()
     s = evenStack(layers, 0.1);
     QTest::newRow("outlines overlapping along a stretch") << s.slices << s.volume << 2;
 
+    // The upper layer starts where the lower one ends: the face down and the
+    // face up meet along an edge, where the two solids are parted.
+    layers = {{rectangle(0, 0, 2, 2)}, {rectangle(2, 0, 4, 2)}, {rectangle(2, 0, 4, 2)}};
+    s = evenStack(layers, 0.1);
+    QTest::newRow("faces up and down touching") << s.slices << s.volume << 4;
+
+    // The same along part of an edge, next to an overlap, and in a
+    // checkerboard of layers (six solids meeting along edges).
+    layers = {{rectangle(0, 0, 2, 2)}, {rectangle(2, 1, 4, 3)}, {rectangle(2, 1, 4, 3)}};
+    s = evenStack(layers, 0.1);
+    QTest::newRow("touching part of an edge") << s.slices << s.volume << 4;
+    const Contour ell(QVector<Point2Df>{{2, 0}, {4, 0}, {4, 2}, {1, 2}, {1, 1}, {2, 1}});
+    layers = {{rectangle(0, 0, 2, 2)}, {ell}, {ell}};
+    s = evenStack(layers, 0.1);
+    QTest::newRow("touching and overlapping") << s.slices << s.volume << 2;
+    const QVector<Contour> black{rectangle(0, 0, 1, 1), rectangle(1, 1, 2, 2)};
+    const QVector<Contour> white{rectangle(1, 0, 2, 1), rectangle(0, 1, 1, 2)};
+    s = evenStack({black, white, black}, 0.1);
+    QTest::newRow("checkerboard") << s.slices << s.volume << 12;
+
     layers.clear();
     for (int i = 0; i < 6; ++i)
         layers.append({circle(0, 0, 3 + 0.3 * (i % 3), vertexCount(i, 20), startAngle(i))});
