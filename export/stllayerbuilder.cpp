@@ -600,7 +600,8 @@ public:
         size_t size = 64;
         while (size < 2 * expected)
             size *= 2;
-        if (m_slots.size() != size)
+        // A table up to four times the size is kept rather than made anew.
+        if (m_slots.size() < size || m_slots.size() > 4 * size)
             m_slots.assign(size, Slot{freeKey, -1});
         else
             std::fill(m_slots.begin(), m_slots.end(), Slot{freeKey, -1});
@@ -650,6 +651,8 @@ private:
     {
         key ^= key >> 33;
         key *= 0xff51afd7ed558ccdULL;
+        key ^= key >> 33;
+        key *= 0xc4ceb9fe1a85ec53ULL;
         key ^= key >> 33;
         return size_t(key);
     }
