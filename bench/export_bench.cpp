@@ -1,11 +1,19 @@
-// Speed of the STL model export, measured on a part made here in memory.
+// Speed of the STL model export, measured on two parts made here in memory.
 //
-// 1000 layers 0.1 mm apart, each a toothed disc (1500 vertices, radius 30 mm)
-// with an off-centre toothed hole (500 vertices, radius 8 mm): 2000 vertices
-// a layer. The teeth (0.1 mm deep) survive the 0.02 mm clean-up, and every
-// layer is turned by 0.1 degree against the one below, so consecutive
-// outlines cross at almost every edge and the faces between layers are
-// thousands of slivers: the hard case for the caps.
+// part:0, "twisting": 1000 layers 0.1 mm apart, each a toothed disc (1500
+// vertices, radius 30 mm) with an off-centre toothed hole (500 vertices,
+// radius 8 mm): 2000 vertices a layer. The teeth (0.1 mm deep) survive the
+// 0.02 mm clean-up, and every layer is turned by 0.1 degree against the one
+// below, so consecutive outlines cross at almost every edge and the faces
+// between layers are thousands of slivers: the hard case for the faces.
+//
+// part:1, "sphere": a sphere of radius 40 mm in 800 layers of 0.1 mm, as a
+// slicer outlines a tessellated sphere: every layer has its own vertex count
+// (about one vertex per 0.4 mm) and its own start angle, so consecutive
+// outlines cross wherever they are close (near the equator).
+//
+// The export builds its layers on one thread per processor it may run on;
+// run the program under `taskset -c 0` for the single-threaded figure.
 //
 // "discard" writes to a device that keeps no bytes (the engine alone), "file"
 // to a file in a temporary directory (STL_BENCH_OUTPUT names a file to keep
@@ -13,11 +21,18 @@
 // Counters: facets_per_second; facets; peak_MB, the growth of peak resident
 // memory during the run (VmHWM after against VmRSS before, the peak reset
 // first), which leaves out the slices made beforehand; stl_MB, the file size.
-// The baseline writes as many ready-made facets, layer by layer, through the
-// STL writer alone.
+//
+// Baselines: BM_StlWriterBaseline writes as many ready-made facets, layer by
+// layer, through the STL writer alone; BM_PerLayerMethod makes the same
+// parts the plain way, on one thread: two GLU calls for the faces between
+// each pair of layers and walls of two facets per outline edge, not split
+// where the faces meet them (so not closed edge by edge). Its facets counter
+// is what the export's facet count is compared with.
 
 #include "stlexporter.h"
+#include "stllayerbuilder.h"
 #include "stlwriter.h"
+#include "tessellator.h"
 
 #include "benchmemory.h"
 
@@ -46,24 +61,53 @@ Contour toothedRing(double cx, double cy, double radius, int n, bool clockwise, 
     return Contour(std::move(points));
 }
 
-const QList<Slice> &part()
+QList<Slice> twistingPart()
 {
-    static const QList<Slice> slices = [] {
-        QList<Slice> list;
-        for (int l = 0; l < layerCount; ++l) {
-            const double turn = l * 0.1 * M_PI / 180.0;
-            QVector<Contour> contours;
-            contours.append(toothedRing(0, 0, 30.0, 1500, false, turn));
-            contours.append(toothedRing(12.0 * std::cos(turn), 12.0 * std::sin(turn), 8.0, 500, true, turn));
-            list.append(Slice(0.1f * float(l), 0.1f, std::move(contours)));
+    QList<Slice> list;
+    for (int l = 0; l < layerCount; ++l) {
+        const double turn = l * 0.1 * M_PI / 180.0;
+        QVector<Contour> contours;
+        contours.append(toothedRing(0, 0, 30.0, 1500, false, turn));
+        contours.append(toothedRing(12.0 * std::cos(turn), 12.0 * std::sin(turn), 8.0, 500, true, turn));
+        list.append(Slice(0.1f * float(l), 0.1f, std::move(contours)));
+    }
+    return list;
+}
+
+QList<Slice> spherePart()
+{
+    const double radius = 40.0, step = 0.1;
+    const int layers = int(2.0 * radius / step);
+    QList<Slice> list;
+    for (int l = 0; l < layers; ++l) {
+        const double zc = -radius + (l + 0.5) * step;
+        const double r = std::sqrt(radius * radius - zc * zc);
+        const int n = std::max(12, int(2.0 * M_PI * r / 0.4)) + (l * 7) % 13;
+        QVector<Point2Df> points;
+        points.reserve(n);
+        for (int i = 0; i < n; ++i) {
+            const double a = l * 0.61 + 2.0 * M_PI * i / n;
+            points.append(Point2Df(float(r * std::cos(a)), float(r * std::sin(a))));
         }
-        // The export reads the caches of shared contours; the viewer's stack
-        // has them up to date, and so does this part.
-        for (const Slice &s : list)
-            s.update();
-        return list;
+        list.append(Slice(float(step * l), float(step), QVector<Contour>{Contour(std::move(points))}));
+    }
+    return list;
+}
+
+const QList<Slice> &part(int which)
+{
+    static const QList<Slice> parts[2] = {twistingPart(), spherePart()};
+    // The export reads the caches of shared contours; the viewer's stack has
+    // them up to date, and so do these parts.
+    static const bool updated = [] {
+        for (const QList<Slice> &p : parts) {
+            for (const Slice &s : p)
+                s.update();
+        }
+        return true;
     }();
-    return slices;
+    Q_UNUSED(updated);
+    return parts[which];
 }
 
 // Random access like a file, but the bytes go nowhere.
@@ -89,8 +133,8 @@ private:
 
 void BM_StlExport(benchmark::State &state)
 {
-    const bool toFile = state.range(0) != 0;
-    const QList<Slice> &slices = part();
+    const QList<Slice> &slices = part(int(state.range(0)));
+    const bool toFile = state.range(1) != 0;
     QTemporaryDir dir;
     QString path = qEnvironmentVariable("STL_BENCH_OUTPUT");
     if (path.isEmpty())
@@ -151,9 +195,53 @@ void BM_StlWriterBaseline(benchmark::State &state)
     state.counters["facets_per_second"] = benchmark::Counter(double(facets), benchmark::Counter::kIsRate);
 }
 
+
+// The plain method on the same outlines as the export (its clean-up), one
+// thread.
+void BM_PerLayerMethod(benchmark::State &state)
+{
+    const QList<Slice> &slices = part(int(state.range(0)));
+    qint64 facets = 0;
+    for (auto _ : state) {
+        geom::StlLayerBuilder builder;
+        geom::Tessellator tessellator(geom::Tessellator::WindingPositive);
+        geom::StlLayer below, current;
+        for (int i = 0; i <= slices.size(); ++i) {
+            current.loops.clear();
+            if (i < slices.size())
+                builder.layer(slices.at(i), 0.02, current);
+            for (const QVector<double> &loop : below.loops)
+                facets += loop.size();
+            for (bool down : {true, false}) {
+                const double normal[3] = {0.0, 0.0, down ? -1.0 : 1.0};
+                tessellator.setWindingRule(down ? geom::Tessellator::WindingNegative
+                                                : geom::Tessellator::WindingPositive);
+                tessellator.beginPolygon(geom::Tessellator::Double2D, normal);
+                for (const QVector<double> &loop : below.loops)
+                    tessellator.addContour(loop.constData(), (down ? -1 : 1) * loop.size() / 2);
+                for (const QVector<double> &loop : current.loops)
+                    tessellator.addContour(loop.constData(), (down ? 1 : -1) * loop.size() / 2);
+                tessellator.endPolygon();
+                facets += tessellator.vertices().size();
+            }
+            std::swap(below, current);
+        }
+    }
+    state.counters["facets_per_second"] = benchmark::Counter(double(facets), benchmark::Counter::kIsRate);
+    state.counters["facets"] = double(facets) / double(std::max<benchmark::IterationCount>(1, state.iterations()));
+}
+
 } // namespace
 
 BENCHMARK(BM_StlWriterBaseline)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
-BENCHMARK(BM_StlExport)->ArgName("file")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_StlExport)
+    ->ArgNames({"part", "file"})
+    ->Args({0, 0})
+    ->Args({0, 1})
+    ->Args({1, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(2);
+BENCHMARK(BM_PerLayerMethod)->ArgName("part")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 BENCHMARK_MAIN();

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QVector>
 
 class QIODevice;
 
@@ -18,7 +19,13 @@ class StlExporterPrivate;
 // cleaned up, is extruded from the slice's z up to the next exported slice,
 // with vertical walls on every outline edge and horizontal faces wherever two
 // consecutive layers differ; the first layer gets a bottom face, the last a
-// top face.
+// top face. The walls are split wherever the faces have a vertex on their
+// edges (where outlines cross or overlap in part), so that every edge of the
+// model is shared by exactly two facets in opposite directions.
+//
+// The layers are built on a pool of one thread per processor the process may
+// run on, a few runs of consecutive layers at a time (so memory stays
+// bounded), and written in layer order by the thread that runs run().
 //
 // A worker: run() executes on a pool thread (QtConcurrent::run), emits
 // progress(i) with the index of each slice before it is exported and the
@@ -67,6 +74,11 @@ public:
     QString errorString() const;
     // The number of facets written by the last run.
     int facetCount() const;
+    // The slices of the last run (numbered from 1, in stack order) that were
+    // exported but gave no outline: they had contours, yet none bounds a
+    // region of positive winding (typically all of them run clockwise), or
+    // all vanished in the clean-up. Their layers are empty.
+    QVector<int> slicesWithoutOutline() const;
 
 signals:
     void finished();

@@ -11,6 +11,8 @@
 #include <QByteArray>
 #include <QMap>
 #include <QSet>
+#include <QString>
+#include <QStringList>
 #include <QVector>
 #include <QtEndian>
 
@@ -89,6 +91,25 @@ struct MeshReport
 
     int euler() const { return vertices - edges + faces; }
     bool closed() const { return unpairedEdges == 0 && overusedEdges == 0; }
+    // What keeps the facets from being a clean solid (every edge used by two
+    // facets in opposite directions, every facet with an area and facing
+    // its winding), or nothing.
+    QString faults() const
+    {
+        QStringList list;
+        auto add = [&](int count, const char *what) {
+            if (count != 0)
+                list.append(QStringLiteral("%1 %2").arg(count).arg(QLatin1String(what)));
+        };
+        if (!finite)
+            list.append(QStringLiteral("coordinates not finite"));
+        add(unpairedEdges, "unpaired edges");
+        add(overusedEdges, "overused edges");
+        add(degenerateFaces, "degenerate facets");
+        add(flatFaces, "facets without area");
+        add(misnormaled, "facets facing against their winding");
+        return list.join(QStringLiteral(", "));
+    }
 };
 
 inline MeshReport checkMesh(const QVector<geom::Facet> &facets)

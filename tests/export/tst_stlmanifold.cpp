@@ -1,0 +1,441 @@
+// The STL model of slices that look like a real slicer's output: outlines
+// resampled on every layer (a different vertex count and start angle, so that
+// consecutive outlines cross everywhere), twisting, holes and islands that
+// come and go, contours that touch. Each model must be a clean solid: every
+// edge used by exactly two facets in opposite directions, no facet without
+// area or facing against its winding, and the volume of the slices.
+
+#include "stlexporter.h"
+#include "stltestutil.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+
+using geom::Point2Df;
+using geom::StlExporter;
+
+namespace {
+
+Contour circle(double cx, double cy, double r, int n, double start, bool clockwise = false)
+{
+    QVector<Point2Df> points;
+    for (int i = 0; i < n; ++i) {
+        const double a = start + (clockwise ? -1.0 : 1.0) * 2.0 * M_PI * i / n;
+        points.append(Point2Df(float(cx + r * std::cos(a)), float(cy + r * std::sin(a))));
+    }
+    return Contour(points);
+}
+
+Contour rectangle(float x0, float y0, float x1, float y1)
+{
+    return Contour(QVector<Point2Df>{{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}});
+}
+
+// A gear of 12 teeth with a round hole, turned by `turn` radians.
+QVector<Contour> gear(double turn, int holeVertices)
+{
+    QVector<Point2Df> points;
+    const int teeth = 12;
+    for (int t = 0; t < teeth; ++t) {
+        const double a = turn + 2.0 * M_PI * t / teeth, step = 2.0 * M_PI / teeth;
+        for (const auto &corner : {std::make_pair(0.0, 6.5), std::make_pair(0.2, 8.0), std::make_pair(0.45, 8.0),
+                                   std::make_pair(0.65, 6.5)}) {
+            const double b = a + corner.first * step;
+            points.append(Point2Df(float(corner.second * std::cos(b)), float(corner.second * std::sin(b))));
+        }
+    }
+    return {Contour(points), circle(0, 0, 2, holeVertices, turn * 3, true)};
+}
+
+// Slices at the given heights; the model's volume counts each layer up to the
+// next slice, and the last one by the last distance between slices.
+struct Stack
+{
+    QList<Slice> slices;
+    double volume = 0;
+};
+
+Stack stackAt(const QList<double> &z, const QList<QVector<Contour>> &layers)
+{
+    Stack stack;
+    for (int i = 0; i < layers.size(); ++i) {
+        const double height = i + 1 < z.size() ? z[i + 1] - z[i] : z[i] - z[i - 1];
+        stack.slices.append(Slice(float(z[i]), float(height), layers[i]));
+        // The area of the outline as the export cleans it up (0.02 mm).
+        Slice cleaned = stack.slices.last();
+        cleaned.reduce(0.02);
+        cleaned.snapToGrid(0.02 * 0.02);
+        double area = 0;
+        for (int c = 0; c < cleaned.contourCount(); ++c)
+            area += cleaned.contourAt(c).area();
+        // The exported layer reaches to the next slice's float height.
+        const double top = i + 1 < z.size() ? double(float(z[i + 1])) : double(float(z[i])) + double(float(height));
+        stack.volume += area * (top - double(float(z[i])));
+    }
+    return stack;
+}
+
+Stack evenStack(const QList<QVector<Contour>> &layers, double step)
+{
+    QList<double> z;
+    for (int i = 0; i < layers.size(); ++i)
+        z.append(i * step);
+    return stackAt(z, layers);
+}
+
+// The resampling of a slicer: every layer its own vertex count and start.
+int vertexCount(int layer, int base)
+{
+    return base + (layer * 13) % 29;
+}
+
+double startAngle(int layer)
+{
+    return layer * 0.61;
+}
+
+QByteArray exportStl(const QList<Slice> &slices, StlExporter **keep = nullptr)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    auto *exporter = new StlExporter(&buffer, slices);
+    exporter->run();
+    const bool ok = exporter->succeeded();
+    if (keep)
+        *keep = exporter;
+    else
+        delete exporter;
+    return ok ? buffer.data() : QByteArray();
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(QList<Slice>)
+
+class TestStlManifold : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void slicerLikeStacks_data();
+    void slicerLikeStacks();
+    void admeshAcceptsTheModel_data();
+    void admeshAcceptsTheModel();
+    void slicesWithoutOutline();
+    void manyLayers();
+    void manyLayersCancelled();
+    void manyLayersFailing();
+
+private:
+    void addStacks();
+};
+
+void TestStlManifold::addStacks()
+{
+    QTest::addColumn<QList<Slice>>("slices");
+    QTest::addColumn<double>("volume");
+    QTest::addColumn<int>("euler");
+
+    QList<QVector<Contour>> layers;
+    Stack s;
+
+    const int sphereLayers = 60;
+    for (int i = 0; i < sphereLayers; ++i) {
+        const double zc = -10.0 + (i + 0.5) * 20.0 / sphereLayers;
+        layers.append({circle(0, 0, std::sqrt(100.0 - zc * zc), vertexCount(i, 40), startAngle(i))});
+    }
+    s = evenStack(layers, 20.0 / sphereLayers);
+    QTest::newRow("sphere") << s.slices << s.volume << 2;
+
+    layers.clear();
+    for (int i = 0; i < 30; ++i)
+        layers.append({circle(0, 0, 5, vertexCount(i, 24), startAngle(i))});
+    // A layer identical to the next.
+    layers[11] = layers[10];
+    s = evenStack(layers, 0.1);
+    QTest::newRow("cylinder") << s.slices << s.volume << 2;
+
+    layers.clear();
+    for (int i = 0; i < 40; ++i)
+        layers.append(gear(i * 3.0 * M_PI / 180.0, vertexCount(i, 16)));
+    s = evenStack(layers, 0.15);
+    QTest::newRow("twisting gear") << s.slices << s.volume << 0;
+
+    // A disc with a cavity (layers 5 to 10), an island beside it (3 to 8) and
+    // a blind hole from layer 14 to the top: three shells.
+    layers.clear();
+    for (int i = 0; i < 20; ++i) {
+        QVector<Contour> c{circle(0, 0, 6, vertexCount(i, 30), startAngle(i))};
+        if (i >= 5 && i <= 10)
+            c.append(circle(1, 0, 2 + 0.1 * i, vertexCount(i, 12), startAngle(i), true));
+        if (i >= 14)
+            c.append(circle(-1, 1, 1.5, vertexCount(i, 12), -startAngle(i), true));
+        if (i >= 3 && i <= 8)
+            c.append(circle(10, 0, 1.5 - 0.05 * i, vertexCount(i, 10), startAngle(i)));
+        layers.append(c);
+    }
+    s = evenStack(layers, 0.2);
+    QTest::newRow("holes and islands") << s.slices << s.volume << 6;
+
+    // Two squares that touch at a corner make two solids that touch along a
+    // vertical line; the outline keeps them apart.
+    layers = {{rectangle(0, 0, 2, 2), rectangle(2, 2, 4, 4)}, {rectangle(0, 0, 2, 2), rectangle(2, 2, 4, 4)}};
+    s = evenStack(layers, 0.1);
+    QTest::newRow("contours touching at a vertex") << s.slices << s.volume << 4;
+
+    layers = {{rectangle(0, 0, 2, 2), rectangle(2, 0, 4, 2)}, {rectangle(0, 0, 2, 2), rectangle(2, 0.5f, 4, 3)}};
+    s = evenStack(layers, 0.1);
+    QTest::newRow("contours touching along an edge") << s.slices << s.volume << 2;
+
+    // Consecutive outlines that share stretches of their edges.
+    layers = {{rectangle(0, 0, 4, 2)}, {rectangle(1, 0, 5, 2)}, {rectangle(1, 0, 3, 3)}, {rectangle(0, 0, 3, 3)}};
+    s = evenStack(layers, 0.1);
+    QTest::newRow("outlines overlapping along a stretch") << s.slices << s.volume << 2;
+
+    // The upper layer starts where the lower one ends: the face down and the
+    // face up meet along an edge, where the two solids are parted.
+    layers = {{rectangle(0, 0, 2, 2)}, {rectangle(2, 0, 4, 2)}, {rectangle(2, 0, 4, 2)}};
+    s = evenStack(layers, 0.1);
+    QTest::newRow("faces up and down touching") << s.slices << s.volume << 4;
+
+    // The same along part of an edge, next to an overlap, and in a
+    // checkerboard of layers (six solids meeting along edges).
+    layers = {{rectangle(0, 0, 2, 2)}, {rectangle(2, 1, 4, 3)}, {rectangle(2, 1, 4, 3)}};
+    s = evenStack(layers, 0.1);
+    QTest::newRow("touching part of an edge") << s.slices << s.volume << 4;
+    const Contour ell(QVector<Point2Df>{{2, 0}, {4, 0}, {4, 2}, {1, 2}, {1, 1}, {2, 1}});
+    layers = {{rectangle(0, 0, 2, 2)}, {ell}, {ell}};
+    s = evenStack(layers, 0.1);
+    QTest::newRow("touching and overlapping") << s.slices << s.volume << 2;
+    const QVector<Contour> black{rectangle(0, 0, 1, 1), rectangle(1, 1, 2, 2)};
+    const QVector<Contour> white{rectangle(1, 0, 2, 1), rectangle(0, 1, 1, 2)};
+    s = evenStack({black, white, black}, 0.1);
+    QTest::newRow("checkerboard") << s.slices << s.volume << 12;
+
+    layers.clear();
+    for (int i = 0; i < 6; ++i)
+        layers.append({circle(0, 0, 3 + 0.3 * (i % 3), vertexCount(i, 20), startAngle(i))});
+    s = stackAt({0, 0.1, 0.2, 0.2005, 0.3, 0.4}, layers);
+    QTest::newRow("very thin layer") << s.slices << s.volume << 2;
+}
+
+void TestStlManifold::slicerLikeStacks_data()
+{
+    addStacks();
+}
+
+void TestStlManifold::slicerLikeStacks()
+{
+    QFETCH(QList<Slice>, slices);
+    QFETCH(double, volume);
+    QFETCH(int, euler);
+
+    const QByteArray bytes = exportStl(slices);
+    QVERIFY(!bytes.isEmpty());
+    const stltest::StlFile stl = stltest::readStl(bytes);
+    QVERIFY(stl.valid);
+    QCOMPARE(int(stl.count), stl.facets.size());
+    const stltest::MeshReport mesh = stltest::checkMesh(stl.facets);
+    QVERIFY2(mesh.faults().isEmpty(), qPrintable(mesh.faults()));
+    QCOMPARE(mesh.euler(), euler);
+    QVERIFY2(std::fabs(mesh.volume - volume) <= 1e-5 * volume,
+             qPrintable(QStringLiteral("volume %1, slices %2").arg(mesh.volume, 0, 'g', 10).arg(volume, 0, 'g', 10)));
+}
+
+void TestStlManifold::admeshAcceptsTheModel_data()
+{
+    addStacks();
+}
+
+// admesh, with its usual repair options, finds nothing to repair: no facet
+// without neighbours, none reversed, the volume as written.
+void TestStlManifold::admeshAcceptsTheModel()
+{
+    QFETCH(QList<Slice>, slices);
+    QFETCH(double, volume);
+    QFETCH(int, euler);
+    // Every shell here is a sphere or a torus.
+    const int parts = euler == 0 ? 1 : euler / 2;
+
+    const QString admesh = QStandardPaths::findExecutable(QStringLiteral("admesh"));
+    if (admesh.isEmpty())
+        QSKIP("admesh is not installed");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("model.stl"));
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        const QByteArray bytes = exportStl(slices);
+        QVERIFY(!bytes.isEmpty());
+        QCOMPARE(file.write(bytes), qint64(bytes.size()));
+    }
+    QProcess process;
+    process.start(admesh, {QStringLiteral("-e"), QStringLiteral("-n"), QStringLiteral("-u"), QStringLiteral("-f"),
+                           QStringLiteral("-d"), path});
+    QVERIFY(process.waitForFinished(60000));
+    const QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+
+    auto number = [&](const QString &label) {
+        const QRegularExpressionMatch m
+            = QRegularExpression(QRegularExpression::escape(label) + QStringLiteral("\\s*:?\\s*(-?[0-9.e+-]+)")).match(out);
+        return m.hasMatch() ? m.captured(1).toDouble() : std::nan("");
+    };
+    for (const char *label : {"Total disconnected facets", "Facets reversed", "Backwards edges", "Facets added",
+                              "Facets removed", "Degenerate facets", "Edges fixed"})
+        QVERIFY2(number(QLatin1String(label)) == 0, qPrintable(QString::fromLatin1(label) + QLatin1Char('\n') + out));
+    QCOMPARE(number(QStringLiteral("Number of parts")), double(parts));
+    QVERIFY2(std::fabs(number(QStringLiteral("Volume")) - volume) <= 1e-4 * volume, qPrintable(out));
+}
+
+// A slice whose contours all run clockwise gives no outline: the run says
+// which, numbered from 1, and only for the slices it exported.
+void TestStlManifold::slicesWithoutOutline()
+{
+    const QVector<Contour> square{rectangle(0, 0, 2, 2)};
+    Contour clockwise(QVector<Point2Df>{{0, 0}, {0, 2}, {2, 2}, {2, 0}});
+    QList<QVector<Contour>> layers{square, {clockwise}, square, {}, {clockwise, clockwise}, square};
+    const Stack s = evenStack(layers, 0.1);
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^StlExporter: slice 2 .*empty outline"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^StlExporter: slice 5 .*empty outline"));
+    StlExporter *exporter = nullptr;
+    QVERIFY(!exportStl(s.slices, &exporter).isEmpty());
+    QCOMPARE(exporter->slicesWithoutOutline(), (QVector<int>{2, 5}));
+    delete exporter;
+
+    // With a minimum thickness that skips slice 2, only slice 5 is left.
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    StlExporter skipping(&buffer, s.slices);
+    skipping.setMinimumThickness(0.2f);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^StlExporter: slice 5 .*empty outline"));
+    skipping.run();
+    QVERIFY(skipping.succeeded());
+    QCOMPARE(skipping.slicesWithoutOutline(), (QVector<int>{5}));
+
+    QBuffer empty;
+    empty.open(QIODevice::WriteOnly);
+    StlExporter clean(&empty, evenStack({square, square}, 0.1).slices);
+    clean.run();
+    QVERIFY(clean.slicesWithoutOutline().isEmpty());
+}
+
+namespace {
+
+// A sphere of 120 layers, many more than are built at once.
+QList<Slice> sphere120()
+{
+    QList<QVector<Contour>> layers;
+    for (int i = 0; i < 120; ++i) {
+        const double zc = -6.0 + (i + 0.5) * 0.1;
+        layers.append({circle(0, 0, std::sqrt(36.0 - zc * zc), vertexCount(i, 30), startAngle(i))});
+    }
+    return evenStack(layers, 0.1).slices;
+}
+
+struct Run
+{
+    QByteArray bytes;
+    QList<int> progress;
+    int finished = 0;
+    bool succeeded = false;
+    bool cancelled = false;
+    QString error;
+};
+
+Run runExport(const QList<Slice> &slices, int cancelAt = -1)
+{
+    Run run;
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    StlExporter exporter(&buffer, slices);
+    QObject::connect(&exporter, &StlExporter::progress, [&](int value) {
+        run.progress.append(value);
+        if (value == cancelAt)
+            exporter.cancel();
+    });
+    QObject::connect(&exporter, &StlExporter::finished, [&] { ++run.finished; });
+    exporter.run();
+    run.succeeded = exporter.succeeded();
+    run.cancelled = exporter.wasCancelled();
+    run.error = exporter.errorString();
+    run.bytes = buffer.data();
+    return run;
+}
+
+float topOf(const QVector<geom::Facet> &facets)
+{
+    float z = -1;
+    for (const geom::Facet &f : facets)
+        z = std::max({z, f.vertex1.z, f.vertex2.z, f.vertex3.z});
+    return z;
+}
+
+} // namespace
+
+// The layers are built in parallel but written in order: the same bytes every
+// time, progress counting up slice by slice.
+void TestStlManifold::manyLayers()
+{
+    const QList<Slice> slices = sphere120();
+    const Run first = runExport(slices), second = runExport(slices);
+    QVERIFY(first.succeeded);
+    QCOMPARE(first.finished, 1);
+    QCOMPARE(first.bytes, second.bytes);
+    QList<int> expected;
+    for (int i = 0; i <= slices.size(); ++i)
+        expected.append(i);
+    QCOMPARE(first.progress, expected);
+    const stltest::StlFile stl = stltest::readStl(first.bytes);
+    const stltest::MeshReport mesh = stltest::checkMesh(stl.facets);
+    QVERIFY2(mesh.faults().isEmpty(), qPrintable(mesh.faults()));
+    QCOMPARE(mesh.euler(), 2);
+}
+
+// A cancel in the middle stops after that slice, whatever is being built
+// ahead of it: the file holds the layers up to it, open at the top.
+void TestStlManifold::manyLayersCancelled()
+{
+    const QList<Slice> slices = sphere120();
+    const Run run = runExport(slices, 37);
+    QVERIFY(run.cancelled);
+    QVERIFY(!run.succeeded);
+    QCOMPARE(run.finished, 1);
+    QCOMPARE(run.progress.size(), 38);
+    QCOMPARE(run.progress.last(), 37);
+    const stltest::StlFile stl = stltest::readStl(run.bytes);
+    QVERIFY(stl.valid);
+    QCOMPARE(int(stl.count), stl.facets.size());
+    QCOMPARE(topOf(stl.facets), slices[37].z());
+    QVERIFY(stltest::checkMesh(stl.facets).unpairedEdges > 0);
+}
+
+// A slice that cannot be exported ends the run there, with the reason.
+void TestStlManifold::manyLayersFailing()
+{
+    QList<Slice> slices = sphere120();
+    slices[60] = Slice(slices[60].z(), 0.1f,
+                       QVector<Contour>{Contour(QVector<Point2Df>{{0, 0}, {1, 0}, {std::nanf(""), 1}})});
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^StlExporter: Slice 61 "));
+    const Run run = runExport(slices);
+    QVERIFY(!run.succeeded);
+    QVERIFY(!run.cancelled);
+    QCOMPARE(run.finished, 1);
+    QVERIFY2(run.error.contains(QLatin1String("Slice 61")), qPrintable(run.error));
+    QCOMPARE(run.progress.last(), 59);
+    const stltest::StlFile stl = stltest::readStl(run.bytes);
+    QCOMPARE(int(stl.count), stl.facets.size());
+    QCOMPARE(topOf(stl.facets), slices[59].z());
+}
+
+QTEST_GUILESS_MAIN(TestStlManifold)
+#include "tst_stlmanifold.moc"
