@@ -139,7 +139,7 @@ public:
     // Removes the child at index and hands it back.
     Contour takeChild(int index);
 
-    static const int maxResamplePoints = 1 << 26;
+    static const int maxResamplePoints = 1 << 24;
     // Records nested deeper than this are corrupt data: a short hostile
     // stream must not recurse without bound.
     static const int maxStreamDepth = 256;
