@@ -144,6 +144,8 @@ public:
     // A contour shorter than step is removed in the uniform mode.
     void resample(double step, unsigned maxDivisions);
     Slice resampled(double step, unsigned maxDivisions) const;
+    // A transform that mirrors the plane reverses the contours, so that
+    // material stays counter-clockwise.
     Slice mapped(const QTransform &transform, bool warnProjective) const;
     Slice mapped(const QMatrix4x4 &m, bool warnProjective) const;
     // Copies of source's top-level contours at the valid indices, in ascending

@@ -37,6 +37,17 @@ float mapHeight(const QMatrix4x4 &m, float z)
     return mapped;
 }
 
+// Reverses the contour and all its descendants, keeping the children's order.
+void reverseTree(Contour &contour)
+{
+    contour.reverse();
+    for (int i = contour.children().size(); i > 0; --i) {
+        Contour child = contour.takeChild(0);
+        reverseTree(child);
+        contour.addChild(std::move(child));
+    }
+}
+
 } // namespace
 
 Slice &Slice::mirror(unsigned flags)
@@ -54,10 +65,16 @@ Slice &Slice::mirror(unsigned flags)
 
 Slice Slice::mapped(const QTransform &transform, bool warnProjective) const
 {
+    // A transform that mirrors the plane would turn material into holes and
+    // holes into material; like mirror(), keep the orientation.
+    const bool mirrors = transform.m11() * transform.m22() - transform.m12() * transform.m21() < 0.0;
     QVector<Contour> contours;
     contours.reserve(m_contours.size());
-    for (const Contour &c : m_contours)
+    for (const Contour &c : m_contours) {
         contours.append(c.map(transform, warnProjective));
+        if (mirrors)
+            reverseTree(contours.last());
+    }
     return Slice(m_z, m_thickness, std::move(contours));
 }
 
