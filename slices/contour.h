@@ -139,10 +139,10 @@ public:
     // Removes the child at index and hands it back.
     Contour takeChild(int index);
 
-    static const int maxResamplePoints = 1 << 24;
+    static constexpr int maxResamplePoints = 1 << 24;
     // Records nested deeper than this are corrupt data: a short hostile
     // stream must not recurse without bound.
-    static const int maxStreamDepth = 256;
+    static constexpr int maxStreamDepth = 256;
 
     // Children first, then the points as a raw little-endian float array.
     // Reading appends the children read after those already present and
