@@ -7,6 +7,7 @@
 // written back with SlcWriter and read again: the copy must hold the same
 // layers.
 
+#include "fuzzsupport.h"
 #include "slcreader.h"
 #include "slcwriter.h"
 
@@ -21,46 +22,9 @@
 
 namespace {
 
-// A read-only device that, like a pipe, cannot tell how much data is left.
-class SequentialReader : public QIODevice
-{
-public:
-    explicit SequentialReader(const QByteArray &data)
-        : m_data(data)
-    {
-        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    }
-    bool isSequential() const override { return true; }
-
-protected:
-    qint64 readData(char *data, qint64 maxSize) override
-    {
-        const qint64 n = std::min<qint64>(maxSize, m_data.size() - m_pos);
-        if (n <= 0)
-            return -1;
-        std::memcpy(data, m_data.constData() + m_pos, size_t(n));
-        m_pos += n;
-        return n;
-    }
-    qint64 writeData(const char *, qint64) override { return -1; }
-
-private:
-    QByteArray m_data;
-    qint64 m_pos = 0;
-};
-
-void check(bool condition, const char *what)
-{
-    if (!condition) {
-        std::fprintf(stderr, "slcreader_fuzz: %s\n", what);
-        std::abort();
-    }
-}
-
-bool sameBits(float a, float b)
-{
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
+using fuzzsupport::check;
+using fuzzsupport::sameBits;
+using fuzzsupport::SequentialReader;
 
 bool sameSlice(const Slice &a, const Slice &b)
 {

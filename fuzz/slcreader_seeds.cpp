@@ -3,6 +3,7 @@
 // produces (several sample-table entries, no layer at all, a header over
 // several lines, a cut-off file).
 
+#include "fuzzsupport.h"
 #include "slcwriter.h"
 
 #include <QBuffer>
@@ -16,12 +17,7 @@ namespace {
 
 using geom::Point2Df;
 
-Contour square(float x, float y, float size, bool clockwise)
-{
-    const Point2Df ccw[] = {{x, y}, {x + size, y}, {x + size, y + size}, {x, y + size}};
-    const Point2Df cw[] = {{x, y}, {x, y + size}, {x + size, y + size}, {x + size, y}};
-    return Contour(clockwise ? cw : ccw, 4);
-}
+using fuzzsupport::square;
 
 QByteArray write(const QList<Slice> &slices, const QByteArray &header, bool countGaps)
 {
@@ -60,12 +56,6 @@ QByteArray preamble(const QByteArray &text, int sampleEntries)
         appendFloat(bytes, 0.0f);
     }
     return bytes;
-}
-
-bool save(const QDir &dir, const QString &name, const QByteArray &bytes)
-{
-    QFile file(dir.filePath(name));
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 } // namespace
@@ -115,13 +105,13 @@ int main(int argc, char **argv)
 
     const QByteArray cut = write(part, QByteArray(), false);
 
-    const bool ok = save(dir, QStringLiteral("triangle.slc"), write(triangle, QByteArray(), false))
-        && save(dir, QStringLiteral("part.slc"), write(part, QByteArray(), false))
-        && save(dir, QStringLiteral("gaps.slc"), write(gaps, QByteArray(), true))
-        && save(dir, QStringLiteral("inch.slc"), write(inches, "-SLCVER 2.0 -UNIT INCH -TYPE PART", false))
-        && save(dir, QStringLiteral("multiline.slc"), write(triangle, "-SLCVER 2.0\r\n-UNIT MM\r\n-TYPE PART", false))
-        && save(dir, QStringLiteral("sampletable.slc"), sampleTable)
-        && save(dir, QStringLiteral("nolayers.slc"), empty)
-        && save(dir, QStringLiteral("cut.slc"), cut.left(cut.size() - 30));
+    const bool ok = fuzzsupport::saveSeed(dir, QStringLiteral("triangle.slc"), write(triangle, QByteArray(), false))
+        && fuzzsupport::saveSeed(dir, QStringLiteral("part.slc"), write(part, QByteArray(), false))
+        && fuzzsupport::saveSeed(dir, QStringLiteral("gaps.slc"), write(gaps, QByteArray(), true))
+        && fuzzsupport::saveSeed(dir, QStringLiteral("inch.slc"), write(inches, "-SLCVER 2.0 -UNIT INCH -TYPE PART", false))
+        && fuzzsupport::saveSeed(dir, QStringLiteral("multiline.slc"), write(triangle, "-SLCVER 2.0\r\n-UNIT MM\r\n-TYPE PART", false))
+        && fuzzsupport::saveSeed(dir, QStringLiteral("sampletable.slc"), sampleTable)
+        && fuzzsupport::saveSeed(dir, QStringLiteral("nolayers.slc"), empty)
+        && fuzzsupport::saveSeed(dir, QStringLiteral("cut.slc"), cut.left(cut.size() - 30));
     return ok ? 0 : 1;
 }

@@ -4,6 +4,8 @@
 #include "bounds2d.h"
 #include "point2d.h"
 
+#include <QList>
+#include <QMap>
 #include <QVector>
 
 #include <memory>
@@ -18,6 +20,12 @@
 // read from two threads at once. Copies share the vertex array and the
 // children (implicitly shared) and own their caches, so each thread reads its
 // own copy safely.
+class QDataStream;
+class QPainter;
+class QPainterPath;
+class QPolygonF;
+class QTransform;
+
 class Contour
 {
 public:
@@ -80,6 +88,68 @@ public:
     void simplify(double tolerance);
     int reduce(double tolerance);
 
+    // ---- Queries, point sets, resampling, mapping, streaming, painting ----
+    // These look at the contour's own points unless they say otherwise.
+
+    // Distance to the closed polygon; +infinity without points.
+    double squaredDistance(const geom::Point2Df &p) const;
+    double distance(const geom::Point2Df &p) const;
+    // p lies on an edge; *edgeIndex gets k for the edge from point k to k+1.
+    bool isOnBoundary(const geom::Point2Df &p, int *edgeIndex = nullptr) const;
+    // Non-zero winding: left and bottom boundaries are inside, right and top
+    // ones outside.
+    bool contains(const geom::Point2Df &q, bool skipBoundsCheck = false) const;
+    // How many of other's points lie inside; stops once stopAt is reached
+    // (never when stopAt <= 0).
+    int countInside(const Contour &other, int stopAt) const;
+    // 0 outside, else 1 plus the children that contain q, recursively.
+    int countContaining(const geom::Point2Df &q) const;
+    bool containsContour(const Contour &other) const;
+    bool boundsIntersect(const Contour &other) const;
+    // The distinct points of this contour and all its descendants.
+    PointSet allPoints() const;
+    // -1 / 1 when this contour has fewer / more distinct points (descendants
+    // included) than other, else the number of points in only one of them.
+    int comparePoints(const Contour &other) const;
+    // Points keyed by their relation to ref; sortMode & 0xF: 2 distance,
+    // 3 projection on ref, 4 cross product, otherwise squared distance. 0x10
+    // reverses the order, 0x20 takes the descendants' points in too.
+    QMultiMap<double, geom::Point2Df> sortedPoints(uint sortMode, const geom::Point2Df &ref) const;
+    // This contour, then its descendants depth first.
+    QList<const Contour *> flatten() const;
+
+    // Rebuilds the points at a spacing of step along the perimeter
+    // (maxDivisions 0), or by halving every edge longer than step up to
+    // maxDivisions pieces. A step that cannot make progress, or that would
+    // need more than maxResamplePoints points, leaves the contour as it is.
+    void resample(double step, uint maxDivisions);
+    Contour resampled(double step, uint maxDivisions) const;
+    // A circular weighted average over radius neighbours on each side.
+    void smooth(int radius, double decay);
+    // The points and children mapped; this contour is left as it is.
+    Contour map(const QTransform &transform, bool warnProjective) const;
+
+    // Fills the own points as one polygon with the painter's pen and brush.
+    void draw(QPainter *painter) const;
+    // Adds this contour and its descendants as open subpaths.
+    QPainterPath &toPainterPath(QPainterPath &path) const;
+    // The own points followed by the descendants', depth first.
+    QPolygonF toPolygonF() const;
+
+    // Removes the child at index and hands it back.
+    Contour takeChild(int index);
+
+    static constexpr int maxResamplePoints = 1 << 24;
+    // Records nested deeper than this are corrupt data: a short hostile
+    // stream must not recurse without bound.
+    static constexpr int maxStreamDepth = 256;
+
+    // Children first, then the points as a raw little-endian float array.
+    // Reading appends the children read after those already present and
+    // replaces the points; on any stream failure the contour is left as it
+    // was.
+    friend QDataStream &operator>>(QDataStream &stream, Contour &contour);
+
 private:
     QVector<geom::Point2Df> m_points;
     QVector<Contour> m_children;
@@ -91,5 +161,8 @@ private:
 };
 
 Q_DECLARE_TYPEINFO(Contour, Q_MOVABLE_TYPE);
+
+QDataStream &operator<<(QDataStream &stream, const Contour &contour);
+QDataStream &operator>>(QDataStream &stream, Contour &contour);
 
 #endif // CONTOUR_H

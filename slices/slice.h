@@ -4,10 +4,18 @@
 #include "contour.h"
 
 #include "bounds2d.h"
+#include "circle2d.h"
 
+#include <QList>
 #include <QMap>
+#include <QSet>
 #include <QVector>
 
+class QDataStream;
+class QMatrix4x4;
+class QPainter;
+class QPainterPath;
+class QTransform;
 class QVector3D;
 
 // One layer of a part: height, thickness and closed contours, with cached
@@ -82,6 +90,68 @@ public:
     void translate(float dx, float dy, float dz);
     void translate(const QVector3D &v);
 
+    // ---- Format conversions, streaming and painting ----
+
+    // Flattens, then builds the hierarchy (1) or the groups of outer contours
+    // and their holes (2); any other value leaves the slice flat.
+    void setFormat(int format);
+    // Every nested contour comes up to the top level; largest area first.
+    void toFlatFormat();
+    // Each hole goes under the smallest outer contour listed before it that
+    // contains it (expects a flat slice).
+    void toGroupedFormat();
+    void toHierarchyFormat();
+    // Outer contours in the painter's brush when it is opaque (else white);
+    // in the grouped format holes in black.
+    void paint(QPainter *painter) const;
+    QPainterPath toPainterPath(bool windingFill) const;
+
+    // The record: contour count, the contours, z and thickness. Reading appends
+    // the contours to those present, takes z and thickness, drops the cached
+    // totals and derives the format afresh; on any stream failure the slice is
+    // left as it was.
+    friend QDataStream &operator>>(QDataStream &stream, Slice &slice);
+
+    // ---- Geometry queries and transforms ----
+
+    // The slice's material at p: counter-clockwise contours add one, clockwise
+    // ones take one away. *outerIndex gets the flat index of the largest
+    // counter-clockwise contour around p.
+    bool contains(const geom::Point2Df &p, int *outerIndex, Qt::FillRule rule) const;
+    // The circle touches material or a boundary; a null circle hits nothing.
+    bool hitTest(const geom::Circle2Df &circle) const;
+    // The signed number of other's points inside the top-level contours;
+    // stops once its magnitude exceeds limit (when limit >= 1).
+    int windingCount(const Contour &other, int limit) const;
+    bool anyCornerInside(const geom::Bounds2Df &box) const;
+    // Every contour, each top-level one followed by its descendants.
+    QList<const Contour *> flatten() const;
+    Contour::PointSet pointSet() const;
+    // The difference of the coordinate sums of a and b, or of their flat
+    // contour counts when those differ.
+    static geom::Point2Df compare(const Slice &a, const Slice &b);
+    static Contour::PointSet commonPoints(const Slice &a, const Slice &b);
+    static int comparePoints(const Slice &a, const Slice &b);
+    // For each contour of first, the indices of the contours of second that
+    // share a point with it, nearest centre first.
+    static QList<QList<int> > matchContours(const QVector<Contour> &first, const QVector<Contour> &second);
+
+    void reverse();
+    void simplify(double tolerance);
+    void smooth(int radius, double decay);
+    // Bits 0x3 mirror x, 0xC y, 0x30 z.
+    Slice &mirror(unsigned flags);
+    // A contour shorter than step is removed in the uniform mode.
+    void resample(double step, unsigned maxDivisions);
+    Slice resampled(double step, unsigned maxDivisions) const;
+    // A transform that mirrors the plane reverses the contours, so that
+    // material stays counter-clockwise.
+    Slice mapped(const QTransform &transform, bool warnProjective) const;
+    Slice mapped(const QMatrix4x4 &m, bool warnProjective) const;
+    // Copies of source's top-level contours at the valid indices, in ascending
+    // order.
+    Slice(const QSet<int> &indices, const Slice &source);
+
 private:
     void normalizeFormat();
     void rebuildGroupMap();
@@ -100,5 +170,8 @@ private:
 };
 
 Q_DECLARE_TYPEINFO(Slice, Q_MOVABLE_TYPE);
+
+QDataStream &operator<<(QDataStream &stream, const Slice &slice);
+QDataStream &operator>>(QDataStream &stream, Slice &slice);
 
 #endif // SLICE_H

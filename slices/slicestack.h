@@ -7,6 +7,8 @@
 
 #include <QList>
 
+class QMatrix4x4;
+
 // The slices of one part ordered by height, with the totals of the whole part.
 // Two slices whose heights differ by at most 1e-5 of the smaller magnitude
 // are one layer: the one added later wins. Once update() has run, every slice
@@ -49,6 +51,16 @@ public:
     double volume() const { return m_volume; }
     // Radius of the bounding sphere about the centre of bounds().
     double radius() const { return m_radius; }
+
+    // ---- Transforms ----
+
+    // Bits 0x3 mirror x, 0xC y, 0x30 z; mirroring in z keeps the slices
+    // ascending and the thicknesses the gaps between them.
+    SliceStack &mirror(unsigned flags);
+    // Every slice mapped, put back in height order, and the totals recomputed.
+    SliceStack mapped(const QMatrix4x4 &m) const;
+    // The box of the stack mapped through m, without mapping the slices.
+    geom::Bounds3Df mappedBounds(const QMatrix4x4 &m) const;
 
 private:
     geom::Bounds3Df m_bounds;
