@@ -29,6 +29,13 @@
 
 using namespace MainWindowSettings;
 
+namespace {
+
+// How many numbers the warning about slices without an outline names before it stops.
+const int slicesNamedWithoutOutline = 10;
+
+} // namespace
+
 // Export of the current slice
 
 void MainWindow::on_action_Export_triggered()
@@ -189,8 +196,28 @@ void MainWindow::finishStlExport(ExportRun *run, QSaveFile *file, const QString 
     }
     if (file && (cancelled || !failure.isEmpty()))
         file->cancelWriting();
-    endExportRun(run, title,
-                 failure.isEmpty() ? QString() : tr("Cannot write to file %1.\n%2").arg(nativePath(name), failure));
+    // Read before the run releases the engine; only a model that was kept has gaps to tell of.
+    const QVector<int> withoutOutline =
+        cancelled || !failure.isEmpty() ? QVector<int>() : engine->slicesWithoutOutline();
+    const int sliceCount = engine ? engine->slices().size() : 0;
+    if (!endExportRun(run, title,
+                      failure.isEmpty() ? QString() : tr("Cannot write to file %1.\n%2").arg(nativePath(name), failure))
+        || withoutOutline.isEmpty())
+        return;
+
+    // Slices whose contours are all holes leave their layers empty; the exporter cannot tell a
+    // part drawn the wrong way round from one meant to be so, so the user decides.
+    QStringList numbers;
+    for (int i = 0; i < qMin(withoutOutline.size(), slicesNamedWithoutOutline); ++i)
+        numbers.append(QString::number(withoutOutline.at(i)));
+    if (withoutOutline.size() > slicesNamedWithoutOutline)
+        numbers.append(QString(QChar(0x2026)));
+    ModalDialogs::warning(this, title,
+                          tr("The model was written, but %1 of its %2 slices gave no outline: the model has nothing "
+                             "at their heights.\nSlices without an outline: %3.\nTheir contours may all run "
+                             "clockwise (holes without an outer boundary).")
+                              .arg(QString::number(withoutOutline.size()), QString::number(sliceCount),
+                                   numbers.join(QStringLiteral(", "))));
 }
 
 // Releases a finished run and tells the user and the launcher how it ended: silently when the

@@ -26,6 +26,7 @@
 #include <QThreadPool>
 #include <QtEndian>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <memory>
@@ -755,6 +756,82 @@ private slots:
         QVERIFY(exportsEnded(window));
         QVERIFY(readStl(readBytes(folder + "/model.stl")).valid);
         QCOMPARE(taskbarState(window), TaskbarProgress::NoProgress);
+    }
+
+    // Slices whose contours all run clockwise bound no material and leave their layers empty:
+    // the user hears of them once, after a complete export, never after a cancelled or failed one.
+    void stlSlicesWithoutOutline_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QList<int>>("clockwise"); // slice numbers, from 1
+        QTest::addColumn<QString>("ending");
+        QTest::addColumn<QString>("message");      // empty: no warning
+        const QString text = QStringLiteral(
+            "The model was written, but %1 of its %2 slices gave no outline: the model has nothing at their "
+            "heights.\nSlices without an outline: %3.\nTheir contours may all run clockwise (holes without an "
+            "outer boundary).");
+        QTest::newRow("clean stack") << 6 << QList<int>{} << "complete" << QString();
+        QTest::newRow("one slice") << 6 << QList<int>{1} << "complete" << text.arg("1", "6", "1");
+        QTest::newRow("some slices") << 6 << QList<int>{2, 4, 5} << "complete" << text.arg("3", "6", "2, 4, 5");
+        QTest::newRow("ten slices, all named") << 12 << QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 11} << "complete"
+                                               << text.arg("10", "12", "1, 2, 3, 4, 5, 6, 7, 8, 9, 11");
+        QList<int> many;
+        for (int n = 3; n <= 17; ++n)
+            many.append(n);
+        QTest::newRow("long list cut after ten") << 20 << many << "complete"
+                                                 << text.arg("15", "20", QStringLiteral("3, 4, 5, 6, 7, 8, 9, 10, 11, 12, \u2026"));
+        QTest::newRow("cancelled after the engine finished") << 6 << QList<int>{2, 4, 5} << "cancelled" << QString();
+        QTest::newRow("write failed") << 6 << QList<int>{2, 4, 5} << "failed" << QString();
+    }
+    void stlSlicesWithoutOutline()
+    {
+        QFETCH(int, count);
+        QFETCH(QList<int>, clockwise);
+        QFETCH(QString, ending);
+        QFETCH(QString, message);
+        QList<Slice> list = stack(count, 1.0f, 0.5f);
+        for (int number : clockwise) {
+            QVector<geom::Point2Df> points = list.at(number - 1).contourAt(0).points();
+            std::reverse(points.begin(), points.end());
+            Slice hole(list.at(number - 1).z(), 0.5f);
+            hole.addContour(Contour(points));
+            list[number - 1] = hole;
+        }
+        DialogScript script;
+        MainWindow window;
+        const QString folder = openPart(window, list);
+        QVERIFY(!folder.isEmpty());
+        setMinimumThickness(stlDialog(window), false);
+
+        {
+            WorkerHold hold;
+            FileSizeLimit limit(ending == "failed" ? 300 : RLIM_INFINITY);
+            QVERIFY(limit.active);
+            ExportRun *run = startStl(window, script, folder + "/model.stl");
+            QVERIFY(run);
+            if (ending == "cancelled") {
+                hold.atFinished(qobject_cast<geom::StlExporter *>(run->engine()));
+                QVERIFY(hold.waitUntilHeld());
+                clickCancel(run);
+                hold.release();
+            }
+            QVERIFY(exportsEnded(window));
+        }
+
+        QList<Asked> warnings;
+        for (const Asked &a : script.asked)
+            if (a.kind == ModalDialogs::Warning)
+                warnings.append(a);
+        if (message.isEmpty()) {
+            QCOMPARE(warnings.size(), 0);
+        } else {
+            QCOMPARE(warnings.size(), 1);
+            QCOMPARE(warnings.at(0).title, stlDialog(window)->windowTitle());
+            QCOMPARE(warnings.at(0).text, message);
+            QVERIFY(readStl(readBytes(folder + "/model.stl")).valid);
+        }
+        QCOMPARE(script.count(ModalDialogs::Critical), ending == "failed" ? 1 : 0);
+        QCOMPARE(script.count(ModalDialogs::Information), ending == "cancelled" ? 1 : 0);
     }
 
     void stlProgressLabels()
