@@ -522,8 +522,13 @@ bool SlcReaderPrivate::readBoundary(bool removeGapDuplicates, QVector<geom::Poin
     const QDataStream::ByteOrder order = stream.byteOrder();
     const qint32 vertexCount = decodeInt(head, order);
     const qint32 gapCount = decodeInt(head + 4, order);
-    if (vertexCount < 0 || (m_end >= 0 && vertexCount > dataLeft() / vertexSize)) {
+    if (vertexCount < 0) {
         fail(QDataStream::ReadCorruptData);
+        return false;
+    }
+    // More vertices than the data left can hold: the file ends inside them.
+    if (m_end >= 0 && vertexCount > dataLeft() / vertexSize) {
+        fail(QDataStream::ReadPastEnd);
         return false;
     }
 
@@ -569,8 +574,14 @@ bool SlcReaderPrivate::readSliceRecords(bool removeGapDuplicates, Slice &slice)
 {
     const float z = nextZ;
     const qint64 count = quint32(boundaryCount);
-    if (count > maxContours || (m_end >= 0 && count > dataLeft() / boundaryHeadSize)) {
+    if (count > maxContours) {
         fail(QDataStream::ReadCorruptData);
+        return false;
+    }
+    // More boundaries than the data left can hold: the file ends inside this
+    // layer. Nothing is made from such a count.
+    if (m_end >= 0 && count > dataLeft() / boundaryHeadSize) {
+        fail(QDataStream::ReadPastEnd);
         return false;
     }
 
