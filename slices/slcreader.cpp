@@ -1,12 +1,18 @@
 #include "slcreader.h"
 
+#include <QBuffer>
+#include <QFuture>
 #include <QIODevice>
 #include <QSysInfo>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QtEndian>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <new>
 #include <utility>
@@ -53,7 +59,20 @@ const int sequentialContourReserve = 1 << 10;
 const int windowSize = 1 << 14;
 const int windowBlock = 1 << 11;
 
-// Vertex storage with more spare room than this is shrunk to fit.
+// The parallel pass (see SlcReaderPrivate::readLayersInParallel) reads the
+// data in blocks that start small, so that the first layers are handed out at
+// once, and double up to the largest; a layer larger than a block makes the
+// block grow to hold it, up to the largest layer read in parallel (a larger
+// one is read on the calling thread). Layers are handed to the threads in
+// jobs of about jobBytes (at most jobLayers layers), and at most
+// bytesInFlight of them wait or run at a time.
+const int firstBlockSize = 1 << 12;
+const int largestBlockSize = 1 << 23;
+const qint64 largestParallelLayer = qint64(1) << 28;
+const qint64 jobBytes = qint64(1) << 18;
+const int jobLayers = 16;
+const qint64 bytesInFlight = qint64(1) << 26;
+
 // A vector of exactly n points whose storage is not filled: every byte is overwritten
 // by the file's data right away, so QVector's zero fill would only cost a pass over memory.
 // Returns false when the storage cannot be had.
@@ -211,6 +230,16 @@ public:
     // Gap (file units) between the last two layers read: the thickness of a
     // last layer whose upper limit is missing.
     float lastGap = 0.0f;
+    bool parallel = true;
+
+    // Reads whole layers from a device of known size on the threads of the
+    // global pool, appending at most maxCount (negative: no limit) to slices.
+    // It takes only layers whose records it has found complete and sound, and
+    // leaves the reader exactly as reading those layers one by one would:
+    // device position, read-ahead and status (never changed here). Whatever
+    // it declines (damage, the end, a very large layer) is left to
+    // readSliceData, so results and statuses are those of the plain reader.
+    void readLayersInParallel(bool removeGapDuplicates, int maxCount, QList<Slice> &slices);
 
 private:
     enum class HeaderEnd { Mark, EndOfData, TooLong };
@@ -560,6 +589,261 @@ bool SlcReaderPrivate::readBoundary(bool removeGapDuplicates, QVector<geom::Poin
     return true;
 }
 
+namespace {
+
+// Consecutive layers found complete by the scan: bytes [offset, offset +
+// length) of block hold their records and, last, the head of the record after
+// them; the read-ahead before the first of them is z, count and gap.
+struct LayerJob
+{
+    QByteArray block;
+    int offset = 0;
+    int length = 0;
+    qint64 fileOffset = 0;
+    int layers = 0;
+    float z = 0;
+    qint32 count = 0;
+    float gap = 0;
+};
+
+// The layers of a job read in full (all of them, unless one failed or the
+// job was stopped), and the reader's state after the last of them.
+struct LayerJobResult
+{
+    QVector<Slice> slices;
+    float nextZ = 0;
+    qint32 boundaryCount = 0;
+    float lastGap = 0;
+    qint64 end = 0;
+};
+
+} // namespace
+
+void SlcReaderPrivate::readLayersInParallel(bool removeGapDuplicates, int maxCount, QList<Slice> &slices)
+{
+    QIODevice *device = stream.device();
+    const QDataStream::ByteOrder order = stream.byteOrder();
+    const float scale = unitScale;
+    const geom::Point3Df shift = offset;
+    std::atomic<bool> stop(false);
+
+    // One job is the plain reader run over the job's bytes, starting with the
+    // read-ahead the scan found there: the same code on the same bytes.
+    const auto readJob = [order, scale, shift, removeGapDuplicates, &stop](const LayerJob &job) {
+        QByteArray bytes = QByteArray::fromRawData(job.block.constData() + job.offset, job.length);
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        SlcReaderPrivate reader(&buffer);
+        reader.stream.setByteOrder(order);
+        reader.unitScale = scale;
+        reader.offset = shift;
+        reader.nextZ = job.z;
+        reader.boundaryCount = job.count;
+        reader.lastGap = job.gap;
+        LayerJobResult result;
+        try {
+            result.slices.reserve(job.layers);
+            for (int i = 0; i < job.layers && !stop.load(std::memory_order_relaxed); ++i) {
+                Slice slice;
+                if (!reader.readSliceData(removeGapDuplicates, slice) || reader.stream.status() != QDataStream::Ok)
+                    break;
+                result.slices.append(std::move(slice));
+                result.nextZ = reader.nextZ;
+                result.boundaryCount = reader.boundaryCount;
+                result.lastGap = reader.lastGap;
+                result.end = job.fileOffset + buffer.pos();
+            }
+        } catch (const std::bad_alloc &) {
+            // What is missing is read again on the calling thread, which
+            // reports it there.
+        }
+        return result;
+    };
+
+    struct Running
+    {
+        QFuture<LayerJobResult> future;
+        int layers;
+        qint64 bytes;
+    };
+    std::deque<Running> running;
+    qint64 runningBytes = 0;
+    // Jobs refer to stop: however this function is left, none may still run.
+    struct WaitForJobs
+    {
+        std::deque<Running> &running;
+        std::atomic<bool> &stop;
+        ~WaitForJobs()
+        {
+            stop.store(true, std::memory_order_relaxed);
+            for (Running &job : running) {
+                try {
+                    job.future.waitForFinished();
+                } catch (...) {
+                    // Only that the job is over matters here.
+                }
+            }
+        }
+    } waitForJobs{running, stop};
+
+    // The state after the last layer taken.
+    const qint64 start = device->pos();
+    qint64 takenEnd = start;
+    float takenZ = nextZ;
+    qint32 takenCount = boundaryCount;
+    float takenGap = lastGap;
+    bool declined = false;
+    const auto takeOldest = [&]() {
+        Running oldest = running.front();
+        running.pop_front();
+        runningBytes -= oldest.bytes;
+        const LayerJobResult result = oldest.future.result();
+        if (declined)
+            return;
+        for (const Slice &slice : result.slices)
+            slices.append(slice);
+        if (!result.slices.isEmpty()) {
+            takenEnd = result.end;
+            takenZ = result.nextZ;
+            takenCount = result.boundaryCount;
+            takenGap = result.lastGap;
+        }
+        if (result.slices.size() < oldest.layers) {
+            declined = true;
+            stop.store(true, std::memory_order_relaxed);
+        }
+    };
+
+    // The scan: the layer whose records start at layerStart has the head z,
+    // count; gap is the one before it.
+    qint64 end = device->size();
+    qint64 layerStart = start;
+    float z = nextZ;
+    qint32 count = boundaryCount;
+    float gap = lastGap;
+    int found = 0;
+    QByteArray block;
+    qint64 blockBase = start;
+    qint64 blockEnd = start;
+    int blockSize = firstBlockSize;
+    LayerJob job;
+    const auto submit = [&]() {
+        if (job.layers == 0)
+            return;
+        const LayerJob work = job;
+        running.push_back(Running{QtConcurrent::run(QThreadPool::globalInstance(), [readJob, work]() { return readJob(work); }),
+                                  work.layers, qint64(work.length)});
+        runningBytes += job.length;
+        job = LayerJob();
+        while (runningBytes > bytesInFlight)
+            takeOldest();
+    };
+
+    bool scanning = true;
+    while (scanning && !declined) {
+        // The next block starts with what is left of the current one from the
+        // layer being scanned.
+        const qint64 kept = blockEnd - layerStart;
+        const qint64 size = std::min(end - layerStart, std::max<qint64>(blockSize, 2 * kept));
+        if (size <= kept || kept >= largestParallelLayer)
+            break;
+        QByteArray next(int(size), Qt::Uninitialized);
+        std::memcpy(next.data(), block.constData() + (layerStart - blockBase), size_t(kept));
+        const qint64 got = device->read(next.data() + kept, size - kept);
+        block = next;
+        blockBase = layerStart;
+        blockEnd = layerStart + kept + std::max<qint64>(got, 0);
+        if (blockEnd < blockBase + size)
+            end = blockEnd; // the data ended earlier than the device said
+        blockSize = std::min(2 * blockSize, largestBlockSize);
+        job.block = block;
+
+        const auto bytesAt = [&block, blockBase](qint64 position) { return block.constData() + (position - blockBase); };
+        for (;;) {
+            if (count == terminatorCount || (maxCount >= 0 && found == maxCount)
+                || quint32(count) > quint64(maxContours)) {
+                scanning = false;
+                break;
+            }
+            // Walk the boundary heads; every count is checked against the
+            // data left before it is used.
+            qint64 at = layerStart;
+            bool needMore = false;
+            bool sound = true;
+            for (quint32 b = 0; b < quint32(count); ++b) {
+                if (at + boundaryHeadSize > blockEnd) {
+                    needMore = at + boundaryHeadSize <= end;
+                    sound = needMore;
+                    break;
+                }
+                const qint32 vertices = decodeInt(bytesAt(at), order);
+                at += boundaryHeadSize;
+                if (vertices < 0 || vertices > (end - at) / vertexSize) {
+                    sound = false;
+                    break;
+                }
+                at += qint64(vertices) * vertexSize;
+                if (at - layerStart > largestParallelLayer) {
+                    sound = false;
+                    break;
+                }
+            }
+            float headZ = 0;
+            qint32 headCount = 0;
+            if (sound && !needMore) {
+                if (at + layerHeadSize > blockEnd) {
+                    needMore = at + layerHeadSize <= end;
+                    sound = needMore;
+                } else {
+                    headZ = decodeFloat(bytesAt(at), order);
+                    headCount = decodeInt(bytesAt(at + 4), order);
+                    sound = std::isfinite(headZ);
+                }
+            }
+            if (!sound) {
+                scanning = false;
+                break;
+            }
+            if (needMore)
+                break;
+
+            if (job.layers == 0) {
+                job.offset = int(layerStart - blockBase);
+                job.fileOffset = layerStart;
+                job.z = z;
+                job.count = count;
+                job.gap = gap;
+            }
+            ++job.layers;
+            ++found;
+            const qint64 layerEnd = at + layerHeadSize;
+            job.length = int(layerEnd - job.fileOffset);
+            gap = headZ - z;
+            z = headZ;
+            count = headCount;
+            layerStart = layerEnd;
+            if (job.length >= jobBytes || job.layers >= jobLayers) {
+                submit();
+                job.block = block;
+                if (declined) {
+                    scanning = false;
+                    break;
+                }
+            }
+        }
+        submit();
+        while (!running.empty() && running.front().future.isFinished())
+            takeOldest();
+    }
+    while (!running.empty())
+        takeOldest();
+
+    device->seek(takenEnd);
+    nextZ = takenZ;
+    boundaryCount = takenCount;
+    lastGap = takenGap;
+}
+
 bool SlcReaderPrivate::readSliceData(bool removeGapDuplicates, Slice &slice)
 {
     if (boundaryCount == terminatorCount)
@@ -666,6 +950,16 @@ void SlcReader::setUnitScale(float scale)
     d->unitScale = scale;
 }
 
+bool SlcReader::isParallel() const
+{
+    return d->parallel;
+}
+
+void SlcReader::setParallel(bool parallel)
+{
+    d->parallel = parallel;
+}
+
 QStringList SlcReader::header()
 {
     if (d->deviceReady() && d->boundaryCount != terminatorCount)
@@ -709,8 +1003,17 @@ QList<Slice> SlcReader::readSlices(bool removeGapDuplicates, int maxCount)
     QList<Slice> slices;
     if (maxCount == 0 || !d->deviceReady() || d->boundaryCount == terminatorCount || !d->readHeader())
         return slices;
-    while ((maxCount < 0 || slices.size() < maxCount) && d->stream.status() == QDataStream::Ok
-           && d->boundaryCount != terminatorCount) {
+    const bool parallel = d->parallel && !d->stream.device()->isSequential();
+    const auto more = [&]() {
+        return (maxCount < 0 || slices.size() < maxCount) && d->stream.status() == QDataStream::Ok
+            && d->boundaryCount != terminatorCount;
+    };
+    while (more()) {
+        if (parallel) {
+            d->readLayersInParallel(removeGapDuplicates, maxCount < 0 ? -1 : maxCount - slices.size(), slices);
+            if (!more())
+                break;
+        }
         Slice slice;
         if (!d->readSliceData(removeGapDuplicates, slice))
             break;

@@ -63,6 +63,12 @@ public:
     float unitScale() const;
     void setUnitScale(float scale);
 
+    // Whether readSlices may parse layers on several threads (the global
+    // thread pool's) when the device is random-access; the slices and the
+    // status are the same either way. On by default.
+    bool isParallel() const;
+    void setParallel(bool parallel);
+
     // The header's blank-separated tokens; reads the header when it has not
     // been read yet.
     QStringList header();

@@ -54,19 +54,96 @@ struct ReadResult
     QDataStream::Status status = QDataStream::Ok;
 };
 
-ReadResult readFrom(QIODevice *device, bool removeGaps = false)
+ReadResult readFrom(QIODevice *device, bool removeGaps = false, bool parallel = true)
 {
     SlcReader reader(device);
+    reader.setParallel(parallel);
     ReadResult result;
     result.slices = reader.readSlices(removeGaps, -1);
     result.status = reader.stream()->status();
     return result;
 }
 
-ReadResult readBuffer(QByteArray bytes, bool removeGaps = false)
+ReadResult readBuffer(QByteArray bytes, bool removeGaps = false, bool parallel = true)
 {
     QBuffer buffer(&bytes);
-    return readFrom(&buffer, removeGaps);
+    return readFrom(&buffer, removeGaps, parallel);
+}
+
+bool sameSlice(const Slice &a, const Slice &b)
+{
+    if (bits(a.z()) != bits(b.z()) || bits(a.thickness()) != bits(b.thickness()) || a.format() != b.format()
+        || a.contourCount() != b.contourCount())
+        return false;
+    for (int c = 0; c < a.contourCount(); ++c) {
+        if (!samePoints(a.contourAt(c).points(), b.contourAt(c).points()))
+            return false;
+    }
+    return true;
+}
+
+// The same slices, bit for bit, and the same status.
+bool sameResult(const ReadResult &a, const ReadResult &b)
+{
+    if (a.status != b.status || a.slices.size() != b.slices.size())
+        return false;
+    for (int k = 0; k < a.slices.size(); ++k) {
+        if (!sameSlice(a.slices[k], b.slices[k]))
+            return false;
+    }
+    return true;
+}
+
+// Layers enough for several blocks and jobs of the parallel reader: layers
+// without boundaries, boundaries of one vertex, repeated vertices with gaps
+// declared, boundaries larger than the reader's small-block limit, and one
+// layer larger than the first blocks read. recordEnds gets the offset after
+// each layer's records, fieldStarts the offset of every count and height.
+SlcBytes manyLayers(int layers, const QByteArray &header = SlcBytes::defaultHeaderText,
+                    QVector<int> *recordEnds = nullptr, QVector<int> *fieldStarts = nullptr)
+{
+    SlcBytes bytes;
+    bytes.preamble(header);
+    quint32 seed = 7;
+    const auto field = [&]() {
+        if (fieldStarts)
+            *fieldStarts << bytes.size();
+    };
+    for (int k = 0; k < layers; ++k) {
+        field();
+        const int boundaries = k % 7 == 3 ? 0 : 1 + k % 5;
+        bytes.layer(0.5f + 0.25f * float(k), boundaries);
+        for (int b = 0; b < boundaries; ++b) {
+            seed = seed * 1664525u + 1013904223u;
+            int n = 3 + int((seed >> 16) % 9);
+            if (k == 40 && b == 0)
+                n = 20000;
+            else if (k % 10 == 5 && b == 1)
+                n = 700;
+            else if (k % 11 == 2 && b == 0)
+                n = 1;
+            Points points;
+            for (int i = 0; i < n; ++i)
+                points << Point2Df(float(k) + 0.01f * float(i), float(b) - 0.02f * float(i % 13));
+            if (b == 2 && n > 2)
+                points.insert(1, points[1]);
+            if (n > 1)
+                points << points.first();
+            field();
+            bytes.boundary(points, b == 2 ? 1 : 0);
+        }
+        if (recordEnds)
+            *recordEnds << bytes.size();
+    }
+    field();
+    bytes.terminator(0.5f + 0.25f * float(layers));
+    return bytes;
+}
+
+QByteArray withFloatAt(QByteArray bytes, int offset, float value)
+{
+    qToLittleEndian(bits(value), bytes.data() + offset);
+    return bytes;
 }
 
 // Three layers at 0.1, 0.2, 0.3, end marker at 0.4; layer k has k + 1 squares.
@@ -120,6 +197,11 @@ private slots:
     void pipeReadsInBoundedChunks();
     void largeBoundaryOnPipe();
     void readsFileItOpens();
+    void parallelMatchesOneThread_data();
+    void parallelMatchesOneThread();
+    void parallelStopsWhereOneThreadStops();
+    void parallelOnDamageInEveryLayer();
+    void parallelOnCutsAtEveryField();
 };
 
 void TestSlcReader::threeLayers()
@@ -562,6 +644,7 @@ void TestSlcReader::hostileFiles()
     });
     QCOMPARE(r.status, status);
     QCOMPARE(r.slices.size(), layers);
+    QVERIFY(sameResult(r, readBuffer(bytes, false, false)));
     QCOMPARE(p.status, pipeStatus);
     QCOMPARE(p.slices.size(), layers);
     for (const Slice &s : r.slices) {
@@ -607,6 +690,8 @@ void TestSlcReader::truncatedAtEveryByte()
                 + (device == &file ? "file" : device == &buffer ? "buffer" : "pipe");
             QVERIFY2(r.status == QDataStream::ReadPastEnd, where);
             QVERIFY2(r.slices.size() == kept, where);
+            if (device != &pipe)
+                QVERIFY2(sameResult(r, readBuffer(bytes, false, false)), where + " on one thread");
             for (int k = 0; k < kept; ++k) {
                 const Slice &s = r.slices[k];
                 const Slice &original = complete.slices[k];
@@ -695,6 +780,129 @@ void TestSlcReader::readsFileItOpens()
     QCOMPARE(r.status, QDataStream::Ok);
     QCOMPARE(r.slices.size(), 3);
     QCOMPARE(r.slices[2].contourCount(), 3);
+}
+
+void TestSlcReader::parallelMatchesOneThread_data()
+{
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<bool>("removeGaps");
+
+    QTest::newRow("millimetres") << QByteArray(SlcBytes::defaultHeaderText) << false;
+    QTest::newRow("gaps removed") << QByteArray(SlcBytes::defaultHeaderText) << true;
+    QTest::newRow("inches") << QByteArray("-SLCVER 2.0 -UNIT INCH -TYPE PART") << false;
+}
+
+// Many layers, from a buffer and from a file, with an offset: the same slices
+// in parallel as on one thread.
+void TestSlcReader::parallelMatchesOneThread()
+{
+    QFETCH(QByteArray, header);
+    QFETCH(bool, removeGaps);
+
+    const QByteArray bytes = manyLayers(90, header);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("many.slc"));
+    {
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
+    }
+    ReadResult results[3];
+    for (int run = 0; run < 3; ++run) {
+        QBuffer buffer;
+        buffer.setData(bytes);
+        QFile file(path);
+        SlcReader reader(run == 2 ? static_cast<QIODevice *>(&file) : &buffer);
+        reader.setParallel(run != 0);
+        reader.setOffset(geom::Point3Df(1.5f, -2, 3));
+        results[run].slices = reader.readSlices(removeGaps, -1);
+        results[run].status = reader.stream()->status();
+    }
+    QCOMPARE(results[0].status, QDataStream::Ok);
+    QCOMPARE(results[0].slices.size(), 90);
+    QCOMPARE(results[0].slices[40].contourAt(0).points().size(), 20000);
+    QVERIFY(sameResult(results[1], results[0]));
+    QVERIFY(sameResult(results[2], results[0]));
+}
+
+// Reading the first n layers leaves the reader where the one-thread reader is:
+// the next layer, the device position and the status are the same.
+void TestSlcReader::parallelStopsWhereOneThreadStops()
+{
+    QByteArray bytes = manyLayers(60);
+    for (int count : {1, 2, 15, 16, 17, 40, 41, 59, 60, 61}) {
+        QBuffer buffers[2];
+        ReadResult first[2];
+        Slice next[2];
+        for (int run = 0; run < 2; ++run) {
+            buffers[run].setBuffer(&bytes);
+            SlcReader reader(&buffers[run]);
+            reader.setParallel(run == 1);
+            first[run].slices = reader.readSlices(false, count);
+            first[run].status = reader.stream()->status();
+            QVERIFY(buffers[run].pos() > 0);
+            next[run] = reader.readSlice(false);
+            if (run == 1) {
+                const QByteArray where = "after " + QByteArray::number(count) + " layers";
+                QVERIFY2(first[1].slices.size() == std::min(count, 60), where);
+                QVERIFY2(sameResult(first[1], first[0]), where);
+                QVERIFY2(buffers[1].pos() == buffers[0].pos(), where);
+                QVERIFY2(sameSlice(next[1], next[0]), where);
+                QVERIFY2(reader.stream()->status() == QDataStream::Ok, where);
+            }
+        }
+    }
+}
+
+// Damage in any one layer ends both readers there, with the same status and
+// the layers before it.
+void TestSlcReader::parallelOnDamageInEveryLayer()
+{
+    QVector<int> recordEnds;
+    QVector<int> fieldStarts;
+    const QByteArray bytes = manyLayers(60, SlcBytes::defaultHeaderText, &recordEnds, &fieldStarts);
+    for (int k = 0; k < 60; ++k) {
+        const int layerStart = k == 0 ? fieldStarts.first() : recordEnds[k - 1];
+        QVector<QByteArray> damaged{withFloatAt(bytes, layerStart, infinity)};
+        if (recordEnds[k] > layerStart + 8) {
+            // The first boundary's vertex count, then its first x.
+            QByteArray negative = bytes;
+            qToLittleEndian<qint32>(-3, negative.data() + layerStart + 8);
+            damaged << negative << withFloatAt(bytes, layerStart + 16, notANumber);
+        }
+        for (int i = 0; i < damaged.size(); ++i) {
+            const QByteArray where = "damage " + QByteArray::number(i) + " in layer " + QByteArray::number(k);
+            const ReadResult parallel = readBuffer(damaged[i], false, true);
+            QVERIFY2(parallel.status == QDataStream::ReadCorruptData, where);
+            QVERIFY2(parallel.slices.size() == k, where);
+            QVERIFY2(sameResult(parallel, readBuffer(damaged[i], false, false)), where);
+        }
+    }
+}
+
+// A file cut at the start of any field, or in the middle of one, reads the
+// same in parallel as on one thread: the complete layers before the cut, and
+// ReadPastEnd.
+void TestSlcReader::parallelOnCutsAtEveryField()
+{
+    QVector<int> recordEnds;
+    QVector<int> fieldStarts;
+    const QByteArray whole = manyLayers(60, SlcBytes::defaultHeaderText, &recordEnds, &fieldStarts);
+    QVector<int> cuts;
+    QVERIFY(fieldStarts.size() > 200);
+    for (int field : fieldStarts)
+        cuts << field << field + 2 << field + 4 << field + 8 << field + 12;
+    for (int cut : cuts) {
+        if (cut >= whole.size())
+            continue;
+        const QByteArray bytes = whole.left(cut);
+        const QByteArray where = "cut at " + QByteArray::number(cut);
+        const ReadResult parallel = readBuffer(bytes, false, true);
+        const int kept = int(std::upper_bound(recordEnds.cbegin(), recordEnds.cend(), cut) - recordEnds.cbegin());
+        QVERIFY2(parallel.status == QDataStream::ReadPastEnd, where);
+        QVERIFY2(parallel.slices.size() == kept, where);
+        QVERIFY2(sameResult(parallel, readBuffer(bytes, false, false)), where);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSlcReader)
