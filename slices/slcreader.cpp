@@ -606,6 +606,48 @@ struct LayerJob
     float gap = 0;
 };
 
+// Where the walk over one layer's records ended (see scanLayer).
+enum class LayerScan { Complete, NeedMore, Declined };
+
+// Walks the boundary heads of the layer of count boundaries whose records
+// start at the file offset start, in the bytes [base, available) of the data
+// held at block, where the device's data ends at end. Complete: the records
+// are all there, and so is a next layer head with a finite height; layerEnd
+// is the offset after that head, nextZ and nextCount what it holds. NeedMore:
+// the data ends later than the block. Declined: the layer is cut off by the
+// end of the data, has a negative vertex count, is larger than
+// largestParallelLayer or is followed by a height that is not finite; the
+// layer reader tells what it is. Every count is checked against the data left
+// before it is used.
+LayerScan scanLayer(const char *block, qint64 base, qint64 available, qint64 end, qint64 start, qint32 count,
+                    QDataStream::ByteOrder order, qint64 &layerEnd, float &nextZ, qint32 &nextCount)
+{
+    const auto missing = [&](qint64 from, qint64 size) {
+        return from + size > available ? (from + size <= end ? LayerScan::NeedMore : LayerScan::Declined)
+                                       : LayerScan::Complete;
+    };
+    qint64 at = start;
+    for (quint32 b = 0; b < quint32(count); ++b) {
+        const LayerScan head = missing(at, boundaryHeadSize);
+        if (head != LayerScan::Complete)
+            return head;
+        const qint32 vertices = decodeInt(block + (at - base), order);
+        at += boundaryHeadSize;
+        if (vertices < 0 || vertices > (end - at) / vertexSize)
+            return LayerScan::Declined;
+        at += qint64(vertices) * vertexSize;
+        if (at - start > largestParallelLayer)
+            return LayerScan::Declined;
+    }
+    const LayerScan head = missing(at, layerHeadSize);
+    if (head != LayerScan::Complete)
+        return head;
+    nextZ = decodeFloat(block + (at - base), order);
+    nextCount = decodeInt(block + (at - base) + 4, order);
+    layerEnd = at + layerHeadSize;
+    return std::isfinite(nextZ) ? LayerScan::Complete : LayerScan::Declined;
+}
+
 // The layers of a job read in full (all of them, unless one failed or the
 // job was stopped), and the reader's state after the last of them.
 struct LayerJobResult
@@ -731,8 +773,9 @@ void SlcReaderPrivate::readLayersInParallel(bool removeGapDuplicates, int maxCou
         if (job.layers == 0)
             return;
         const LayerJob work = job;
-        running.push_back(Running{QtConcurrent::run(QThreadPool::globalInstance(), [readJob, work]() { return readJob(work); }),
-                                  work.layers, qint64(work.length)});
+        const auto read = [readJob, work]() { return readJob(work); };
+        running.push_back(Running{QtConcurrent::run(QThreadPool::globalInstance(), read), work.layers,
+                                  qint64(work.length)});
         runningBytes += job.length;
         job = LayerJob();
         while (runningBytes > bytesInFlight)
@@ -747,7 +790,12 @@ void SlcReaderPrivate::readLayersInParallel(bool removeGapDuplicates, int maxCou
         const qint64 size = std::min(end - layerStart, std::max<qint64>(blockSize, 2 * kept));
         if (size <= kept || kept >= largestParallelLayer)
             break;
-        QByteArray next(int(size), Qt::Uninitialized);
+        QByteArray next;
+        try {
+            next = QByteArray(int(size), Qt::Uninitialized);
+        } catch (const std::bad_alloc &) {
+            break; // the reader on this thread reads the rest as it can
+        }
         std::memcpy(next.data(), block.constData() + (layerStart - blockBase), size_t(kept));
         const qint64 got = device->read(next.data() + kept, size - kept);
         block = next;
@@ -758,53 +806,20 @@ void SlcReaderPrivate::readLayersInParallel(bool removeGapDuplicates, int maxCou
         blockSize = std::min(2 * blockSize, largestBlockSize);
         job.block = block;
 
-        const auto bytesAt = [&block, blockBase](qint64 position) { return block.constData() + (position - blockBase); };
         for (;;) {
             if (count == terminatorCount || (maxCount >= 0 && found == maxCount)
                 || quint32(count) > quint64(maxContours)) {
                 scanning = false;
                 break;
             }
-            // Walk the boundary heads; every count is checked against the
-            // data left before it is used.
-            qint64 at = layerStart;
-            bool needMore = false;
-            bool sound = true;
-            for (quint32 b = 0; b < quint32(count); ++b) {
-                if (at + boundaryHeadSize > blockEnd) {
-                    needMore = at + boundaryHeadSize <= end;
-                    sound = needMore;
-                    break;
-                }
-                const qint32 vertices = decodeInt(bytesAt(at), order);
-                at += boundaryHeadSize;
-                if (vertices < 0 || vertices > (end - at) / vertexSize) {
-                    sound = false;
-                    break;
-                }
-                at += qint64(vertices) * vertexSize;
-                if (at - layerStart > largestParallelLayer) {
-                    sound = false;
-                    break;
-                }
-            }
+            qint64 layerEnd = 0;
             float headZ = 0;
             qint32 headCount = 0;
-            if (sound && !needMore) {
-                if (at + layerHeadSize > blockEnd) {
-                    needMore = at + layerHeadSize <= end;
-                    sound = needMore;
-                } else {
-                    headZ = decodeFloat(bytesAt(at), order);
-                    headCount = decodeInt(bytesAt(at + 4), order);
-                    sound = std::isfinite(headZ);
-                }
-            }
-            if (!sound) {
+            const LayerScan scan = scanLayer(block.constData(), blockBase, blockEnd, end, layerStart, count, order,
+                                             layerEnd, headZ, headCount);
+            if (scan == LayerScan::Declined)
                 scanning = false;
-                break;
-            }
-            if (needMore)
+            if (scan != LayerScan::Complete)
                 break;
 
             if (job.layers == 0) {
@@ -816,7 +831,6 @@ void SlcReaderPrivate::readLayersInParallel(bool removeGapDuplicates, int maxCou
             }
             ++job.layers;
             ++found;
-            const qint64 layerEnd = at + layerHeadSize;
             job.length = int(layerEnd - job.fileOffset);
             gap = headZ - z;
             z = headZ;
