@@ -829,28 +829,33 @@ void TestSlcReader::parallelMatchesOneThread()
 // the next layer, the device position and the status are the same.
 void TestSlcReader::parallelStopsWhereOneThreadStops()
 {
+    struct Stop
+    {
+        ReadResult first;
+        qint64 position = 0;
+        Slice next;
+    };
     QByteArray bytes = manyLayers(60);
+    const auto readFirst = [&bytes](int count, bool parallel) {
+        QBuffer buffer(&bytes);
+        SlcReader reader(&buffer);
+        reader.setParallel(parallel);
+        Stop stop;
+        stop.first.slices = reader.readSlices(false, count);
+        stop.position = buffer.pos();
+        stop.next = reader.readSlice(false);
+        stop.first.status = reader.stream()->status();
+        return stop;
+    };
     for (int count : {1, 2, 15, 16, 17, 40, 41, 59, 60, 61}) {
-        QBuffer buffers[2];
-        ReadResult first[2];
-        Slice next[2];
-        for (int run = 0; run < 2; ++run) {
-            buffers[run].setBuffer(&bytes);
-            SlcReader reader(&buffers[run]);
-            reader.setParallel(run == 1);
-            first[run].slices = reader.readSlices(false, count);
-            first[run].status = reader.stream()->status();
-            QVERIFY(buffers[run].pos() > 0);
-            next[run] = reader.readSlice(false);
-            if (run == 1) {
-                const QByteArray where = "after " + QByteArray::number(count) + " layers";
-                QVERIFY2(first[1].slices.size() == std::min(count, 60), where);
-                QVERIFY2(sameResult(first[1], first[0]), where);
-                QVERIFY2(buffers[1].pos() == buffers[0].pos(), where);
-                QVERIFY2(sameSlice(next[1], next[0]), where);
-                QVERIFY2(reader.stream()->status() == QDataStream::Ok, where);
-            }
-        }
+        const QByteArray where = "after " + QByteArray::number(count) + " layers";
+        const Stop parallel = readFirst(count, true);
+        const Stop oneThread = readFirst(count, false);
+        QVERIFY2(parallel.first.status == QDataStream::Ok, where);
+        QVERIFY2(parallel.first.slices.size() == std::min(count, 60), where);
+        QVERIFY2(sameResult(parallel.first, oneThread.first), where);
+        QVERIFY2(parallel.position == oneThread.position, where);
+        QVERIFY2(sameSlice(parallel.next, oneThread.next), where);
     }
 }
 
