@@ -67,11 +67,11 @@ const int windowBlock = 1 << 11;
 // jobs of about jobBytes (at most jobLayers layers), and at most
 // bytesInFlight of them wait or run at a time.
 const int firstBlockSize = 1 << 12;
-const int largestBlockSize = 1 << 23;
+const int largestBlockSize = 1 << 22;
 const qint64 largestParallelLayer = qint64(1) << 28;
 const qint64 jobBytes = qint64(1) << 18;
 const int jobLayers = 16;
-const qint64 bytesInFlight = qint64(1) << 26;
+const qint64 bytesInFlight = qint64(1) << 24;
 
 // A vector of exactly n points whose storage is not filled: every byte is overwritten
 // by the file's data right away, so QVector's zero fill would only cost a pass over memory.
