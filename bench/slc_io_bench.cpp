@@ -4,7 +4,8 @@
 //   large  400 layers of 16 contours with 4096 vertices each;
 //   small  1000 layers of 3300 contours with 4 to 8 vertices each.
 // For each: reading from a QBuffer and from a file (page cache warm), on one
-// thread and in parallel over layers (the "Parallel" cases), writing to a
+// thread and in parallel over layers (the "parallel" cases), also from a file
+// into memory fresh from the system (readFileCold), writing to a
 // QBuffer and to a file, building a SliceStack from the slices read, and
 // memcpy of the same bytes as the baseline for reading. The read benchmarks
 // also report their speed relative to a memcpy timed in the same run
@@ -154,12 +155,17 @@ void readBuffer(benchmark::State &state, bool large, bool parallel)
     state.counters["vs_memcpy"] = double(p.bytes.size()) * double(state.iterations()) / seconds / baseline;
 }
 
-void readFile(benchmark::State &state, bool large, bool parallel)
+void readFileRuns(benchmark::State &state, bool large, bool parallel, bool cold)
 {
     const Part &p = part(large);
     const double baseline = memcpyRate(p.bytes);
     double seconds = 0;
     for (auto _ : state) {
+        if (cold) {
+            state.PauseTiming();
+            malloc_trim(0);
+            state.ResumeTiming();
+        }
         const auto t0 = std::chrono::steady_clock::now();
         QFile file(p.path);
         SlcReader reader(&file);
@@ -174,6 +180,21 @@ void readFile(benchmark::State &state, bool large, bool parallel)
     }
     report(state, p);
     state.counters["vs_memcpy"] = double(p.bytes.size()) * double(state.iterations()) / seconds / baseline;
+}
+
+void readFile(benchmark::State &state, bool large, bool parallel)
+{
+    readFileRuns(state, large, parallel, false);
+}
+
+// The memory of the previous run is given back to the system first, as for a
+// file opened in a fresh process: every page of the slices comes from the
+// system again. (Otherwise the one-thread reader gets the pages it has just
+// freed, while the threads of the parallel reader, whose allocator arenas
+// hand whole heaps back when they are freed, get new ones.)
+void readFileCold(benchmark::State &state, bool large, bool parallel)
+{
+    readFileRuns(state, large, parallel, true);
 }
 
 void writeBuffer(benchmark::State &state, bool large)
@@ -319,6 +340,7 @@ SLC_BENCH(memcpyFresh);
 
 SLC_READ_BENCH(readBuffer);
 SLC_READ_BENCH(readFile);
+SLC_READ_BENCH(readFileCold);
 SLC_BENCH(writeBuffer);
 SLC_BENCH(writeBufferReused);
 SLC_BENCH(writeFile);
