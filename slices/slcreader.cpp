@@ -73,6 +73,7 @@ const qint64 jobBytes = qint64(1) << 18;
 const int jobLayers = 16;
 const qint64 bytesInFlight = qint64(1) << 24;
 
+// Vertex storage with more spare room than this is shrunk to fit.
 // A vector of exactly n points whose storage is not filled: every byte is overwritten
 // by the file's data right away, so QVector's zero fill would only cost a pass over memory.
 // Returns false when the storage cannot be had.
@@ -1028,6 +1029,8 @@ QList<Slice> SlcReader::readSlices(bool removeGapDuplicates, int maxCount)
             if (!more())
                 break;
         }
+        // A layer the parallel pass left (damage, the end of the data, a
+        // very large layer) is read here, and decides whether reading goes on.
         Slice slice;
         if (!d->readSliceData(removeGapDuplicates, slice))
             break;
