@@ -14,8 +14,10 @@
 #include <cstring>
 #include <deque>
 #include <limits>
+#include <memory>
 #include <new>
 #include <utility>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -232,6 +234,10 @@ public:
     // last layer whose upper limit is missing.
     float lastGap = 0.0f;
     bool parallel = true;
+    // Storage for the vertex arrays read straight from the device, made ahead
+    // in this order by the parallel pass (see readLayersInParallel).
+    std::vector<QVector<geom::Point2Df>> *preparedVertices = nullptr;
+    size_t nextPrepared = 0;
 
     // Reads whole layers from a device of known size on the threads of the
     // global pool, appending at most maxCount (negative: no limit) to slices.
@@ -521,7 +527,10 @@ bool SlcReaderPrivate::readVertices(qint64 count, bool dropClosing, QVector<geom
                 throw std::bad_alloc();
             std::memcpy(points.data(), data, size_t(keep) * vertexSize);
         } else if (m_end >= 0) {
-            if (!makeUninitialized(points, int(count)))
+            if (preparedVertices && nextPrepared < preparedVertices->size()
+                && (*preparedVertices)[nextPrepared].size() == count)
+                points = std::move((*preparedVertices)[nextPrepared++]);
+            else if (!makeUninitialized(points, int(count)))
                 throw std::bad_alloc();
             if (!readBytes(reinterpret_cast<char *>(points.data()), bytes))
                 return false;
@@ -592,19 +601,23 @@ bool SlcReaderPrivate::readBoundary(bool removeGapDuplicates, QVector<geom::Poin
 
 namespace {
 
-// Consecutive layers found complete by the scan: bytes [offset, offset +
-// length) of block hold their records and, last, the head of the record after
-// them; the read-ahead before the first of them is z, count and gap.
+// Consecutive layers found complete by the scan: the length bytes at data
+// (read from fileOffset on) hold their records and, last, the head of the
+// record after them; the read-ahead before the first of them is z, count and
+// gap. The bytes belong to a block that outlives the job.
 struct LayerJob
 {
-    QByteArray block;
-    int offset = 0;
+    const char *data = nullptr;
     int length = 0;
     qint64 fileOffset = 0;
     int layers = 0;
     float z = 0;
     qint32 count = 0;
     float gap = 0;
+    // Storage made on the calling thread for the job's vertex arrays that are
+    // read straight from the device (see readLayersInParallel); the job's
+    // alone, so it moves into the slices without a copy.
+    std::shared_ptr<std::vector<QVector<geom::Point2Df>>> vertices;
 };
 
 // Where the walk over one layer's records ended (see scanLayer).
@@ -619,10 +632,13 @@ enum class LayerScan { Complete, NeedMore, Declined };
 // end of the data, has a negative vertex count, is larger than
 // largestParallelLayer or is followed by a height that is not finite; the
 // layer reader tells what it is. Every count is checked against the data left
-// before it is used.
+// before it is used. largeArrays gets the vertex counts of the boundaries
+// that the layer reader reads straight from the device, in order.
 LayerScan scanLayer(const char *block, qint64 base, qint64 available, qint64 end, qint64 start, qint32 count,
-                    QDataStream::ByteOrder order, qint64 &layerEnd, float &nextZ, qint32 &nextCount)
+                    QDataStream::ByteOrder order, qint64 &layerEnd, float &nextZ, qint32 &nextCount,
+                    QVector<qint32> &largeArrays)
 {
+    largeArrays.clear();
     const auto missing = [&](qint64 from, qint64 size) {
         return from + size > available ? (from + size <= end ? LayerScan::NeedMore : LayerScan::Declined)
                                        : LayerScan::Complete;
@@ -639,6 +655,8 @@ LayerScan scanLayer(const char *block, qint64 base, qint64 available, qint64 end
         at += qint64(vertices) * vertexSize;
         if (at - start > largestParallelLayer)
             return LayerScan::Declined;
+        if (qint64(vertices) * vertexSize > windowBlock)
+            largeArrays.append(vertices);
     }
     const LayerScan head = missing(at, layerHeadSize);
     if (head != LayerScan::Complete)
@@ -673,7 +691,7 @@ void SlcReaderPrivate::readLayersInParallel(bool removeGapDuplicates, int maxCou
     // One job is the plain reader run over the job's bytes, starting with the
     // read-ahead the scan found there: the same code on the same bytes.
     const auto readJob = [order, scale, shift, removeGapDuplicates, &stop](const LayerJob &job) {
-        QByteArray bytes = QByteArray::fromRawData(job.block.constData() + job.offset, job.length);
+        QByteArray bytes = QByteArray::fromRawData(job.data, job.length);
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::ReadOnly);
         SlcReaderPrivate reader(&buffer);
@@ -683,6 +701,7 @@ void SlcReaderPrivate::readLayersInParallel(bool removeGapDuplicates, int maxCou
         reader.nextZ = job.z;
         reader.boundaryCount = job.count;
         reader.lastGap = job.gap;
+        reader.preparedVertices = job.vertices.get();
         LayerJobResult result;
         try {
             result.slices.reserve(job.layers);
@@ -703,11 +722,30 @@ void SlcReaderPrivate::readLayersInParallel(bool removeGapDuplicates, int maxCou
         return result;
     };
 
+    // The blocks read, the current one last, each with the number of its jobs
+    // not taken yet; blocks no job needs any more are kept for reuse, so the
+    // pages they hold need not be had from the system again. Declared before
+    // the jobs, so that they outlive them.
+    struct Block
+    {
+        QByteArray bytes;
+        int jobs = 0;
+    };
+    std::deque<Block> blocks;
+    std::vector<QByteArray> spareBlocks;
+    const auto releaseBlocks = [&]() {
+        while (blocks.size() > 1 && blocks.front().jobs == 0) {
+            spareBlocks.push_back(std::move(blocks.front().bytes));
+            blocks.pop_front();
+        }
+    };
+
     struct Running
     {
         QFuture<LayerJobResult> future;
         int layers;
         qint64 bytes;
+        Block *block;
     };
     std::deque<Running> running;
     qint64 runningBytes = 0;
@@ -741,6 +779,8 @@ void SlcReaderPrivate::readLayersInParallel(bool removeGapDuplicates, int maxCou
         running.pop_front();
         runningBytes -= oldest.bytes;
         const LayerJobResult result = oldest.future.result();
+        --oldest.block->jobs;
+        releaseBlocks();
         if (declined)
             return;
         for (const Slice &slice : result.slices)
@@ -765,18 +805,20 @@ void SlcReaderPrivate::readLayersInParallel(bool removeGapDuplicates, int maxCou
     qint32 count = boundaryCount;
     float gap = lastGap;
     int found = 0;
-    QByteArray block;
     qint64 blockBase = start;
     qint64 blockEnd = start;
     int blockSize = firstBlockSize;
     LayerJob job;
+    QVector<qint32> largeArrays;
     const auto submit = [&]() {
         if (job.layers == 0)
             return;
         const LayerJob work = job;
         const auto read = [readJob, work]() { return readJob(work); };
+        Block &block = blocks.back();
+        ++block.jobs;
         running.push_back(Running{QtConcurrent::run(QThreadPool::globalInstance(), read), work.layers,
-                                  qint64(work.length)});
+                                  qint64(work.length), &block});
         runningBytes += job.length;
         job = LayerJob();
         while (runningBytes > bytesInFlight)
@@ -792,20 +834,27 @@ void SlcReaderPrivate::readLayersInParallel(bool removeGapDuplicates, int maxCou
         if (size <= kept || kept >= largestParallelLayer)
             break;
         QByteArray next;
-        try {
-            next = QByteArray(int(size), Qt::Uninitialized);
-        } catch (const std::bad_alloc &) {
-            break; // the reader on this thread reads the rest as it can
+        if (!spareBlocks.empty() && spareBlocks.back().size() >= size) {
+            next = std::move(spareBlocks.back());
+            spareBlocks.pop_back();
+        } else {
+            try {
+                next = QByteArray(int(size), Qt::Uninitialized);
+            } catch (const std::bad_alloc &) {
+                break; // the reader on this thread reads the rest as it can
+            }
         }
-        std::memcpy(next.data(), block.constData() + (layerStart - blockBase), size_t(kept));
+        if (kept > 0)
+            std::memcpy(next.data(), blocks.back().bytes.constData() + (layerStart - blockBase), size_t(kept));
         const qint64 got = device->read(next.data() + kept, size - kept);
-        block = next;
+        blocks.push_back(Block{std::move(next), 0});
+        releaseBlocks();
+        const char *block = blocks.back().bytes.constData();
         blockBase = layerStart;
         blockEnd = layerStart + kept + std::max<qint64>(got, 0);
         if (blockEnd < blockBase + size)
             end = blockEnd; // the data ended earlier than the device said
         blockSize = std::min(2 * blockSize, largestBlockSize);
-        job.block = block;
 
         for (;;) {
             if (count == terminatorCount || (maxCount >= 0 && found == maxCount)
@@ -816,15 +865,30 @@ void SlcReaderPrivate::readLayersInParallel(bool removeGapDuplicates, int maxCou
             qint64 layerEnd = 0;
             float headZ = 0;
             qint32 headCount = 0;
-            const LayerScan scan = scanLayer(block.constData(), blockBase, blockEnd, end, layerStart, count, order,
-                                             layerEnd, headZ, headCount);
+            const LayerScan scan = scanLayer(block, blockBase, blockEnd, end, layerStart, count, order,
+                                             layerEnd, headZ, headCount, largeArrays);
             if (scan == LayerScan::Declined)
                 scanning = false;
             if (scan != LayerScan::Complete)
                 break;
 
+            // Large vertex arrays get their storage here, from this thread's
+            // allocator: memory just given back by slices read before (a file
+            // read again) is then used again, where the threads' own arenas
+            // would take new pages from the system. Their pages are still
+            // first written by the jobs.
+            if (!largeArrays.isEmpty()) {
+                if (!job.vertices)
+                    job.vertices = std::make_shared<std::vector<QVector<geom::Point2Df>>>();
+                for (const qint32 vertices : largeArrays) {
+                    job.vertices->emplace_back();
+                    if (!makeUninitialized(job.vertices->back(), vertices))
+                        job.vertices->pop_back();
+                }
+            }
+
             if (job.layers == 0) {
-                job.offset = int(layerStart - blockBase);
+                job.data = block + (layerStart - blockBase);
                 job.fileOffset = layerStart;
                 job.z = z;
                 job.count = count;
@@ -839,7 +903,6 @@ void SlcReaderPrivate::readLayersInParallel(bool removeGapDuplicates, int maxCou
             layerStart = layerEnd;
             if (job.length >= jobBytes || job.layers >= jobLayers) {
                 submit();
-                job.block = block;
                 if (declined) {
                     scanning = false;
                     break;

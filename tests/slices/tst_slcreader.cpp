@@ -199,6 +199,7 @@ private slots:
     void readsFileItOpens();
     void parallelMatchesOneThread_data();
     void parallelMatchesOneThread();
+    void parallelOnLargeFile();
     void parallelStopsWhereOneThreadStops();
     void parallelOnDamageInEveryLayer();
     void parallelOnCutsAtEveryField();
@@ -823,6 +824,48 @@ void TestSlcReader::parallelMatchesOneThread()
     QCOMPARE(results[0].slices[40].contourAt(0).points().size(), 20000);
     QVERIFY(sameResult(results[1], results[0]));
     QVERIFY(sameResult(results[2], results[0]));
+}
+
+// A file larger than the largest blocks the parallel reader reads, so that
+// blocks are used again, with one layer larger than a block.
+void TestSlcReader::parallelOnLargeFile()
+{
+    SlcBytes file;
+    file.preamble();
+    for (int k = 0; k < 200; ++k) {
+        file.layer(float(k), 8);
+        for (int b = 0; b < 8; ++b) {
+            const int n = k == 100 && b == 3 ? 600000 : 1000 + 37 * b;
+            Points points(n);
+            for (int i = 0; i < n; ++i)
+                points[i] = Point2Df(float(i % 1013), float(k * 8 + b));
+            file.boundary(points);
+        }
+    }
+    QByteArray bytes = file.terminator(200.0f);
+    QVERIFY(bytes.size() > 16 << 20);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("large.slc"));
+    {
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
+    }
+    QFile file1(path);
+    QFile file2(path);
+    const ReadResult parallel = readFrom(&file1, false, true);
+    const ReadResult oneThread = readFrom(&file2, false, false);
+    QCOMPARE(parallel.status, QDataStream::Ok);
+    QCOMPARE(parallel.slices.size(), 200);
+    QCOMPARE(parallel.slices[100].contourAt(3).points().size(), 600000);
+    QVERIFY(sameResult(parallel, oneThread));
+
+    // Cut inside the large layer, and inside the last one.
+    for (int cut : {bytes.size() / 2, bytes.size() - 100}) {
+        const ReadResult r = readBuffer(bytes.left(cut), false, true);
+        QCOMPARE(r.status, QDataStream::ReadPastEnd);
+        QVERIFY(sameResult(r, readBuffer(bytes.left(cut), false, false)));
+    }
 }
 
 // Reading the first n layers leaves the reader where the one-thread reader is:
