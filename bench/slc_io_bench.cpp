@@ -3,11 +3,13 @@
 // Two parts of about 210 MB each:
 //   large  400 layers of 16 contours with 4096 vertices each;
 //   small  1000 layers of 3300 contours with 4 to 8 vertices each.
-// For each: reading from a QBuffer and from a file (page cache warm), writing
-// to a QBuffer and to a file, building a SliceStack from the slices read, and
+// For each: reading from a QBuffer and from a file (page cache warm), on one
+// thread and in parallel over layers (the "parallel" cases), also from a file
+// into memory fresh from the system (readFileCold), writing to a
+// QBuffer and to a file, building a SliceStack from the slices read, and
 // memcpy of the same bytes as the baseline for reading. The read benchmarks
 // also report their speed relative to a memcpy timed in the same run
-// ("vs_memcpy"), and ReadMemory reports what the slices read occupy: heap in
+// ("vs_memcpy"), and readMemory reports what the slices read occupy: heap in
 // use and peak resident memory, relative to their vertex bytes, and the cost
 // of one contour beyond its points.
 
@@ -102,11 +104,12 @@ const Part &part(bool large)
     return *p;
 }
 
-QList<Slice> readBytes(const QByteArray &bytes)
+QList<Slice> readBytes(const QByteArray &bytes, bool parallel)
 {
     QByteArray data = bytes;
     QBuffer buffer(&data);
     SlcReader reader(&buffer);
+    reader.setParallel(parallel);
     return reader.readSlices(false, -1);
 }
 
@@ -133,14 +136,14 @@ void report(benchmark::State &state, const Part &p)
     state.counters["file_MB"] = double(p.bytes.size()) / 1e6;
 }
 
-void readBuffer(benchmark::State &state, bool large)
+void readBuffer(benchmark::State &state, bool large, bool parallel)
 {
     const Part &p = part(large);
     const double baseline = memcpyRate(p.bytes);
     double seconds = 0;
     for (auto _ : state) {
         const auto t0 = std::chrono::steady_clock::now();
-        QList<Slice> slices = readBytes(p.bytes);
+        QList<Slice> slices = readBytes(p.bytes, parallel);
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         if (slices.size() != p.slices.size())
             state.SkipWithError("wrong layer count");
@@ -152,15 +155,21 @@ void readBuffer(benchmark::State &state, bool large)
     state.counters["vs_memcpy"] = double(p.bytes.size()) * double(state.iterations()) / seconds / baseline;
 }
 
-void readFile(benchmark::State &state, bool large)
+void readFileRuns(benchmark::State &state, bool large, bool parallel, bool cold)
 {
     const Part &p = part(large);
     const double baseline = memcpyRate(p.bytes);
     double seconds = 0;
     for (auto _ : state) {
+        if (cold) {
+            state.PauseTiming();
+            malloc_trim(0);
+            state.ResumeTiming();
+        }
         const auto t0 = std::chrono::steady_clock::now();
         QFile file(p.path);
         SlcReader reader(&file);
+        reader.setParallel(parallel);
         QList<Slice> slices = reader.readSlices(false, -1);
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         if (slices.size() != p.slices.size())
@@ -171,6 +180,21 @@ void readFile(benchmark::State &state, bool large)
     }
     report(state, p);
     state.counters["vs_memcpy"] = double(p.bytes.size()) * double(state.iterations()) / seconds / baseline;
+}
+
+void readFile(benchmark::State &state, bool large, bool parallel)
+{
+    readFileRuns(state, large, parallel, false);
+}
+
+// The memory of the previous run is given back to the system first, as for a
+// file opened in a fresh process: every page of the slices comes from the
+// system again. (Otherwise the one-thread reader gets the pages it has just
+// freed, while the threads of the parallel reader, whose allocator arenas
+// hand whole heaps back when they are freed, get new ones.)
+void readFileCold(benchmark::State &state, bool large, bool parallel)
+{
+    readFileRuns(state, large, parallel, true);
 }
 
 void writeBuffer(benchmark::State &state, bool large)
@@ -227,7 +251,7 @@ void buildStack(benchmark::State &state, bool large)
     const Part &p = part(large);
     for (auto _ : state) {
         state.PauseTiming();
-        QList<Slice> slices = readBytes(p.bytes);
+        QList<Slice> slices = readBytes(p.bytes, true);
         state.ResumeTiming();
         SliceStack stack;
         stack.addSlices(slices, false);
@@ -247,7 +271,7 @@ qint64 heapInUse()
     return qint64(info.uordblks + info.hblkhd);
 }
 
-void readMemory(benchmark::State &state, bool large)
+void readMemory(benchmark::State &state, bool large, bool parallel)
 {
     const Part &p = part(large);
     for (auto _ : state) {
@@ -258,7 +282,7 @@ void readMemory(benchmark::State &state, bool large)
         const qint64 heapBefore = heapInUse();
         state.ResumeTiming();
 
-        QList<Slice> slices = readBytes(p.bytes);
+        QList<Slice> slices = readBytes(p.bytes, parallel);
 
         state.PauseTiming();
         const qint64 heap = heapInUse() - heapBefore;
@@ -308,13 +332,22 @@ void memcpyFresh(benchmark::State &state, bool large)
 
 SLC_BENCH(memcpyBaseline);
 SLC_BENCH(memcpyFresh);
-SLC_BENCH(readBuffer);
-SLC_BENCH(readFile);
+#define SLC_READ_BENCH(function)                                                                                       \
+    BENCHMARK_CAPTURE(function, large, true, false)->Unit(benchmark::kMillisecond)->UseRealTime();                     \
+    BENCHMARK_CAPTURE(function, small, false, false)->Unit(benchmark::kMillisecond)->UseRealTime();                    \
+    BENCHMARK_CAPTURE(function, large_parallel, true, true)->Unit(benchmark::kMillisecond)->UseRealTime();             \
+    BENCHMARK_CAPTURE(function, small_parallel, false, true)->Unit(benchmark::kMillisecond)->UseRealTime()
+
+SLC_READ_BENCH(readBuffer);
+SLC_READ_BENCH(readFile);
+SLC_READ_BENCH(readFileCold);
 SLC_BENCH(writeBuffer);
 SLC_BENCH(writeBufferReused);
 SLC_BENCH(writeFile);
 SLC_BENCH(buildStack);
-BENCHMARK_CAPTURE(readMemory, large, true)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK_CAPTURE(readMemory, small, false)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(readMemory, large, true, false)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(readMemory, small, false, false)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(readMemory, large_parallel, true, true)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(readMemory, small_parallel, false, true)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 BENCHMARK_MAIN();

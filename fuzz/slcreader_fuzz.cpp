@@ -1,8 +1,11 @@
 // libFuzzer target for SlcReader.
 //
-// Every input is read twice, once from a device of known size and once from a
-// sequential device that hides its size; both must give the same slices and
-// agree on success, since the size checks only change how early a bad count is
+// Every input is read from a device of known size both in parallel and on one
+// thread: the slices must be the same bit for bit and the status the same,
+// also when only the first few layers are read, and the reader must then be
+// left in the same place (the next layer read is the same). It is read once
+// more from a sequential device that hides its size: the same slices, and the
+// same success, since the size checks only change how early a bad count is
 // noticed. A peek must equal the read that follows it. The slices read are
 // written back with SlcWriter and read again: the copy must hold the same
 // layers.
@@ -60,8 +63,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QByteArray copy = bytes;
     QBuffer buffer(&copy);
     SlcReader reader(&buffer);
+    check(reader.isParallel(), "the reader does not read in parallel by default");
     const QList<Slice> slices = reader.readSlices(removeGaps, -1);
     const bool ok = reader.stream()->status() == QDataStream::Ok;
+
+    QBuffer plainBuffer(&copy);
+    SlcReader plainReader(&plainBuffer);
+    plainReader.setParallel(false);
+    check(sameSlices(slices, plainReader.readSlices(removeGaps, -1)), "parallel and one-thread reads differ");
+    check(reader.stream()->status() == plainReader.stream()->status(),
+          "parallel and one-thread reads end with another status");
+
+    // A few layers, then one more: the parallel pass must leave the reader
+    // where the one-thread reader is.
+    const int limit = int(size % 4);
+    QBuffer parallelPartBuffer(&copy);
+    SlcReader parallelPart(&parallelPartBuffer);
+    QBuffer plainPartBuffer(&copy);
+    SlcReader plainPart(&plainPartBuffer);
+    plainPart.setParallel(false);
+    check(sameSlices(parallelPart.readSlices(removeGaps, limit), plainPart.readSlices(removeGaps, limit)),
+          "parallel and one-thread reads of the first layers differ");
+    check(parallelPartBuffer.pos() == plainPartBuffer.pos(), "parallel and one-thread reads stop at another place");
+    check(sameSlice(parallelPart.readSlice(removeGaps), plainPart.readSlice(removeGaps)),
+          "the layer after the first ones differs between parallel and one-thread reads");
+    check(parallelPart.stream()->status() == plainPart.stream()->status(),
+          "parallel and one-thread reads of the first layers end with another status");
 
     SequentialReader pipe(bytes);
     SlcReader sequentialReader(&pipe);

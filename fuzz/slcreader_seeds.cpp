@@ -1,7 +1,8 @@
 // Writes the seed corpus of slcreader_fuzz into the folder given as argument:
 // small files made by our own writer, plus a few layouts the writer never
 // produces (several sample-table entries, no layer at all, a header over
-// several lines, a cut-off file).
+// several lines, a cut-off file). One file has layers enough for the parallel
+// reader to read it in several blocks and jobs.
 
 #include "fuzzsupport.h"
 #include "slcwriter.h"
@@ -84,6 +85,19 @@ int main(int argc, char **argv)
     QList<Slice> gaps;
     gaps << Slice(0.5f, 0.25f, QVector<Contour>{Contour(gappy, 7), square(5, 5, 1, false)});
 
+    QList<Slice> many;
+    for (int i = 0; i < 40; ++i) {
+        QVector<Contour> contours;
+        for (int c = 0; c < 1 + i % 3; ++c) {
+            const int n = i == 20 && c == 0 ? 600 : 4 + (i * 7 + c * 5) % 17;
+            QVector<Point2Df> points;
+            for (int k = 0; k < n; ++k)
+                points << Point2Df(float(c) + 0.01f * float(k), float(i) - 0.02f * float(k % 7));
+            contours << Contour(std::move(points));
+        }
+        many << Slice(0.5f + 0.1f * float(i), 0.1f, contours);
+    }
+
     QList<Slice> inches;
     inches << Slice(1.0f, 1.0f, QVector<Contour>{square(1, 2, 0.5f, false)});
 
@@ -108,6 +122,7 @@ int main(int argc, char **argv)
     const bool ok = fuzzsupport::saveSeed(dir, QStringLiteral("triangle.slc"), write(triangle, QByteArray(), false))
         && fuzzsupport::saveSeed(dir, QStringLiteral("part.slc"), write(part, QByteArray(), false))
         && fuzzsupport::saveSeed(dir, QStringLiteral("gaps.slc"), write(gaps, QByteArray(), true))
+        && fuzzsupport::saveSeed(dir, QStringLiteral("manylayers.slc"), write(many, QByteArray(), false))
         && fuzzsupport::saveSeed(dir, QStringLiteral("inch.slc"), write(inches, "-SLCVER 2.0 -UNIT INCH -TYPE PART", false))
         && fuzzsupport::saveSeed(dir, QStringLiteral("multiline.slc"), write(triangle, "-SLCVER 2.0\r\n-UNIT MM\r\n-TYPE PART", false))
         && fuzzsupport::saveSeed(dir, QStringLiteral("sampletable.slc"), sampleTable)

@@ -27,19 +27,16 @@ class SlcReaderPrivate;
 //    off (that layer is not returned), or the file ends without its end marker
 //    right after a complete layer. In the last case the layer is returned, and
 //    its thickness is the gap from the layer below it (0 when it is the only
-//    one), since its own upper limit is unknown.
-//  - QDataStream::ReadCorruptData: the bytes cannot be an SLC file we can read:
-//    a header longer than 2048 bytes, the type "WEB", a boundary or vertex
-//    count larger than the rest of the data can hold (devices of known size),
-//    a negative vertex count, more boundaries than one slice can hold, a
-//    height or coordinate that is infinite or NaN (after the unit
-//    conversion). The layer in whose records this is found is not returned.
-//    A height that is not finite ends the file after the layer below it,
-//    which is returned with the thickness of the gap below it, as above.
-//    On a device of known size, a vertex array cut off by the end of the data
-//    cannot be told from a vertex count that is too large, so a file cut
-//    inside one is reported as ReadCorruptData there; sequential devices
-//    report ReadPastEnd.
+//    one), since its own upper limit is unknown. On a device of known size, a
+//    boundary or vertex count larger than the rest of the data can hold means
+//    just that: the data ends inside the layer.
+//  - QDataStream::ReadCorruptData: the bytes cannot be an SLC file we can read,
+//    however long the data: a header longer than 2048 bytes, the type "WEB", a
+//    negative vertex count, more boundaries than one slice can hold, a height
+//    or coordinate that is infinite or NaN (after the unit conversion). The
+//    layer in whose records this is found is not returned. A height that is
+//    not finite ends the file after the layer below it, which is returned with
+//    the thickness of the gap below it, as above.
 // No count read from the file is used to allocate memory before it has been
 // checked against the data left on the device; on sequential devices the
 // vertices are read in bounded chunks, so memory follows the data actually
@@ -65,6 +62,12 @@ public:
     // it to 25.4 when the header is read.
     float unitScale() const;
     void setUnitScale(float scale);
+
+    // Whether readSlices may parse layers on several threads (the global
+    // thread pool's) when the device is random-access; the slices and the
+    // status are the same either way. On by default.
+    bool isParallel() const;
+    void setParallel(bool parallel);
 
     // The header's blank-separated tokens; reads the header when it has not
     // been read yet.

@@ -54,19 +54,96 @@ struct ReadResult
     QDataStream::Status status = QDataStream::Ok;
 };
 
-ReadResult readFrom(QIODevice *device, bool removeGaps = false)
+ReadResult readFrom(QIODevice *device, bool removeGaps = false, bool parallel = true)
 {
     SlcReader reader(device);
+    reader.setParallel(parallel);
     ReadResult result;
     result.slices = reader.readSlices(removeGaps, -1);
     result.status = reader.stream()->status();
     return result;
 }
 
-ReadResult readBuffer(QByteArray bytes, bool removeGaps = false)
+ReadResult readBuffer(QByteArray bytes, bool removeGaps = false, bool parallel = true)
 {
     QBuffer buffer(&bytes);
-    return readFrom(&buffer, removeGaps);
+    return readFrom(&buffer, removeGaps, parallel);
+}
+
+bool sameSlice(const Slice &a, const Slice &b)
+{
+    if (bits(a.z()) != bits(b.z()) || bits(a.thickness()) != bits(b.thickness()) || a.format() != b.format()
+        || a.contourCount() != b.contourCount())
+        return false;
+    for (int c = 0; c < a.contourCount(); ++c) {
+        if (!samePoints(a.contourAt(c).points(), b.contourAt(c).points()))
+            return false;
+    }
+    return true;
+}
+
+// The same slices, bit for bit, and the same status.
+bool sameResult(const ReadResult &a, const ReadResult &b)
+{
+    if (a.status != b.status || a.slices.size() != b.slices.size())
+        return false;
+    for (int k = 0; k < a.slices.size(); ++k) {
+        if (!sameSlice(a.slices[k], b.slices[k]))
+            return false;
+    }
+    return true;
+}
+
+// Layers enough for several blocks and jobs of the parallel reader: layers
+// without boundaries, boundaries of one vertex, repeated vertices with gaps
+// declared, boundaries larger than the reader's small-block limit, and one
+// layer larger than the first blocks read. recordEnds gets the offset after
+// each layer's records, fieldStarts the offset of every count and height.
+SlcBytes manyLayers(int layers, const QByteArray &header = SlcBytes::defaultHeaderText,
+                    QVector<int> *recordEnds = nullptr, QVector<int> *fieldStarts = nullptr)
+{
+    SlcBytes bytes;
+    bytes.preamble(header);
+    quint32 seed = 7;
+    const auto field = [&]() {
+        if (fieldStarts)
+            *fieldStarts << bytes.size();
+    };
+    for (int k = 0; k < layers; ++k) {
+        field();
+        const int boundaries = k % 7 == 3 ? 0 : 1 + k % 5;
+        bytes.layer(0.5f + 0.25f * float(k), boundaries);
+        for (int b = 0; b < boundaries; ++b) {
+            seed = seed * 1664525u + 1013904223u;
+            int n = 3 + int((seed >> 16) % 9);
+            if (k == 40 && b == 0)
+                n = 20000;
+            else if (k % 10 == 5 && b == 1)
+                n = 700;
+            else if (k % 11 == 2 && b == 0)
+                n = 1;
+            Points points;
+            for (int i = 0; i < n; ++i)
+                points << Point2Df(float(k) + 0.01f * float(i), float(b) - 0.02f * float(i % 13));
+            if (b == 2 && n > 2)
+                points.insert(1, points[1]);
+            if (n > 1)
+                points << points.first();
+            field();
+            bytes.boundary(points, b == 2 ? 1 : 0);
+        }
+        if (recordEnds)
+            *recordEnds << bytes.size();
+    }
+    field();
+    bytes.terminator(0.5f + 0.25f * float(layers));
+    return bytes;
+}
+
+QByteArray withFloatAt(QByteArray bytes, int offset, float value)
+{
+    qToLittleEndian(bits(value), bytes.data() + offset);
+    return bytes;
 }
 
 // Three layers at 0.1, 0.2, 0.3, end marker at 0.4; layer k has k + 1 squares.
@@ -120,6 +197,12 @@ private slots:
     void pipeReadsInBoundedChunks();
     void largeBoundaryOnPipe();
     void readsFileItOpens();
+    void parallelMatchesOneThread_data();
+    void parallelMatchesOneThread();
+    void parallelOnLargeFile();
+    void parallelStopsWhereOneThreadStops();
+    void parallelOnDamageInEveryLayer();
+    void parallelOnCutsAtEveryField();
 };
 
 void TestSlcReader::threeLayers()
@@ -503,14 +586,15 @@ void TestSlcReader::hostileFiles_data()
         << corrupt << 0;
     QTest::newRow("boundary count 0xFFFFFFFE in layer two")
         << QByteArray(good().layer(0.2f, -2).boundary(unit).terminator(1)) << corrupt << corrupt << 1;
+    // Counts larger than the data left: the data ends inside the layer.
     QTest::newRow("boundary count 0x01000000")
-        << QByteArray(SlcBytes().preamble().layer(0.1f, 0x01000000).boundary(unit).terminator(1)) << corrupt
+        << QByteArray(SlcBytes().preamble().layer(0.1f, 0x01000000).boundary(unit).terminator(1)) << pastEnd
         << pastEnd << 0;
     QTest::newRow("vertex count 0x1FFFFFFF")
-        << QByteArray(good().layer(0.2f, 1).int32(0x1FFFFFFF).int32(0).real(1).real(1).terminator(1)) << corrupt
+        << QByteArray(good().layer(0.2f, 1).int32(0x1FFFFFFF).int32(0).real(1).real(1).terminator(1)) << pastEnd
         << pastEnd << 1;
     QTest::newRow("vertex count 0x7FFFFFFF")
-        << QByteArray(SlcBytes().preamble().layer(0.1f, 1).int32(0x7FFFFFFF).int32(0).terminator(1)) << corrupt
+        << QByteArray(SlcBytes().preamble().layer(0.1f, 1).int32(0x7FFFFFFF).int32(0).terminator(1)) << pastEnd
         << pastEnd << 0;
     QTest::newRow("vertex count -5")
         << QByteArray(good().layer(0.2f, 1).int32(-5).int32(0).terminator(1)) << corrupt << corrupt << 1;
@@ -561,6 +645,7 @@ void TestSlcReader::hostileFiles()
     });
     QCOMPARE(r.status, status);
     QCOMPARE(r.slices.size(), layers);
+    QVERIFY(sameResult(r, readBuffer(bytes, false, false)));
     QCOMPARE(p.status, pipeStatus);
     QCOMPARE(p.slices.size(), layers);
     for (const Slice &s : r.slices) {
@@ -574,42 +659,53 @@ void TestSlcReader::hostileFiles()
 }
 
 // A file cut at any byte keeps exactly its complete layers, never with a
-// layer padded out with zeros, and says that it is damaged.
+// layer padded out with zeros, and says that its data ended early, whatever
+// the device: one of known size (a file, a buffer) or a pipe.
 void TestSlcReader::truncatedAtEveryByte()
 {
     QVector<int> recordEnds;
     const QByteArray whole = ::threeLayers(&recordEnds);
     const ReadResult complete = readBuffer(whole);
     QCOMPARE(complete.slices.size(), 3);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("cut.slc"));
 
     for (int cut = 0; cut < whole.size(); ++cut) {
         const QByteArray bytes = whole.left(cut);
         int kept = 0;
         while (kept < 3 && recordEnds[kept] <= cut)
             ++kept;
+        {
+            QFile out(path);
+            QVERIFY(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
+        }
+        QFile file(path);
         QBuffer buffer;
         buffer.setData(bytes);
         PipeDevice pipe(bytes);
-        const ReadResult r = readFrom(&buffer);
-        const ReadResult p = readFrom(&pipe);
-        const QByteArray where = "cut at " + QByteArray::number(cut);
-        QVERIFY2(r.status == QDataStream::ReadPastEnd || r.status == QDataStream::ReadCorruptData, where);
-        QVERIFY2(p.status == QDataStream::ReadPastEnd, where);
-        QVERIFY2(r.slices.size() == kept, where);
-        QVERIFY2(p.slices.size() == kept, where);
-        for (int k = 0; k < kept; ++k) {
-            const Slice &s = r.slices[k];
-            const Slice &original = complete.slices[k];
-            QVERIFY2(bits(s.z()) == bits(original.z()), where);
-            QVERIFY2(s.contourCount() == original.contourCount(), where);
-            for (int c = 0; c < s.contourCount(); ++c)
-                QVERIFY2(samePoints(s.contourAt(c).points(), original.contourAt(c).points()), where);
-            // Without the next height, the last layer kept is as thick as the gap below it.
-            const bool upperKnown = cut >= recordEnds[k] + 8;
-            const float thickness = upperKnown ? original.thickness()
-                                               : (k == 0 ? 0.0f : complete.slices[k - 1].thickness());
-            QVERIFY2(bits(s.thickness()) == bits(thickness), where);
-            QVERIFY2(bits(p.slices[k].thickness()) == bits(thickness), where);
+        for (QIODevice *device : {static_cast<QIODevice *>(&file), static_cast<QIODevice *>(&buffer),
+                                  static_cast<QIODevice *>(&pipe)}) {
+            const ReadResult r = readFrom(device);
+            const QByteArray where = "cut at " + QByteArray::number(cut) + " from a "
+                + (device == &file ? "file" : device == &buffer ? "buffer" : "pipe");
+            QVERIFY2(r.status == QDataStream::ReadPastEnd, where);
+            QVERIFY2(r.slices.size() == kept, where);
+            if (device != &pipe)
+                QVERIFY2(sameResult(r, readBuffer(bytes, false, false)), where + " on one thread");
+            for (int k = 0; k < kept; ++k) {
+                const Slice &s = r.slices[k];
+                const Slice &original = complete.slices[k];
+                QVERIFY2(bits(s.z()) == bits(original.z()), where);
+                QVERIFY2(s.contourCount() == original.contourCount(), where);
+                for (int c = 0; c < s.contourCount(); ++c)
+                    QVERIFY2(samePoints(s.contourAt(c).points(), original.contourAt(c).points()), where);
+                // Without the next height, the last layer kept is as thick as the gap below it.
+                const bool upperKnown = cut >= recordEnds[k] + 8;
+                const float thickness = upperKnown ? original.thickness()
+                                                   : (k == 0 ? 0.0f : complete.slices[k - 1].thickness());
+                QVERIFY2(bits(s.thickness()) == bits(thickness), where);
+            }
         }
     }
 }
@@ -685,6 +781,176 @@ void TestSlcReader::readsFileItOpens()
     QCOMPARE(r.status, QDataStream::Ok);
     QCOMPARE(r.slices.size(), 3);
     QCOMPARE(r.slices[2].contourCount(), 3);
+}
+
+void TestSlcReader::parallelMatchesOneThread_data()
+{
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<bool>("removeGaps");
+
+    QTest::newRow("millimetres") << QByteArray(SlcBytes::defaultHeaderText) << false;
+    QTest::newRow("gaps removed") << QByteArray(SlcBytes::defaultHeaderText) << true;
+    QTest::newRow("inches") << QByteArray("-SLCVER 2.0 -UNIT INCH -TYPE PART") << false;
+}
+
+// Many layers, from a buffer and from a file, with an offset: the same slices
+// in parallel as on one thread.
+void TestSlcReader::parallelMatchesOneThread()
+{
+    QFETCH(QByteArray, header);
+    QFETCH(bool, removeGaps);
+
+    const QByteArray bytes = manyLayers(90, header);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("many.slc"));
+    {
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
+    }
+    ReadResult results[3];
+    for (int run = 0; run < 3; ++run) {
+        QBuffer buffer;
+        buffer.setData(bytes);
+        QFile file(path);
+        SlcReader reader(run == 2 ? static_cast<QIODevice *>(&file) : &buffer);
+        reader.setParallel(run != 0);
+        reader.setOffset(geom::Point3Df(1.5f, -2, 3));
+        results[run].slices = reader.readSlices(removeGaps, -1);
+        results[run].status = reader.stream()->status();
+    }
+    QCOMPARE(results[0].status, QDataStream::Ok);
+    QCOMPARE(results[0].slices.size(), 90);
+    QCOMPARE(results[0].slices[40].contourAt(0).points().size(), 20000);
+    QVERIFY(sameResult(results[1], results[0]));
+    QVERIFY(sameResult(results[2], results[0]));
+}
+
+// A file larger than the largest blocks the parallel reader reads, so that
+// blocks are used again, with one layer larger than a block.
+void TestSlcReader::parallelOnLargeFile()
+{
+    SlcBytes file;
+    file.preamble();
+    for (int k = 0; k < 200; ++k) {
+        file.layer(float(k), 8);
+        for (int b = 0; b < 8; ++b) {
+            const int n = k == 100 && b == 3 ? 600000 : 1000 + 37 * b;
+            Points points(n);
+            for (int i = 0; i < n; ++i)
+                points[i] = Point2Df(float(i % 1013), float(k * 8 + b));
+            file.boundary(points);
+        }
+    }
+    QByteArray bytes = file.terminator(200.0f);
+    QVERIFY(bytes.size() > 16 << 20);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("large.slc"));
+    {
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
+    }
+    QFile file1(path);
+    QFile file2(path);
+    const ReadResult parallel = readFrom(&file1, false, true);
+    const ReadResult oneThread = readFrom(&file2, false, false);
+    QCOMPARE(parallel.status, QDataStream::Ok);
+    QCOMPARE(parallel.slices.size(), 200);
+    QCOMPARE(parallel.slices[100].contourAt(3).points().size(), 600000);
+    QVERIFY(sameResult(parallel, oneThread));
+
+    // Cut inside the large layer, and inside the last one.
+    for (int cut : {bytes.size() / 2, bytes.size() - 100}) {
+        const ReadResult r = readBuffer(bytes.left(cut), false, true);
+        QCOMPARE(r.status, QDataStream::ReadPastEnd);
+        QVERIFY(sameResult(r, readBuffer(bytes.left(cut), false, false)));
+    }
+}
+
+// Reading the first n layers leaves the reader where the one-thread reader is:
+// the next layer, the device position and the status are the same.
+void TestSlcReader::parallelStopsWhereOneThreadStops()
+{
+    struct Stop
+    {
+        ReadResult first;
+        qint64 position = 0;
+        Slice next;
+    };
+    QByteArray bytes = manyLayers(60);
+    const auto readFirst = [&bytes](int count, bool parallel) {
+        QBuffer buffer(&bytes);
+        SlcReader reader(&buffer);
+        reader.setParallel(parallel);
+        Stop stop;
+        stop.first.slices = reader.readSlices(false, count);
+        stop.position = buffer.pos();
+        stop.next = reader.readSlice(false);
+        stop.first.status = reader.stream()->status();
+        return stop;
+    };
+    for (int count : {1, 2, 15, 16, 17, 40, 41, 59, 60, 61}) {
+        const QByteArray where = "after " + QByteArray::number(count) + " layers";
+        const Stop parallel = readFirst(count, true);
+        const Stop oneThread = readFirst(count, false);
+        QVERIFY2(parallel.first.status == QDataStream::Ok, where);
+        QVERIFY2(parallel.first.slices.size() == std::min(count, 60), where);
+        QVERIFY2(sameResult(parallel.first, oneThread.first), where);
+        QVERIFY2(parallel.position == oneThread.position, where);
+        QVERIFY2(sameSlice(parallel.next, oneThread.next), where);
+    }
+}
+
+// Damage in any one layer ends both readers there, with the same status and
+// the layers before it.
+void TestSlcReader::parallelOnDamageInEveryLayer()
+{
+    QVector<int> recordEnds;
+    QVector<int> fieldStarts;
+    const QByteArray bytes = manyLayers(60, SlcBytes::defaultHeaderText, &recordEnds, &fieldStarts);
+    for (int k = 0; k < 60; ++k) {
+        const int layerStart = k == 0 ? fieldStarts.first() : recordEnds[k - 1];
+        QVector<QByteArray> damaged{withFloatAt(bytes, layerStart, infinity)};
+        if (recordEnds[k] > layerStart + 8) {
+            // The first boundary's vertex count, then its first x.
+            QByteArray negative = bytes;
+            qToLittleEndian<qint32>(-3, negative.data() + layerStart + 8);
+            damaged << negative << withFloatAt(bytes, layerStart + 16, notANumber);
+        }
+        for (int i = 0; i < damaged.size(); ++i) {
+            const QByteArray where = "damage " + QByteArray::number(i) + " in layer " + QByteArray::number(k);
+            const ReadResult parallel = readBuffer(damaged[i], false, true);
+            QVERIFY2(parallel.status == QDataStream::ReadCorruptData, where);
+            QVERIFY2(parallel.slices.size() == k, where);
+            QVERIFY2(sameResult(parallel, readBuffer(damaged[i], false, false)), where);
+        }
+    }
+}
+
+// A file cut at the start of any field, or in the middle of one, reads the
+// same in parallel as on one thread: the complete layers before the cut, and
+// ReadPastEnd.
+void TestSlcReader::parallelOnCutsAtEveryField()
+{
+    QVector<int> recordEnds;
+    QVector<int> fieldStarts;
+    const QByteArray whole = manyLayers(60, SlcBytes::defaultHeaderText, &recordEnds, &fieldStarts);
+    QVector<int> cuts;
+    QVERIFY(fieldStarts.size() > 200);
+    for (int field : fieldStarts)
+        cuts << field << field + 2 << field + 4 << field + 8 << field + 12;
+    for (int cut : cuts) {
+        if (cut >= whole.size())
+            continue;
+        const QByteArray bytes = whole.left(cut);
+        const QByteArray where = "cut at " + QByteArray::number(cut);
+        const ReadResult parallel = readBuffer(bytes, false, true);
+        const int kept = int(std::upper_bound(recordEnds.cbegin(), recordEnds.cend(), cut) - recordEnds.cbegin());
+        QVERIFY2(parallel.status == QDataStream::ReadPastEnd, where);
+        QVERIFY2(parallel.slices.size() == kept, where);
+        QVERIFY2(sameResult(parallel, readBuffer(bytes, false, false)), where);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSlcReader)
