@@ -1,5 +1,7 @@
 #include "slcreader.h"
 
+#include "deviceaccess_p.h"
+
 #include <QBuffer>
 #include <QFuture>
 #include <QIODevice>
@@ -301,14 +303,7 @@ SlcReaderPrivate::SlcReaderPrivate(const SlcReaderPrivate &other)
 
 bool SlcReaderPrivate::deviceReady()
 {
-    QIODevice *device = stream.device();
-    if (!device)
-        return false;
-    if (device->isReadable())
-        return true;
-    if (device->isOpen())
-        return false;
-    return device->open(QIODevice::ReadOnly);
+    return deviceOpenFor(stream.device(), QIODevice::ReadOnly);
 }
 
 void SlcReaderPrivate::beginInput()

@@ -1,5 +1,7 @@
 #include "slcwriter.h"
 
+#include "deviceaccess_p.h"
+
 #include "slcreader.h"
 
 #include <QBuffer>
@@ -124,14 +126,7 @@ bool SlcWriter::setHeader(const QByteArray &text)
 
 bool SlcWriter::ensureWritable()
 {
-    QIODevice *device = m_stream.device();
-    if (!device)
-        return false;
-    if (device->isWritable())
-        return true;
-    if (device->isOpen())
-        return false;
-    return device->open(QIODevice::WriteOnly);
+    return deviceOpenFor(m_stream.device(), QIODevice::WriteOnly);
 }
 
 bool SlcWriter::writeBytes(const char *data, qint64 size)
