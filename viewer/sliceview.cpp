@@ -3,6 +3,7 @@
 #include "slcreader.h"
 #include "slicestack.h"
 
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDragLeaveEvent>
 #include <QDragMoveEvent>
@@ -55,8 +56,8 @@ QPen cosmeticPen(const QColor& color, Qt::PenStyle style = Qt::SolidLine)
 class GraphicsPolygonItem : public QGraphicsPolygonItem
 {
 public:
-    explicit GraphicsPolygonItem(const QPolygonF& polygon)
-        : QGraphicsPolygonItem(polygon)
+    GraphicsPolygonItem(const QPolygonF& polygon, QGraphicsItem* parent)
+        : QGraphicsPolygonItem(polygon, parent)
     {
     }
 
@@ -276,22 +277,24 @@ void SliceView::showSlice()
     const QPen holePen = cosmeticPen(Qt::red);
     const QBrush holeBrush(Qt::white);
 
-    QList<QGraphicsItem*> items;
+    m_sliceGroup = addGroup();
     const int count = slice.contourCount();
-    items.reserve(2 * count);
     for (int i = 0; i < count; ++i) {
         const Contour& contour = slice.contourAt(i);
         const QVector<geom::Point2Df>& points = contour.points();
+        // Fewer than 3 vertices enclose nothing; a file may hold millions of such boundaries.
+        if (points.size() < 3)
+            continue;
         QPolygonF polygon;
         polygon.reserve(points.size());
         for (const geom::Point2Df& p : points)
             polygon.append(QPointF(double(p.x), double(p.y)));
 
         const bool outer = contour.area() >= 0.0;
-        QGraphicsPolygonItem* fill = new QGraphicsPolygonItem(polygon);
+        QGraphicsPolygonItem* fill = new QGraphicsPolygonItem(polygon, m_sliceGroup);
         fill->setFillRule(Qt::WindingFill);
         fill->setZValue(-1);
-        GraphicsPolygonItem* outline = new GraphicsPolygonItem(polygon);
+        GraphicsPolygonItem* outline = new GraphicsPolygonItem(polygon, m_sliceGroup);
         if (outer) {
             fill->setBrush(outerBrush);
             fill->setPen(Qt::NoPen);
@@ -303,15 +306,12 @@ void SliceView::showSlice()
         }
         outline->setBrush(Qt::NoBrush);
         outline->showVertices = m_showVertices;
-        items.append(fill);
-        items.append(outline);
     }
-    m_sliceGroup = scene()->createItemGroup(items);
 }
 
 void SliceView::setShowVertices(bool on)
 {
-    const QList<QGraphicsItem*> all = items();
+    const QList<QGraphicsItem*> all = m_sliceGroup ? m_sliceGroup->childItems() : QList<QGraphicsItem*>();
     for (QGraphicsItem* item : all) {
         if (GraphicsPolygonItem* outline = dynamic_cast<GraphicsPolygonItem*>(item))
             outline->showVertices = on;
@@ -352,10 +352,24 @@ void SliceView::addLogo()
     fade->start();
 }
 
+QGraphicsItemGroup* SliceView::addGroup(const QList<QGraphicsItem*>& items)
+{
+    // Items are parented one by one: QGraphicsScene::createItemGroup (addToGroup) costs time in
+    // proportion to the group's size for every item it adds while a view shows the scene.
+    QGraphicsItemGroup* group = new QGraphicsItemGroup;
+    scene()->addItem(group);
+    for (QGraphicsItem* item : items)
+        item->setParentItem(group);
+    return group;
+}
+
 void SliceView::removeGroup(QGraphicsItemGroup*& group)
 {
     if (!group)
         return;
+    // The scene polishes new items from a queued call, and deleting an item still waiting for it
+    // searches the whole waiting list: let the scene finish that first, so deleting stays linear.
+    QCoreApplication::sendPostedEvents(scene(), QEvent::MetaCall);
     // Deleting the group deletes its items with it and takes them out of the scene.
     delete group;
     group = nullptr;
@@ -542,7 +556,7 @@ void SliceView::updateGrid()
     addLine(x, y, x + w, y, black);
     addLine(x, y + h, x + w, y + h, black);
 
-    m_gridGroup = scene()->createItemGroup(lines);
+    m_gridGroup = addGroup(lines);
     m_gridGroup->setZValue(1.0);
     m_gridGroup->setOpacity(0.5);
 }
@@ -575,7 +589,7 @@ void SliceView::grabOverlay()
             copies.append(copy);
         }
     }
-    m_overlayGroup = scene()->createItemGroup(copies);
+    m_overlayGroup = addGroup(copies);
     m_overlayGroup->setZValue(2.0);
 }
 
@@ -623,7 +637,7 @@ void SliceView::setRulerPoints(const QList<QVector2D>& points)
         items.append(length);
     }
 
-    m_rulerGroup = scene()->createItemGroup(items);
+    m_rulerGroup = addGroup(items);
     m_rulerGroup->setZValue(2.0);
 }
 
@@ -902,7 +916,7 @@ void SliceView::makeSnapMarker(const QPointF& p)
     marker->setPen(QPen(Qt::transparent));
     marker->setBrush(m_snapColor);
     marker->setZValue(-0.5);
-    m_snapGroup = scene()->createItemGroup(QList<QGraphicsItem*>() << marker);
+    m_snapGroup = addGroup(QList<QGraphicsItem*>() << marker);
 
     QString text = coordinateText(QStringLiteral("(%1, %2)"), p);
     if (m_rulerGroup) {
@@ -934,7 +948,7 @@ void SliceView::makeSnapMarker(const QPointF& p)
     background->setPen(cosmeticPen(Qt::black));
     background->setOpacity(0.6);
 
-    m_labelGroup = scene()->createItemGroup(QList<QGraphicsItem*>() << background << label);
+    m_labelGroup = addGroup(QList<QGraphicsItem*>() << background << label);
     m_labelGroup->setZValue(100.0);
 }
 

@@ -146,6 +146,8 @@ protected:
 private:
     void showSlice();
     void addLogo();
+    // A new group in the scene holding the items (more may be made with it as their parent).
+    QGraphicsItemGroup* addGroup(const QList<QGraphicsItem*>& items = QList<QGraphicsItem*>());
     void removeGroup(QGraphicsItemGroup*& group);
     void removeAllGroups();
     void resetSceneRect();
