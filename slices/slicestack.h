@@ -19,7 +19,10 @@ public:
     // Appends the slices, orders each one's contours by decreasing absolute
     // area, sorts the stack by height (stable, so the later of two equal
     // heights comes last) and drops repeated heights.
+    // The per-slice work runs on every core. Handing the list over (an rvalue) spares copying
+    // the contour lists of slices that are reordered.
     void addSlices(const QList<Slice> &slices, bool deferUpdate);
+    void addSlices(QList<Slice> &&slices, bool deferUpdate);
     void update();
     void clear();
 
@@ -51,6 +54,8 @@ public:
     double radius() const { return m_radius; }
 
 private:
+    void arrangeAdded(int first, bool deferUpdate);
+
     geom::Bounds3Df m_bounds;
     int m_contourCount;
     qint64 m_vertexCount;

@@ -29,6 +29,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -216,7 +217,7 @@ void SliceView::openFiles(const QStringList& fileNames)
     for (const QString& fileName : fileNames) {
         QFile file(fileName);
         SlcReader reader(&file);
-        const QList<Slice> read = reader.readSlices(false, -1);
+        QList<Slice> read = reader.readSlices(false, -1);
         QDataStream::Status status = reader.stream()->status();
         // A file that could not be opened (the reader keeps quiet about it) or that gave nothing
         // before it failed holds nothing to show: for the user that is a refusal.
@@ -224,7 +225,8 @@ void SliceView::openFiles(const QStringList& fileNames)
             status = QDataStream::ReadCorruptData;
         if (m_lastReadStatus == QDataStream::Ok)
             m_lastReadStatus = status;
-        stack.addSlices(read, false);
+        // Handed over, so that the stack reorders the contours in place instead of copying them.
+        stack.addSlices(std::move(read), false);
     }
 
     m_slices = stack.slices();
