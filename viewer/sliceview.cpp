@@ -150,6 +150,10 @@ SliceView::SliceView(QWidget* parent)
     setScene(graphicsScene);
     graphicsScene->setItemIndexMethod(QGraphicsScene::NoIndex);
     setViewportUpdateMode(QGraphicsView::MinimalViewportUpdate);
+    // Every item sets the pen and brush it paints with, and nothing is antialiased: a dense slice
+    // paints tens of thousands of items, and saving the painter around each one is a good part
+    // of that.
+    setOptimizationFlags(QGraphicsView::DontSavePainterState | QGraphicsView::DontAdjustForAntialiasing);
 
     addLogo();
 
