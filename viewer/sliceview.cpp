@@ -272,9 +272,10 @@ void SliceView::setSlice(int n)
 
 void SliceView::showSlice()
 {
-    removeGroup(m_sliceGroup);
-    if (m_currentSlice == 0 || m_currentSlice > m_sliceCount)
+    if (m_currentSlice == 0 || m_currentSlice > m_sliceCount) {
+        removeSliceItems();
         return;
+    }
 
     const Slice& slice = m_slices.at(m_currentSlice - 1);
 
@@ -283,8 +284,19 @@ void SliceView::showSlice()
     const QPen holePen = cosmeticPen(Qt::red);
     const QBrush holeBrush(Qt::white);
 
-    m_sliceGroup = addGroup();
+    // The items of the slice shown before are given the new contours, in their order: on a dense
+    // part that spares making and deleting tens of thousands of items at every step. Items left
+    // over are few, or the group goes as a whole: one item taken out of a large group costs a
+    // search through its siblings.
     const int count = slice.contourCount();
+    int drawable = 0;
+    for (int i = 0; i < count; ++i)
+        drawable += slice.contourAt(i).points().size() >= 3 ? 1 : 0;
+    if (m_sliceFills.size() - drawable > maximumLeftOverItems)
+        removeSliceItems();
+    if (!m_sliceGroup)
+        m_sliceGroup = addGroup();
+    int used = 0;
     for (int i = 0; i < count; ++i) {
         const Contour& contour = slice.contourAt(i);
         const QVector<geom::Point2Df>& points = contour.points();
@@ -296,23 +308,54 @@ void SliceView::showSlice()
         for (const geom::Point2Df& p : points)
             polygon.append(QPointF(double(p.x), double(p.y)));
 
-        const bool outer = contour.area() >= 0.0;
-        QGraphicsPolygonItem* fill = new QGraphicsPolygonItem(polygon, m_sliceGroup);
-        fill->setFillRule(Qt::WindingFill);
-        fill->setZValue(-1);
-        GraphicsPolygonItem* outline = new GraphicsPolygonItem(polygon, m_sliceGroup);
-        if (outer) {
-            fill->setBrush(outerBrush);
-            fill->setPen(Qt::NoPen);
-            outline->setPen(outerPen);
+        QGraphicsPolygonItem* fill = nullptr;
+        GraphicsPolygonItem* outline = nullptr;
+        if (used < m_sliceFills.size()) {
+            fill = m_sliceFills.at(used);
+            outline = static_cast<GraphicsPolygonItem*>(m_sliceOutlines.at(used));
+            fill->setPolygon(polygon);
+            outline->setPolygon(polygon);
         } else {
-            fill->setBrush(holeBrush);
-            fill->setPen(holePen);
-            outline->setPen(holePen);
+            fill = new QGraphicsPolygonItem(polygon, m_sliceGroup);
+            fill->setFillRule(Qt::WindingFill);
+            fill->setZValue(-1);
+            outline = new GraphicsPolygonItem(polygon, m_sliceGroup);
+            outline->setBrush(Qt::NoBrush);
+            m_sliceFills.append(fill);
+            m_sliceOutlines.append(outline);
         }
-        outline->setBrush(Qt::NoBrush);
+        ++used;
+
+        const bool outer = contour.area() >= 0.0;
+        const QBrush& brush = outer ? outerBrush : holeBrush;
+        const QPen& fillPen = outer ? QPen(Qt::NoPen) : holePen;
+        const QPen& pen = outer ? outerPen : holePen;
+        // Setting a pen or brush always costs a geometry change: only where it differs.
+        if (fill->brush() != brush)
+            fill->setBrush(brush);
+        if (fill->pen() != fillPen)
+            fill->setPen(fillPen);
+        if (outline->pen() != pen)
+            outline->setPen(pen);
         outline->showVertices = m_showVertices;
     }
+
+    if (used < m_sliceFills.size()) {
+        QCoreApplication::sendPostedEvents(scene(), QEvent::MetaCall);
+        for (int i = m_sliceFills.size() - 1; i >= used; --i) {
+            delete m_sliceOutlines.at(i);
+            delete m_sliceFills.at(i);
+        }
+        m_sliceFills.resize(used);
+        m_sliceOutlines.resize(used);
+    }
+}
+
+void SliceView::removeSliceItems()
+{
+    removeGroup(m_sliceGroup);
+    m_sliceFills.clear();
+    m_sliceOutlines.clear();
 }
 
 void SliceView::setShowVertices(bool on)
@@ -383,7 +426,7 @@ void SliceView::removeGroup(QGraphicsItemGroup*& group)
 
 void SliceView::removeAllGroups()
 {
-    removeGroup(m_sliceGroup);
+    removeSliceItems();
     removeGroup(m_gridGroup);
     removeGroup(m_snapGroup);
     removeGroup(m_overlayGroup);

@@ -110,6 +110,40 @@ private slots:
         checkPairs(view, 1);
     }
 
+    // Switching keeps what each item shows true to the new slice, whatever the old one held:
+    // outline and fill of material and holes, the polygon, the count.
+    void switchingShowsEachSliceAsItIs()
+    {
+        // Sides 8, 6, 4, ... (largest first after sorting); every second contour a hole.
+        auto squaresOf = [](int n, bool holeFirst) {
+            QVector<Contour> contours;
+            for (int i = 0; i < n; ++i)
+                contours.append(rectangle(0, 0, float(2 * (n - i)), float(2 * (n - i)), (i % 2 == 0) == holeFirst));
+            return contours;
+        };
+        const QString path = dir.filePath("switch.slc");
+        QVERIFY(writeSlc(path, {slice(1, 1, squaresOf(3, false)), slice(2, 1, squaresOf(1, true)),
+                                slice(3, 1, squaresOf(5, true))}));
+        SliceView view;
+        view.openFile(path);
+        for (int n : {1, 2, 3, 1, 3, 2}) {
+            view.setShowVertices(n == 3);
+            view.setSlice(n);
+            const int count = n == 1 ? 3 : n == 2 ? 1 : 5;
+            const bool holeFirst = n != 1;
+            checkPairs(view, count);
+            const QList<QGraphicsPolygonItem*> fills = sliceItems(view, -1.0);
+            const QList<QGraphicsPolygonItem*> outlines = sliceItems(view, 0.0);
+            for (int i = 0; i < count; ++i) {
+                const bool hole = (i % 2 == 0) == holeFirst;
+                QCOMPARE(outlines.at(i)->polygon().boundingRect().width(), 2.0 * (count - i));
+                QCOMPARE(outlines.at(i)->pen().color(), hole ? QColor(Qt::red) : QColor(Qt::blue));
+                QCOMPARE(fills.at(i)->brush().color(), hole ? QColor(Qt::white) : QColor(112, 146, 190, 64));
+                QCOMPARE(fills.at(i)->pen().style(), hole ? Qt::SolidLine : Qt::NoPen);
+            }
+        }
+    }
+
     // Boundaries of fewer than 3 vertices enclose nothing: they get no item, however many there
     // are, and the polygons around them are shown as usual.
     void undrawableContours_data()
