@@ -253,13 +253,22 @@ void Slice::sortByArea(bool ascending)
         return;
     // Each contour's area is read once, which brings all its caches up to date in one pass over
     // its points; the sort then works on small keys, and each contour moves at most once.
+    bool (*const less)(const AreaKey &, const AreaKey &) = ascending ? areaKeyLess : areaKeyGreater;
+    const auto keyAt = [this](int i) { return AreaKey{std::fabs(m_contours.at(i).area()), i}; };
+    // Most slices come in sorted already; leave their (possibly shared) list alone, and spend no
+    // memory on keys for them.
+    int unsortedAt = 1;
+    for (AreaKey previous = keyAt(0); unsortedAt < n; ++unsortedAt) {
+        const AreaKey current = keyAt(unsortedAt);
+        if (less(current, previous))
+            break;
+        previous = current;
+    }
+    if (unsortedAt == n)
+        return;
     std::vector<AreaKey> keys(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i)
-        keys[size_t(i)] = AreaKey{std::fabs(m_contours.at(i).area()), i};
-    bool (*const less)(const AreaKey &, const AreaKey &) = ascending ? areaKeyLess : areaKeyGreater;
-    // Most slices come in sorted already; leave their (possibly shared) list alone.
-    if (std::is_sorted(keys.cbegin(), keys.cend(), less))
-        return;
+        keys[size_t(i)] = keyAt(i);
     std::sort(keys.begin(), keys.end(), less);
 
     // Position i receives the contour that was at keys[i].index: follow each cycle of that
