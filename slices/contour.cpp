@@ -13,12 +13,27 @@ typedef geom::PolygonSimplifier<geom::Point2Df> Simplifier;
 // collinear vertices.
 const double simplifyThreshold = double(1e-5f);
 
+const QVector<Contour> &noChildren()
+{
+    static const QVector<Contour> none;
+    return none;
+}
+
 } // namespace
 
+// Files hold millions of small contours: each costs this beyond its points (and their array).
+static_assert(sizeof(void *) != 8 || sizeof(Contour) == 48, "a plain contour takes 48 bytes");
+
+struct Contour::Extra
+{
+    QVector<Contour> children;
+    PointSet pointSet;
+};
+
 Contour::Contour()
-    : m_area(0.0)
+    : m_extra(dirtyBit)
+    , m_area(0.0)
     , m_length(0.0)
-    , m_dirty(true)
 {
 }
 
@@ -39,9 +54,9 @@ Contour::Contour(const QVector<geom::Point2Df> &points)
 
 Contour::Contour(QVector<geom::Point2Df> &&points) noexcept
     : m_points(std::move(points))
+    , m_extra(dirtyBit)
     , m_area(0.0)
     , m_length(0.0)
-    , m_dirty(true)
 {
 }
 
@@ -74,49 +89,114 @@ Contour::Contour(const geom::Point2Df &a, const geom::Point2Df &b, const geom::P
 // vertices, so copies stay as cheap as two reference counts.
 Contour::Contour(const Contour &other)
     : m_points(other.m_points)
-    , m_children(other.m_children)
+    , m_extra(other.m_extra & dirtyBit)
     , m_area(other.m_area)
     , m_length(other.m_length)
     , m_bounds(other.m_bounds)
-    , m_dirty(other.m_dirty)
 {
+    if (!other.children().isEmpty())
+        ensureExtra().children = other.children();
 }
 
-Contour::Contour(Contour &&other) noexcept = default;
+Contour::Contour(Contour &&other) noexcept
+    : m_points(std::move(other.m_points))
+    , m_extra(other.m_extra)
+    , m_area(other.m_area)
+    , m_length(other.m_length)
+    , m_bounds(other.m_bounds)
+{
+    other.m_extra &= dirtyBit;
+}
 
-Contour::~Contour() = default;
+Contour::~Contour()
+{
+    delete extra();
+}
 
 Contour &Contour::operator=(const Contour &other)
 {
     if (this != &other) {
         m_points = other.m_points;
-        m_children = other.m_children;
-        m_pointSet.reset();
+        const QVector<Contour> &children = other.children();
+        if (children.isEmpty()) {
+            delete extra();
+            setExtra(nullptr);
+        } else {
+            Extra &own = ensureExtra();
+            own.children = children;
+            own.pointSet.clear();
+        }
+        setDirtyFlag(other.dirtyFlag());
         m_area = other.m_area;
         m_length = other.m_length;
         m_bounds = other.m_bounds;
-        m_dirty = other.m_dirty;
     }
     return *this;
 }
 
-Contour &Contour::operator=(Contour &&other) noexcept = default;
+Contour &Contour::operator=(Contour &&other) noexcept
+{
+    if (this != &other) {
+        m_points = std::move(other.m_points);
+        delete extra();
+        m_extra = other.m_extra;
+        other.m_extra &= dirtyBit;
+        m_area = other.m_area;
+        m_length = other.m_length;
+        m_bounds = other.m_bounds;
+    }
+    return *this;
+}
+
+Contour::Extra &Contour::ensureExtra() const
+{
+    if (!extra())
+        setExtra(new Extra);
+    return *extra();
+}
+
+void Contour::dropPointSet() const
+{
+    Extra *own = extra();
+    if (!own)
+        return;
+    if (own->children.isEmpty()) {
+        delete own;
+        setExtra(nullptr);
+    } else {
+        own->pointSet.clear();
+    }
+}
+
+const QVector<Contour> &Contour::children() const
+{
+    const Extra *own = extra();
+    return own ? own->children : noChildren();
+}
+
+QVector<Contour> &Contour::mutableChildren()
+{
+    return ensureExtra().children;
+}
 
 void Contour::addChild(const Contour &child)
 {
-    m_children.append(child);
+    mutableChildren().append(child);
 }
 
 void Contour::addChild(Contour &&child)
 {
-    m_children.append(std::move(child));
+    mutableChildren().append(std::move(child));
 }
 
 bool Contour::isDirty() const
 {
-    if (m_dirty)
+    if (dirtyFlag())
         return true;
-    for (const Contour &child : m_children) {
+    const Extra *own = extra();
+    if (!own)
+        return false;
+    for (const Contour &child : own->children) {
         if (child.isDirty())
             return true;
     }
@@ -149,7 +229,7 @@ void Contour::update() const
     m_area = area;
     m_length = length;
     m_bounds = bounds;
-    m_dirty = false;
+    setDirtyFlag(false);
 }
 
 double Contour::area() const
@@ -181,7 +261,7 @@ geom::Point2Df Contour::center() const
 double Contour::totalArea() const
 {
     double sum = area();
-    for (const Contour &child : m_children)
+    for (const Contour &child : children())
         sum += child.totalArea();
     return sum;
 }
@@ -189,7 +269,7 @@ double Contour::totalArea() const
 double Contour::totalLength() const
 {
     double sum = length();
-    for (const Contour &child : m_children)
+    for (const Contour &child : children())
         sum += child.totalLength();
     return sum;
 }
@@ -197,7 +277,7 @@ double Contour::totalLength() const
 int Contour::vertexCount() const
 {
     int count = m_points.size();
-    for (const Contour &child : m_children)
+    for (const Contour &child : children())
         count += child.vertexCount();
     return count;
 }
@@ -206,7 +286,7 @@ bool Contour::isEmpty() const
 {
     if (!m_points.isEmpty())
         return false;
-    for (const Contour &child : m_children) {
+    for (const Contour &child : children()) {
         if (!child.isEmpty())
             return false;
     }
@@ -218,35 +298,35 @@ const Contour::PointSet &Contour::pointSet() const
     // Contours without points answer with one shared empty set, so that reading
     // an empty contour never allocates (and never writes a shared object).
     static const PointSet emptySet;
-    if (m_points.isEmpty() && !m_pointSet)
+    if (m_points.isEmpty() && !extra())
         return emptySet;
-    if (!m_pointSet)
-        m_pointSet.reset(new PointSet);
-    if (m_pointSet->empty())
-        m_pointSet->insert(m_points.cbegin(), m_points.cend());
-    return *m_pointSet;
+    PointSet &set = ensureExtra().pointSet;
+    if (set.empty())
+        set.insert(m_points.cbegin(), m_points.cend());
+    return set;
 }
 
 void Contour::invalidate()
 {
-    m_dirty = true;
-    m_pointSet.reset();
+    setDirtyFlag(true);
+    dropPointSet();
 }
 
 void Contour::clearPointSet()
 {
-    m_pointSet.reset();
+    dropPointSet();
 }
 
 void Contour::append(float x, float y)
 {
     const geom::Point2Df p(x, y);
     m_points.append(p);
-    m_dirty = true;
+    setDirtyFlag(true);
     // A set not built yet is built from all points when asked for; a built one
     // must stay complete.
-    if (m_pointSet && !m_pointSet->empty())
-        m_pointSet->insert(p);
+    Extra *own = extra();
+    if (own && !own->pointSet.empty())
+        own->pointSet.insert(p);
 }
 
 void Contour::translate(float dx, float dy)
@@ -262,8 +342,10 @@ void Contour::translate(float dx, float dy)
         m_bounds.minY += dy;
         m_bounds.maxY += dy;
     }
-    for (Contour &child : m_children)
-        child.translate(dx, dy);
+    if (Extra *own = extra()) {
+        for (Contour &child : own->children)
+            child.translate(dx, dy);
+    }
 }
 
 Contour Contour::translated(const geom::Point2Df &d) const
@@ -296,9 +378,11 @@ void Contour::mirror(const uint &mirrorFlags)
     }
     if (mirrorX != mirrorY)
         std::reverse(m_points.begin(), m_points.end());
-    for (Contour &child : m_children)
-        child.mirror(mirrorFlags);
-    m_pointSet.reset();
+    if (Extra *own = extra()) {
+        for (Contour &child : own->children)
+            child.mirror(mirrorFlags);
+    }
+    dropPointSet();
 }
 
 void Contour::reverse()
@@ -309,8 +393,10 @@ void Contour::reverse()
 
 void Contour::clear()
 {
-    for (Contour &child : m_children)
-        child.clear();
+    if (Extra *own = extra()) {
+        for (Contour &child : own->children)
+            child.clear();
+    }
     invalidate();
     m_points.clear();
 }

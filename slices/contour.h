@@ -8,7 +8,6 @@
 #include <QMap>
 #include <QVector>
 
-#include <memory>
 #include <set>
 
 // One closed boundary of a slice. The closing vertex (a repetition of the
@@ -55,7 +54,7 @@ public:
 
     // Vertices and children.
     const QVector<geom::Point2Df> &points() const { return m_points; }
-    const QVector<Contour> &children() const { return m_children; }
+    const QVector<Contour> &children() const;
     void addChild(const Contour &child);
     void addChild(Contour &&child);
 
@@ -151,13 +150,26 @@ public:
     friend QDataStream &operator>>(QDataStream &stream, Contour &contour);
 
 private:
+    // What few contours have: children and a built point set. Kept apart so that a plain
+    // contour (what files are made of, millions at a time) costs its points and 48 bytes.
+    struct Extra;
+    Extra *extra() const { return reinterpret_cast<Extra *>(m_extra & ~dirtyBit); }
+    Extra &ensureExtra() const;
+    void setExtra(Extra *extra) const { m_extra = reinterpret_cast<quintptr>(extra) | (m_extra & dirtyBit); }
+    // Drops the point set, and the extra part with it when there are no children.
+    void dropPointSet() const;
+    bool dirtyFlag() const { return (m_extra & dirtyBit) != 0; }
+    void setDirtyFlag(bool dirty) const { m_extra = (m_extra & ~dirtyBit) | (dirty ? dirtyBit : 0); }
+    QVector<Contour> &mutableChildren();
+
+    static constexpr quintptr dirtyBit = 1;
+
     QVector<geom::Point2Df> m_points;
-    QVector<Contour> m_children;
-    mutable std::unique_ptr<PointSet> m_pointSet;
+    // The extra part's address (aligned, so its lowest bit is free) with the stale flag in that bit.
+    mutable quintptr m_extra;
     mutable double m_area;
     mutable double m_length;
     mutable geom::Bounds2Df m_bounds;
-    mutable bool m_dirty;
 };
 
 Q_DECLARE_TYPEINFO(Contour, Q_MOVABLE_TYPE);

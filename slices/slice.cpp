@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -15,14 +16,23 @@ const float unknown = std::numeric_limits<float>::signaling_NaN();
 // Below this a translation counts as none.
 const float translateTolerance = 1e-5f;
 
-bool contourAreaLess(const Contour &a, const Contour &b)
+// A contour's absolute area and its position before sorting. std::sort moves these exactly as
+// it would move the contours under the same comparison, so the order (ties included) is the one
+// sorting the contours themselves gives.
+struct AreaKey
 {
-    return std::fabs(a.area()) < std::fabs(b.area());
+    double area;
+    int index;
+};
+
+bool areaKeyLess(const AreaKey &a, const AreaKey &b)
+{
+    return a.area < b.area;
 }
 
-bool contourAreaGreater(const Contour &a, const Contour &b)
+bool areaKeyGreater(const AreaKey &a, const AreaKey &b)
 {
-    return std::fabs(a.area()) > std::fabs(b.area());
+    return a.area > b.area;
 }
 
 bool hasGrandchildren(const Contour &contour)
@@ -238,11 +248,49 @@ void Slice::invalidate()
 
 void Slice::sortByArea(bool ascending)
 {
-    bool (*const less)(const Contour &, const Contour &) = ascending ? contourAreaLess : contourAreaGreater;
-    // Most slices come in sorted already; leave their (possibly shared) list alone.
-    if (std::is_sorted(m_contours.cbegin(), m_contours.cend(), less))
+    const int n = m_contours.size();
+    if (n < 2)
         return;
-    std::sort(m_contours.begin(), m_contours.end(), less);
+    // Each contour's area is read once, which brings all its caches up to date in one pass over
+    // its points; the sort then works on small keys, and each contour moves at most once.
+    bool (*const less)(const AreaKey &, const AreaKey &) = ascending ? areaKeyLess : areaKeyGreater;
+    const auto keyAt = [this](int i) { return AreaKey{std::fabs(m_contours.at(i).area()), i}; };
+    // Most slices come in sorted already; leave their (possibly shared) list alone, and spend no
+    // memory on keys for them.
+    int unsortedAt = 1;
+    for (AreaKey previous = keyAt(0); unsortedAt < n; ++unsortedAt) {
+        const AreaKey current = keyAt(unsortedAt);
+        if (less(current, previous))
+            break;
+        previous = current;
+    }
+    if (unsortedAt == n)
+        return;
+    std::vector<AreaKey> keys(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+        keys[size_t(i)] = keyAt(i);
+    std::sort(keys.begin(), keys.end(), less);
+
+    // Position i receives the contour that was at keys[i].index: follow each cycle of that
+    // permutation, holding one contour aside.
+    Contour *contours = m_contours.data();
+    for (int start = 0; start < n; ++start) {
+        int from = keys[size_t(start)].index;
+        if (from < 0)
+            continue;
+        keys[size_t(start)].index = -1;
+        if (from == start)
+            continue;
+        Contour held = std::move(contours[start]);
+        int to = start;
+        while (from != start) {
+            contours[to] = std::move(contours[from]);
+            to = from;
+            from = keys[size_t(to)].index;
+            keys[size_t(to)].index = -1;
+        }
+        contours[to] = std::move(held);
+    }
     // The groups point at list positions, which have just moved.
     if (m_format == 2)
         rebuildGroupMap();

@@ -3,9 +3,17 @@
 #include "fuzzyreal.h"
 #include "point3d.h"
 
+#include <QAtomicInt>
+#include <QFuture>
+#include <QHash>
+#include <QThreadPool>
+#include <QtConcurrent>
+
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -32,6 +40,97 @@ void extendZ(geom::Bounds3Df &bounds, float z)
         bounds.maxZ = z;
 }
 
+// Runs work(i) for i from 0 to count - 1 on this thread and the threads of a pool of the stack's
+// own, taking indices as they come. The exports keep the global pool busy (or a caller may hold
+// it), and this thread must never wait for that: it works through the indices itself, the pool's
+// threads only help.
+template <typename Work>
+void parallelFor(int count, Work work)
+{
+    static QThreadPool pool;
+    QAtomicInt next(0);
+    const auto drain = [&next, &work, count] {
+        for (int i = next.fetchAndAddRelaxed(1); i < count; i = next.fetchAndAddRelaxed(1))
+            work(i);
+    };
+    QVector<QFuture<void>> helpers;
+    const int helperCount = std::min(pool.maxThreadCount(), count - 1);
+    for (int h = 0; h < helperCount; ++h)
+        helpers.append(QtConcurrent::run(&pool, drain));
+    drain();
+    for (QFuture<void> &helper : helpers)
+        helper.waitForFinished();
+}
+
+// Runs work(slice, index) for the slices from index first on, spread over every core. A slice
+// works on its own contours only, so slices run side by side, except where two of them share
+// their contour list (copies of one slice) or the slice nests contours (children may be shared
+// with contours elsewhere): reading the caches of those writes them, so they are done on this
+// thread, one after another, once the others are finished.
+template <typename Work>
+void forEachSlice(QList<Slice> &slices, int first, Work work)
+{
+    struct Job
+    {
+        Slice *slice;
+        int index;
+    };
+    std::vector<Job> parallel;
+    std::vector<Job> sequential;
+    parallel.reserve(size_t(slices.size() - first));
+    QHash<const Contour *, int> holders;
+    for (int i = first; i < slices.size(); ++i) {
+        Slice *slice = &slices[i];
+        if (slice->format() != 0)
+            sequential.push_back(Job{slice, i});
+        else
+            parallel.push_back(Job{slice, i});
+        if (!slice->contours().isEmpty())
+            ++holders[slice->contours().constData()];
+    }
+    if (holders.size() < int(parallel.size() + sequential.size())) {
+        const auto shared = [&holders](const Job &job) {
+            return !job.slice->contours().isEmpty() && holders.value(job.slice->contours().constData()) > 1;
+        };
+        std::copy_if(parallel.cbegin(), parallel.cend(), std::back_inserter(sequential), shared);
+        parallel.erase(std::remove_if(parallel.begin(), parallel.end(), shared), parallel.end());
+    }
+    parallelFor(int(parallel.size()), [&](int i) { work(*parallel[size_t(i)].slice, parallel[size_t(i)].index); });
+    for (const Job &job : sequential)
+        work(*job.slice, job.index);
+}
+
+// The largest squared distance of a vertex of the slice from (cx, cy), differences in float,
+// squares and sum in double; 0 without vertices. A contour's cached box bounds the distance of
+// every one of its vertices (float rounding keeps order), so contours whose box lies within the
+// distance found so far are passed over: the result is the same as from visiting every vertex.
+double farthestSquared(const Slice &slice, float cx, float cy)
+{
+    auto squared = [cx, cy](float x, float y) {
+        const float dx = x - cx;
+        const float dy = y - cy;
+        return double(dx) * double(dx) + double(dy) * double(dy);
+    };
+    double r2 = 0.0;
+    const int count = slice.contourCount();
+    for (int i = 0; i < count; ++i) {
+        const Contour &contour = slice.contourAt(i);
+        const QVector<geom::Point2Df> &points = contour.points();
+        if (points.size() >= 3) {
+            const geom::Bounds2Df box = contour.boundingRect();
+            if (box.minX <= box.maxX && box.minY <= box.maxY) {
+                const float x = std::fabs(box.minX - cx) > std::fabs(box.maxX - cx) ? box.minX : box.maxX;
+                const float y = std::fabs(box.minY - cy) > std::fabs(box.maxY - cy) ? box.minY : box.maxY;
+                if (squared(x, y) <= r2)
+                    continue;
+            }
+        }
+        for (const geom::Point2Df &p : points)
+            r2 = std::max(r2, squared(p.x, p.y));
+    }
+    return r2;
+}
+
 } // namespace
 
 SliceStack::SliceStack()
@@ -47,8 +146,28 @@ void SliceStack::addSlices(const QList<Slice> &newSlices, bool deferUpdate)
 {
     const int first = m_slices.size();
     m_slices.append(newSlices);
-    for (int i = first; i < m_slices.size(); ++i)
-        m_slices[i].sortByArea(false);
+    arrangeAdded(first, deferUpdate);
+}
+
+void SliceStack::addSlices(QList<Slice> &&newSlices, bool deferUpdate)
+{
+    const int first = m_slices.size();
+    if (first == 0)
+        m_slices = std::move(newSlices);
+    else
+        m_slices.append(newSlices);
+    newSlices.clear();
+    arrangeAdded(first, deferUpdate);
+}
+
+void SliceStack::arrangeAdded(int first, bool deferUpdate)
+{
+    // Contours largest first, caches up to date (in that order: the totals are summed in the
+    // order of the contours).
+    forEachSlice(m_slices, first, [](Slice &slice, int) {
+        slice.sortByArea(false);
+        slice.update();
+    });
 
     if (!std::is_sorted(m_slices.cbegin(), m_slices.cend(), heightLess))
         std::stable_sort(m_slices.begin(), m_slices.end(), heightLess);
@@ -99,18 +218,32 @@ void SliceStack::update()
     if (n == 0)
         return;
 
-    auto accumulate = [&](const Slice &s) {
-        m_contourCount += s.contourCount();
-        m_vertexCount += s.vertexCount();
-        m_sideArea += double(s.thickness()) * s.length();
-        m_volume += double(s.thickness()) * s.area();
-        box.unite(s.boundingRect());
+    // Each slice's totals are gathered side by side, then summed in slice order as ever.
+    struct Totals
+    {
+        int contours;
+        int vertices;
+        double length;
+        double area;
+        geom::Bounds2Df box;
+    };
+    std::vector<Totals> totals(static_cast<size_t>(n));
+    forEachSlice(m_slices, 0, [&totals](Slice &s, int i) {
+        totals[size_t(i)] = Totals{s.contourCount(), s.vertexCount(), s.length(), s.area(), s.boundingRect()};
+    });
+    auto accumulate = [&](const Slice &s, int i) {
+        const Totals &t = totals[size_t(i)];
+        m_contourCount += t.contours;
+        m_vertexCount += t.vertices;
+        m_sideArea += double(s.thickness()) * t.length;
+        m_volume += double(s.thickness()) * t.area;
+        box.unite(t.box);
     };
 
     for (int i = 0; i < n - 1; ++i) {
         Slice &s = m_slices[i];
         s.setThickness(m_slices.at(i + 1).z() - s.z());
-        accumulate(s);
+        accumulate(s, i);
     }
 
     // The last slice has no next one to measure against and keeps the thickness
@@ -120,7 +253,7 @@ void SliceStack::update()
     const float lastThickness = last.thickness();
     if (std::isnan(lastThickness) || lastThickness < 0.0f)
         last.setThickness(n > 1 ? last.z() - m_slices.at(n - 2).z() : 0.0f);
-    accumulate(last);
+    accumulate(last, n - 1);
 
     const float firstZ = m_slices.constFirst().z();
     const float lastZ = last.z();
@@ -137,19 +270,14 @@ void SliceStack::update()
     const float cx = (box.minX + box.maxX) * 0.5f;
     const float cy = (box.minY + box.maxY) * 0.5f;
     const double cz = double((m_bounds.minZ + m_bounds.maxZ) * 0.5f);
+    // The maximum does not depend on the order it is taken in.
+    std::vector<double> farthest(static_cast<size_t>(n));
+    forEachSlice(m_slices, 0, [&farthest, cx, cy](Slice &s, int i) { farthest[size_t(i)] = farthestSquared(s, cx, cy); });
     double radius2 = 0.0;
-    for (const Slice &s : qAsConst(m_slices)) {
-        const int count = s.contourCount();
-        double r2 = 0.0;
-        for (int i = 0; i < count; ++i) {
-            for (const geom::Point2Df &p : s.contourAt(i).points()) {
-                const float dx = p.x - cx;
-                const float dy = p.y - cy;
-                r2 = std::max(r2, double(dx) * double(dx) + double(dy) * double(dy));
-            }
-        }
+    for (int i = 0; i < n; ++i) {
+        const double r2 = farthest[size_t(i)];
         if (r2 != 0.0) {
-            const double dz = double(s.z()) - cz;
+            const double dz = double(m_slices.at(i).z()) - cz;
             radius2 = std::max(radius2, dz * dz + r2);
         }
     }

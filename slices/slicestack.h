@@ -21,7 +21,10 @@ public:
     // Appends the slices, orders each one's contours by decreasing absolute
     // area, sorts the stack by height (stable, so the later of two equal
     // heights comes last) and drops repeated heights.
+    // The per-slice work runs on every core. Handing the list over (an rvalue) spares copying
+    // the contour lists of slices that are reordered.
     void addSlices(const QList<Slice> &slices, bool deferUpdate);
+    void addSlices(QList<Slice> &&slices, bool deferUpdate);
     void update();
     void clear();
 
@@ -63,6 +66,8 @@ public:
     geom::Bounds3Df mappedBounds(const QMatrix4x4 &m) const;
 
 private:
+    void arrangeAdded(int first, bool deferUpdate);
+
     geom::Bounds3Df m_bounds;
     int m_contourCount;
     qint64 m_vertexCount;

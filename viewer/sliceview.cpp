@@ -3,6 +3,7 @@
 #include "slcreader.h"
 #include "slicestack.h"
 
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDragLeaveEvent>
 #include <QDragMoveEvent>
@@ -28,6 +29,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -55,8 +57,8 @@ QPen cosmeticPen(const QColor &color, Qt::PenStyle style = Qt::SolidLine)
 class GraphicsPolygonItem : public QGraphicsPolygonItem
 {
 public:
-    explicit GraphicsPolygonItem(const QPolygonF &polygon)
-        : QGraphicsPolygonItem(polygon)
+    GraphicsPolygonItem(const QPolygonF &polygon, QGraphicsItem *parent)
+        : QGraphicsPolygonItem(polygon, parent)
     {
     }
 
@@ -148,6 +150,10 @@ SliceView::SliceView(QWidget *parent)
     setScene(graphicsScene);
     graphicsScene->setItemIndexMethod(QGraphicsScene::NoIndex);
     setViewportUpdateMode(QGraphicsView::MinimalViewportUpdate);
+    // Every item sets the pen and brush it paints with, and nothing is antialiased: a dense slice
+    // paints tens of thousands of items, and saving the painter around each one is a good part
+    // of that.
+    setOptimizationFlags(QGraphicsView::DontSavePainterState | QGraphicsView::DontAdjustForAntialiasing);
 
     addLogo();
 
@@ -236,7 +242,7 @@ QDataStream::Status SliceView::readFiles(const QStringList &fileNames, SliceStac
     for (const QString &fileName : fileNames) {
         QFile file(fileName);
         SlcReader reader(&file);
-        const QList<Slice> read = reader.readSlices(false, -1);
+        QList<Slice> read = reader.readSlices(false, -1);
         QDataStream::Status status = reader.stream()->status();
         // A file that could not be opened (the reader keeps quiet about it) or that gave nothing
         // before it failed holds nothing to show: for the user that is a refusal.
@@ -244,7 +250,8 @@ QDataStream::Status SliceView::readFiles(const QStringList &fileNames, SliceStac
             status = QDataStream::ReadCorruptData;
         if (result == QDataStream::Ok)
             result = status;
-        stack->addSlices(read, false);
+        // Handed over, so that the stack reorders the contours in place instead of copying them.
+        stack->addSlices(std::move(read), false);
     }
     return result;
 }
@@ -292,9 +299,10 @@ void SliceView::setSlice(int n)
 
 void SliceView::showSlice()
 {
-    removeGroup(m_sliceGroup);
-    if (m_currentSlice == 0 || m_currentSlice > m_sliceCount)
+    if (m_currentSlice == 0 || m_currentSlice > m_sliceCount) {
+        removeSliceItems();
         return;
+    }
 
     const Slice &slice = m_slices.at(m_currentSlice - 1);
 
@@ -303,42 +311,83 @@ void SliceView::showSlice()
     const QPen holePen = cosmeticPen(Qt::red);
     const QBrush holeBrush(Qt::white);
 
-    QList<QGraphicsItem *> items;
+    // The items of the slice shown before are given the new contours, in their order: on a dense
+    // part that spares making and deleting tens of thousands of items at every step. Items left
+    // over are few, or the group goes as a whole: one item taken out of a large group costs a
+    // search through its siblings.
     const int count = slice.contourCount();
-    items.reserve(2 * count);
+    int drawable = 0;
+    for (int i = 0; i < count; ++i)
+        drawable += slice.contourAt(i).points().size() >= 3 ? 1 : 0;
+    if (m_sliceFills.size() - drawable > maximumLeftOverItems)
+        removeSliceItems();
+    if (!m_sliceGroup)
+        m_sliceGroup = addGroup();
+    int used = 0;
     for (int i = 0; i < count; ++i) {
         const Contour &contour = slice.contourAt(i);
         const QVector<geom::Point2Df> &points = contour.points();
+        // Fewer than 3 vertices enclose nothing; a file may hold millions of such boundaries.
+        if (points.size() < 3)
+            continue;
         QPolygonF polygon;
         polygon.reserve(points.size());
         for (const geom::Point2Df &p : points)
             polygon.append(QPointF(double(p.x), double(p.y)));
 
-        const bool outer = contour.area() >= 0.0;
-        QGraphicsPolygonItem *fill = new QGraphicsPolygonItem(polygon);
-        fill->setFillRule(Qt::WindingFill);
-        fill->setZValue(-1);
-        GraphicsPolygonItem *outline = new GraphicsPolygonItem(polygon);
-        if (outer) {
-            fill->setBrush(outerBrush);
-            fill->setPen(Qt::NoPen);
-            outline->setPen(outerPen);
+        QGraphicsPolygonItem *fill = nullptr;
+        GraphicsPolygonItem *outline = nullptr;
+        if (used < m_sliceFills.size()) {
+            fill = m_sliceFills.at(used);
+            outline = static_cast<GraphicsPolygonItem *>(m_sliceOutlines.at(used));
+            fill->setPolygon(polygon);
+            outline->setPolygon(polygon);
         } else {
-            fill->setBrush(holeBrush);
-            fill->setPen(holePen);
-            outline->setPen(holePen);
+            fill = new QGraphicsPolygonItem(polygon, m_sliceGroup);
+            fill->setFillRule(Qt::WindingFill);
+            fill->setZValue(-1);
+            outline = new GraphicsPolygonItem(polygon, m_sliceGroup);
+            outline->setBrush(Qt::NoBrush);
+            m_sliceFills.append(fill);
+            m_sliceOutlines.append(outline);
         }
-        outline->setBrush(Qt::NoBrush);
+        ++used;
+
+        const bool outer = contour.area() >= 0.0;
+        const QBrush &brush = outer ? outerBrush : holeBrush;
+        const QPen &fillPen = outer ? QPen(Qt::NoPen) : holePen;
+        const QPen &pen = outer ? outerPen : holePen;
+        // Setting a pen or brush always costs a geometry change: only where it differs.
+        if (fill->brush() != brush)
+            fill->setBrush(brush);
+        if (fill->pen() != fillPen)
+            fill->setPen(fillPen);
+        if (outline->pen() != pen)
+            outline->setPen(pen);
         outline->showVertices = m_showVertices;
-        items.append(fill);
-        items.append(outline);
     }
-    m_sliceGroup = scene()->createItemGroup(items);
+
+    if (used < m_sliceFills.size()) {
+        QCoreApplication::sendPostedEvents(scene(), QEvent::MetaCall);
+        for (int i = m_sliceFills.size() - 1; i >= used; --i) {
+            delete m_sliceOutlines.at(i);
+            delete m_sliceFills.at(i);
+        }
+        m_sliceFills.resize(used);
+        m_sliceOutlines.resize(used);
+    }
+}
+
+void SliceView::removeSliceItems()
+{
+    removeGroup(m_sliceGroup);
+    m_sliceFills.clear();
+    m_sliceOutlines.clear();
 }
 
 void SliceView::setShowVertices(bool on)
 {
-    const QList<QGraphicsItem *> all = items();
+    const QList<QGraphicsItem *> all = m_sliceGroup ? m_sliceGroup->childItems() : QList<QGraphicsItem *>();
     for (QGraphicsItem *item : all) {
         if (GraphicsPolygonItem *outline = dynamic_cast<GraphicsPolygonItem *>(item))
             outline->showVertices = on;
@@ -379,10 +428,24 @@ void SliceView::addLogo()
     fade->start();
 }
 
+QGraphicsItemGroup *SliceView::addGroup(const QList<QGraphicsItem *> &items)
+{
+    // Items are parented one by one: QGraphicsScene::createItemGroup (addToGroup) costs time in
+    // proportion to the group's size for every item it adds while a view shows the scene.
+    QGraphicsItemGroup *group = new QGraphicsItemGroup;
+    scene()->addItem(group);
+    for (QGraphicsItem *item : items)
+        item->setParentItem(group);
+    return group;
+}
+
 void SliceView::removeGroup(QGraphicsItemGroup *&group)
 {
     if (!group)
         return;
+    // The scene polishes new items from a queued call, and deleting an item still waiting for it
+    // searches the whole waiting list: let the scene finish that first, so deleting stays linear.
+    QCoreApplication::sendPostedEvents(scene(), QEvent::MetaCall);
     // Deleting the group deletes its items with it and takes them out of the scene.
     delete group;
     group = nullptr;
@@ -390,7 +453,7 @@ void SliceView::removeGroup(QGraphicsItemGroup *&group)
 
 void SliceView::removeAllGroups()
 {
-    removeGroup(m_sliceGroup);
+    removeSliceItems();
     removeGroup(m_gridGroup);
     removeGroup(m_snapGroup);
     removeGroup(m_overlayGroup);
@@ -569,7 +632,7 @@ void SliceView::updateGrid()
     addLine(x, y, x + w, y, black);
     addLine(x, y + h, x + w, y + h, black);
 
-    m_gridGroup = scene()->createItemGroup(lines);
+    m_gridGroup = addGroup(lines);
     m_gridGroup->setZValue(1.0);
     m_gridGroup->setOpacity(0.5);
 }
@@ -602,7 +665,7 @@ void SliceView::grabOverlay()
             copies.append(copy);
         }
     }
-    m_overlayGroup = scene()->createItemGroup(copies);
+    m_overlayGroup = addGroup(copies);
     m_overlayGroup->setZValue(2.0);
 }
 
@@ -650,7 +713,7 @@ void SliceView::setRulerPoints(const QList<QVector2D> &points)
         items.append(length);
     }
 
-    m_rulerGroup = scene()->createItemGroup(items);
+    m_rulerGroup = addGroup(items);
     m_rulerGroup->setZValue(2.0);
 }
 
@@ -929,7 +992,7 @@ void SliceView::makeSnapMarker(const QPointF &p)
     marker->setPen(QPen(Qt::transparent));
     marker->setBrush(m_snapColor);
     marker->setZValue(-0.5);
-    m_snapGroup = scene()->createItemGroup(QList<QGraphicsItem *>() << marker);
+    m_snapGroup = addGroup(QList<QGraphicsItem *>() << marker);
 
     QString text = coordinateText(QStringLiteral("(%1, %2)"), p);
     if (m_rulerGroup) {
@@ -961,7 +1024,7 @@ void SliceView::makeSnapMarker(const QPointF &p)
     background->setPen(cosmeticPen(Qt::black));
     background->setOpacity(0.6);
 
-    m_labelGroup = scene()->createItemGroup(QList<QGraphicsItem *>() << background << label);
+    m_labelGroup = addGroup(QList<QGraphicsItem *>() << background << label);
     m_labelGroup->setZValue(100.0);
 }
 

@@ -21,6 +21,7 @@ class QDragMoveEvent;
 class QDropEvent;
 class QGraphicsItem;
 class QGraphicsItemGroup;
+class QGraphicsPolygonItem;
 class QMouseEvent;
 class QPaintEvent;
 class QResizeEvent;
@@ -51,6 +52,9 @@ public:
     // Grid lines of one direction on each side of the centre; beyond that only every k-th
     // multiple of the interval is drawn.
     static constexpr int maximumGridSteps = 500;
+    // Contours whose items are deleted one by one when the next slice has fewer; beyond that
+    // the slice's items are made anew.
+    static constexpr int maximumLeftOverItems = 64;
 
     explicit SliceView(QWidget *parent = nullptr);
     ~SliceView() override;
@@ -154,8 +158,11 @@ private:
     static QDataStream::Status readFiles(const QStringList &fileNames, SliceStack *stack);
     void showStack(const SliceStack &stack);
     void addLogo();
+    // A new group in the scene holding the items (more may be made with it as their parent).
+    QGraphicsItemGroup *addGroup(const QList<QGraphicsItem *> &items = QList<QGraphicsItem *>());
     void removeGroup(QGraphicsItemGroup *&group);
     void removeAllGroups();
+    void removeSliceItems();
     void resetSceneRect();
     void scaleAbout(qreal z, const QPoint &anchor);
     // Animates (or, with animations off, sets at once) the named property toward the target
@@ -178,6 +185,9 @@ private:
     bool m_openGL = false;
     QDataStream::Status m_lastReadStatus = QDataStream::Ok;
     QGraphicsItemGroup *m_sliceGroup = nullptr;
+    // The fill and the outline of each drawn contour of the shown slice, in contour order.
+    QVector<QGraphicsPolygonItem *> m_sliceFills;
+    QVector<QGraphicsPolygonItem *> m_sliceOutlines;
     QGraphicsItemGroup *m_gridGroup = nullptr;
     QGraphicsItemGroup *m_snapGroup = nullptr;
     QGraphicsItemGroup *m_overlayGroup = nullptr;

@@ -2,8 +2,10 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 using geom::Point2Df;
@@ -19,6 +21,13 @@ const float notANumber = std::numeric_limits<float>::quiet_NaN();
 Points square(float x0, float y0, float x1, float y1)
 {
     return Points{{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
+}
+
+Contour hole(const Points &points)
+{
+    Contour c(points);
+    c.reverse();
+    return c;
 }
 
 // A slice with one square contour; the square's side tells slices apart that
@@ -75,6 +84,61 @@ QByteArray describe(const Floats &values)
 #define COMPARE_FLOATS(actual, expected)                                                                               \
     QVERIFY2(sameFloats(actual, expected), describe(actual) + "!= " + describe(expected))
 
+quint64 bits(double d)
+{
+    quint64 b;
+    std::memcpy(&b, &d, sizeof b);
+    return b;
+}
+
+// A part as slicers give it: per layer an outer wall, a hole, a lattice of unit squares on whole
+// coordinates (whose areas tie exactly) and octagons of assorted sizes, all in shuffled order;
+// layers arrive out of height order, one height twice. With shared, some layers are copies of
+// others (sharing their contours) and one layer nests a hole in its wall.
+QList<Slice> slicerLikeSlices(bool shared)
+{
+    quint32 seed = 2024;
+    auto next = [&seed](int n) {
+        seed = seed * 1664525u + 1013904223u;
+        return int((seed >> 8) % quint32(n));
+    };
+    QList<Slice> slices;
+    for (int layer = 0; layer < 48; ++layer) {
+        QVector<Contour> contours;
+        contours.append(Contour(Points{{-50, -50}, {50, -50}, {50, 50}, {0, 60}, {-50, 50}}));
+        Contour hole(square(-20, -20, 20, 20));
+        hole.reverse();
+        contours.append(hole);
+        for (int i = 0; i < 300; ++i)
+            contours.append(Contour(square(float(i % 30), float(i / 30), float(i % 30 + 1), float(i / 30 + 1))));
+        for (int i = 0; i < 200; ++i) {
+            const float r = 0.25f * float(1 + next(6));
+            Points octagon;
+            for (int k = 0; k < 8; ++k)
+                octagon.append({float(i) + r * float(std::cos(k * M_PI / 4)), 30.0f + r * float(std::sin(k * M_PI / 4))});
+            contours.append(Contour(octagon));
+        }
+        contours.append(Contour(Points{{1, 1}, {2, 2}}));
+        contours.append(Contour());
+        for (int i = contours.size() - 1; i > 0; --i)
+            std::swap(contours[i], contours[next(i + 1)]);
+        const float z = 0.05f * float(layer % 2 == 0 ? layer : 60 - layer);
+        slices.append(Slice(z, 0.05f, std::move(contours)));
+    }
+    slices.append(Slice(slices.at(3).z(), 0.05f, {Contour(square(0, 0, 5, 5))}));
+    if (shared) {
+        for (int k = 0; k < 6; ++k) {
+            Slice copy = slices.at(k);
+            copy.setZ(10.0f + float(k));
+            slices.append(copy);
+        }
+        Contour wall(square(-5, -5, 5, 5));
+        wall.addChild(hole(square(-1, -1, 1, 1)));
+        slices.append(Slice(20.0f, 0.05f, {Contour(square(0, 0, 1, 1)), wall, Contour(square(0, 0, 1, 1))}));
+    }
+    return slices;
+}
+
 float side(const Slice &s)
 {
     return s.contours().at(0).boundingRect().maxX;
@@ -102,6 +166,8 @@ private slots:
     void noAreaKeepsEmptyBox();
     void radius();
     void leavesCachesClean();
+    void matchesSequentialBuild_data();
+    void matchesSequentialBuild();
     void sliceIndexAt_data();
     void sliceIndexAt();
     void sliceLowerBound();
@@ -371,6 +437,99 @@ void TestSliceStack::leavesCachesClean()
         for (int i = 0; i < s.contourCount(); ++i)
             QVERIFY(!s.contourAt(i).isDirty());
     }
+}
+
+void TestSliceStack::matchesSequentialBuild_data()
+{
+    QTest::addColumn<bool>("shared");
+    QTest::addColumn<bool>("handedOver");
+    QTest::newRow("slicer-like") << false << false;
+    QTest::newRow("slicer-like, handed over") << false << true;
+    QTest::newRow("shared and nested contours") << true << false;
+    QTest::newRow("shared and nested contours, handed over") << true << true;
+}
+
+// Building the stack on every core gives what building it one slice and one contour at a time
+// gives, bit for bit: each layer's contours sorted as std::sort orders the contours themselves
+// (ties included), and the totals summed in the same order.
+void TestSliceStack::matchesSequentialBuild()
+{
+    QFETCH(bool, shared);
+    QFETCH(bool, handedOver);
+    const QList<Slice> input = slicerLikeSlices(shared);
+
+    SliceStack stack;
+    if (handedOver)
+        stack.addSlices(slicerLikeSlices(shared), false);
+    else
+        stack.addSlices(input, false);
+
+    // The expected order of each layer, from its contours sorted directly.
+    QHash<float, QVector<Contour>> expected;
+    for (const Slice &s : input) {
+        QVector<Contour> sorted = s.contours();
+        const auto greater = [](const Contour &a, const Contour &b) { return std::fabs(a.area()) > std::fabs(b.area()); };
+        if (!std::is_sorted(sorted.cbegin(), sorted.cend(), greater))
+            std::sort(sorted.begin(), sorted.end(), greater);
+        expected[s.z()] = sorted;
+    }
+
+    const QList<Slice> &built = stack.slices();
+    QCOMPARE(built.size(), shared ? 48 + 6 + 1 : 48);
+    int contours = 0;
+    qint64 vertices = 0;
+    double sideArea = 0.0;
+    double volume = 0.0;
+    geom::Bounds2Df box;
+    for (const Slice &s : built) {
+        QVERIFY(expected.contains(s.z()));
+        const QVector<Contour> &order = expected.value(s.z());
+        QCOMPARE(s.contours().size(), order.size());
+        double area = 0.0;
+        double length = 0.0;
+        for (int i = 0; i < order.size(); ++i) {
+            const Contour &c = s.contours().at(i);
+            QCOMPARE(c.points(), order.at(i).points());
+            QCOMPARE(bits(c.area()), bits(order.at(i).area()));
+            QCOMPARE(bits(c.length()), bits(order.at(i).length()));
+        }
+        for (int i = 0; i < s.contourCount(); ++i) {
+            area += s.contourAt(i).area();
+            length += s.contourAt(i).length();
+            vertices += s.contourAt(i).points().size();
+        }
+        QCOMPARE(bits(s.area()), bits(area));
+        QCOMPARE(bits(s.length()), bits(length));
+        contours += s.contourCount();
+        sideArea += double(s.thickness()) * length;
+        volume += double(s.thickness()) * area;
+        box.unite(s.boundingRect());
+    }
+    QCOMPARE(stack.contourCount(), contours);
+    QCOMPARE(stack.vertexCount(), vertices);
+    QCOMPARE(bits(stack.sideArea()), bits(sideArea));
+    QCOMPARE(bits(stack.volume()), bits(volume));
+    QCOMPARE(stack.bounds().minX, box.minX);
+    QCOMPARE(stack.bounds().maxY, box.maxY);
+
+    // The radius from every vertex of every layer.
+    const float cx = (box.minX + box.maxX) * 0.5f;
+    const float cy = (box.minY + box.maxY) * 0.5f;
+    const double cz = double((stack.bounds().minZ + stack.bounds().maxZ) * 0.5f);
+    double radius2 = 0.0;
+    for (const Slice &s : built) {
+        double r2 = 0.0;
+        for (int i = 0; i < s.contourCount(); ++i) {
+            for (const Point2Df &p : s.contourAt(i).points()) {
+                const float dx = p.x - cx;
+                const float dy = p.y - cy;
+                r2 = std::max(r2, double(dx) * double(dx) + double(dy) * double(dy));
+            }
+        }
+        if (r2 != 0.0)
+            radius2 = std::max(radius2, (double(s.z()) - cz) * (double(s.z()) - cz) + r2);
+    }
+    QCOMPARE(bits(stack.radius()), bits(std::sqrt(radius2)));
 }
 
 void TestSliceStack::sliceIndexAt_data()
