@@ -147,7 +147,7 @@ int Contour::countContaining(const geom::Point2Df &q) const
     if (!contains(q))
         return 0;
     int count = 1;
-    for (const Contour &child : m_children)
+    for (const Contour &child : children())
         count += child.countContaining(q);
     return count;
 }
@@ -155,8 +155,8 @@ int Contour::countContaining(const geom::Point2Df &q) const
 bool Contour::containsContour(const Contour &other) const
 {
     // A hole already filed under this contour is inside it by construction.
-    if (!m_children.isEmpty() && (other.area() >= 0.0) != (area() >= 0.0)) {
-        for (const Contour &child : m_children) {
+    if (!children().isEmpty() && (other.area() >= 0.0) != (area() >= 0.0)) {
+        for (const Contour &child : children()) {
             if (&child == &other)
                 return true;
         }
@@ -175,7 +175,7 @@ bool Contour::boundsIntersect(const Contour &other) const
 Contour::PointSet Contour::allPoints() const
 {
     PointSet all = pointSet();
-    for (const Contour &child : m_children) {
+    for (const Contour &child : children()) {
         const PointSet childPoints = child.allPoints();
         all.insert(childPoints.cbegin(), childPoints.cend());
     }
@@ -191,7 +191,7 @@ QMultiMap<double, geom::Point2Df> Contour::sortedPoints(uint sortMode, const geo
 {
     QMultiMap<double, Point2Df> map;
     if (sortMode & 0x20) {
-        for (const Contour &child : m_children) {
+        for (const Contour &child : children()) {
             const QMultiMap<double, Point2Df> childMap = child.sortedPoints(sortMode, ref);
             for (auto it = childMap.cbegin(); it != childMap.cend(); ++it)
                 map.insert(it.key(), it.value());
@@ -240,7 +240,8 @@ QList<const Contour *> Contour::flatten() const
 
 Contour Contour::takeChild(int index)
 {
-    Contour child = std::move(m_children[index]);
-    m_children.remove(index);
+    QVector<Contour> &own = mutableChildren();
+    Contour child = std::move(own[index]);
+    own.remove(index);
     return child;
 }

@@ -189,7 +189,7 @@ Contour Contour::map(const QTransform &transform, bool warnProjective) const
             utilTX::map2DfArray(points.data(), transform, m_points.constData(), m_points.size());
     }
     Contour mapped(std::move(points));
-    for (const Contour &child : m_children)
+    for (const Contour &child : children())
         mapped.addChild(child.map(transform, warnProjective));
     return mapped;
 }

@@ -95,7 +95,7 @@ QPainterPath &Contour::toPainterPath(QPainterPath &path) const
         for (int i = 1; i < m_points.size(); ++i)
             path.lineTo(m_points.at(i).toPointF());
     }
-    for (const Contour &child : m_children)
+    for (const Contour &child : children())
         child.toPainterPath(path);
     return path;
 }
@@ -106,7 +106,7 @@ QPolygonF Contour::toPolygonF() const
     polygon.reserve(vertexCount());
     for (const Point2Df &p : m_points)
         polygon.append(p.toPointF());
-    for (const Contour &child : m_children)
+    for (const Contour &child : children())
         polygon += child.toPolygonF();
     return polygon;
 }
