@@ -1,6 +1,7 @@
 #include "slcwriter.h"
 
 #include "deviceaccess_p.h"
+#include "finitefloats_p.h"
 
 #include "slcreader.h"
 
@@ -40,33 +41,6 @@ const QByteArray &defaultHeader()
 bool isHostOrder(QDataStream::ByteOrder order)
 {
     return (order == QDataStream::LittleEndian) == (QSysInfo::ByteOrder == QSysInfo::LittleEndian);
-}
-
-// x * 0 is a zero for every finite x and NaN otherwise; OR-ing the products
-// leaves an all-ones exponent in some lane exactly when one was NaN. Whole
-// groups of four floats only; the rest is checked one by one.
-bool allFinite(const QVector<geom::Point2Df> &points)
-{
-    const float *values = reinterpret_cast<const float *>(points.constData());
-    const qint64 count = qint64(points.size()) * 2;
-    qint64 i = 0;
-#if defined(__SSE2__)
-    const __m128 zero = _mm_setzero_ps();
-    __m128 a = zero, b = zero;
-    for (; i + 8 <= count; i += 8) {
-        a = _mm_or_ps(a, _mm_mul_ps(_mm_loadu_ps(values + i), zero));
-        b = _mm_or_ps(b, _mm_mul_ps(_mm_loadu_ps(values + i + 4), zero));
-    }
-    const __m128i exponent = _mm_set1_epi32(0x7F800000);
-    const __m128i all = _mm_castps_si128(_mm_or_ps(a, b));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(all, exponent), exponent)) != 0)
-        return false;
-#endif
-    for (; i < count; ++i) {
-        if (!std::isfinite(values[i]))
-            return false;
-    }
-    return true;
 }
 
 int countGapVertices(const QVector<geom::Point2Df> &points)
@@ -226,7 +200,8 @@ bool SlcWriter::writeSlice(const Slice &slice, bool countGaps)
         return false;
     const int count = slice.contourCount();
     for (int i = 0; i < count; ++i) {
-        if (!allFinite(slice.contourAt(i).points()))
+        const QVector<geom::Point2Df> &points = slice.contourAt(i).points();
+        if (!allFinite(reinterpret_cast<const float *>(points.constData()), qint64(points.size()) * 2))
             return false;
     }
 
