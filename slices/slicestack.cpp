@@ -286,13 +286,9 @@ void SliceStack::update()
 
 void SliceStack::clear()
 {
-    m_bounds.reset();
-    m_contourCount = 0;
-    m_vertexCount = 0;
-    m_sideArea = 0.0;
-    m_radius = 0.0;
     m_slices.clear();
-    m_volume = 0.0;
+    // With no slices, the update only resets the totals.
+    update();
 }
 
 int SliceStack::sliceIndexAt(float z) const
