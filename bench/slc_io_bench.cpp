@@ -18,6 +18,7 @@
 #include "slicestack.h"
 
 #include "benchmemory.h"
+#include "benchslices.h"
 
 #include <benchmark/benchmark.h>
 
@@ -45,23 +46,6 @@ struct Part
     qint64 vertexBytes = 0;
 };
 
-QTemporaryDir &tempDir()
-{
-    static QTemporaryDir dir;
-    return dir;
-}
-
-Contour polygon(float cx, float cy, float radius, int n, float phase)
-{
-    QVector<Point2Df> points;
-    points.reserve(n);
-    for (int i = 0; i < n; ++i) {
-        const double a = phase + 2.0 * M_PI * i / n;
-        points.append(Point2Df(cx + radius * float(std::cos(a)), cy + radius * float(std::sin(a))));
-    }
-    return Contour(std::move(points));
-}
-
 Part makePart(bool large)
 {
     Part part;
@@ -76,7 +60,7 @@ Part makePart(bool large)
             const int n = large ? 4096 : 4 + int((seed >> 16) % 5);
             const float x = float(c % 64) * 3.0f;
             const float y = float(c / 64) * 3.0f;
-            contours.append(polygon(x, y, large ? 1.0f + float(c) : 1.0f, n, float(l) * 0.01f));
+            contours.append(regularPolygon(x, y, large ? 1.0f + float(c) : 1.0f, n, float(l) * 0.01f));
             part.vertexBytes += qint64(n) * qint64(sizeof(Point2Df));
         }
         part.contours += perLayer;
@@ -88,7 +72,7 @@ Part makePart(bool large)
     writer.writeSlices(part.slices, false);
     writer.finish();
 
-    part.path = tempDir().filePath(large ? QStringLiteral("large.slc") : QStringLiteral("small.slc"));
+    part.path = benchTempDir().filePath(large ? QStringLiteral("large.slc") : QStringLiteral("small.slc"));
     QFile file(part.path);
     if (file.open(QIODevice::WriteOnly))
         file.write(part.bytes);
@@ -235,7 +219,7 @@ void writeBufferReused(benchmark::State &state, bool large)
 void writeFile(benchmark::State &state, bool large)
 {
     const Part &p = part(large);
-    const QString path = tempDir().filePath(QStringLiteral("written.slc"));
+    const QString path = benchTempDir().filePath(QStringLiteral("written.slc"));
     for (auto _ : state) {
         QFile file(path);
         SlcWriter writer(&file);

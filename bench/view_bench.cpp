@@ -9,6 +9,7 @@
 // painting the view, with vertex marks off and on.
 
 #include "benchmemory.h"
+#include "benchslices.h"
 #include "slcreader.h"
 #include "slcwriter.h"
 #include "sliceview.h"
@@ -32,23 +33,6 @@ namespace {
 using geom::Point2Df;
 using Clock = std::chrono::steady_clock;
 
-QTemporaryDir &tempDir()
-{
-    static QTemporaryDir dir;
-    return dir;
-}
-
-Contour polygon(float cx, float cy, float radius, int n, float phase)
-{
-    QVector<Point2Df> points;
-    points.reserve(n);
-    for (int i = 0; i < n; ++i) {
-        const double a = phase + 2.0 * M_PI * i / n;
-        points.append(Point2Df(cx + radius * float(std::cos(a)), cy + radius * float(std::sin(a))));
-    }
-    return Contour(std::move(points));
-}
-
 // perLayer contours of n vertices per layer: rings about the centre when large, else a grid of
 // small polygons 3 mm apart.
 Slice layer(int index, int perLayer, int n, bool large)
@@ -58,9 +42,9 @@ Slice layer(int index, int perLayer, int n, bool large)
     const float phase = float(index) * 0.01f;
     for (int c = 0; c < perLayer; ++c) {
         if (large)
-            contours.append(polygon(0, 0, 20.0f + 10.0f * float(c), n, phase));
+            contours.append(regularPolygon(0, 0, 20.0f + 10.0f * float(c), n, phase));
         else
-            contours.append(polygon(float(c % 90) * 3.0f, float(c / 90) * 3.0f, 1.0f, n, phase));
+            contours.append(regularPolygon(float(c % 90) * 3.0f, float(c / 90) * 3.0f, 1.0f, n, phase));
     }
     return Slice(0.1f * float(index + 1), 0.1f, std::move(contours));
 }
@@ -68,7 +52,7 @@ Slice layer(int index, int perLayer, int n, bool large)
 // Written layer by layer, so that making the file never holds it all in memory.
 QString makeFile(const QString &name, int layers, int perLayer, int n, bool large)
 {
-    const QString path = tempDir().filePath(name);
+    const QString path = benchTempDir().filePath(name);
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return QString();
