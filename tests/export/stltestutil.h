@@ -6,6 +6,7 @@
 // how the facets use their edges.
 
 #include "facet.h"
+#include "stlexporter.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -20,6 +21,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <functional>
 #include <tuple>
 
 namespace stltest {
@@ -161,6 +163,45 @@ inline MeshReport checkMesh(const QVector<geom::Facet> &facets)
     }
     report.edges = undirected;
     return report;
+}
+
+struct Export
+{
+    QByteArray bytes;
+    QList<int> progress;
+    int finished = 0;
+    bool succeeded = false;
+    bool cancelled = false;
+    QString error;
+    StlFile stl;
+};
+
+// Runs an export into a buffer on this thread; hook, when given, is called
+// with the exporter at every progress value.
+inline Export exportSlices(const QList<Slice> &slices, float minimumThickness = 0,
+                           const std::function<void(geom::StlExporter &, int)> &hook = nullptr, QIODevice *device = nullptr)
+{
+    Export result;
+    QBuffer buffer;
+    if (!device) {
+        buffer.open(QIODevice::WriteOnly);
+        device = &buffer;
+    }
+    geom::StlExporter exporter(device, slices);
+    exporter.setMinimumThickness(minimumThickness);
+    QObject::connect(&exporter, &geom::StlExporter::progress, [&](int value) {
+        result.progress.append(value);
+        if (hook)
+            hook(exporter, value);
+    });
+    QObject::connect(&exporter, &geom::StlExporter::finished, [&] { ++result.finished; });
+    exporter.run();
+    result.succeeded = exporter.succeeded();
+    result.cancelled = exporter.wasCancelled();
+    result.error = exporter.errorString();
+    result.bytes = buffer.data();
+    result.stl = readStl(result.bytes);
+    return result;
 }
 
 } // namespace stltest

@@ -1,6 +1,9 @@
 #include "stlexporter.h"
 #include "stltestutil.h"
 
+using stltest::Export;
+using stltest::exportSlices;
+
 #include <QBuffer>
 #include <QFile>
 #include <QSignalSpy>
@@ -69,45 +72,6 @@ double area(const QVector<Contour> &contours)
     for (const Contour &c : contours)
         a += c.area();
     return a;
-}
-
-struct Export
-{
-    QByteArray bytes;
-    QList<int> progress;
-    int finished = 0;
-    bool succeeded = false;
-    bool cancelled = false;
-    QString error;
-    stltest::StlFile stl;
-};
-
-// Runs an export into a buffer on this thread; hook, when given, is called
-// with the exporter at every progress value.
-Export exportSlices(const QList<Slice> &slices, float minimumThickness = 0,
-                    const std::function<void(StlExporter &, int)> &hook = nullptr, QIODevice *device = nullptr)
-{
-    Export result;
-    QBuffer buffer;
-    if (!device) {
-        buffer.open(QIODevice::WriteOnly);
-        device = &buffer;
-    }
-    StlExporter exporter(device, slices);
-    exporter.setMinimumThickness(minimumThickness);
-    QObject::connect(&exporter, &StlExporter::progress, [&](int value) {
-        result.progress.append(value);
-        if (hook)
-            hook(exporter, value);
-    });
-    QObject::connect(&exporter, &StlExporter::finished, [&] { ++result.finished; });
-    exporter.run();
-    result.succeeded = exporter.succeeded();
-    result.cancelled = exporter.wasCancelled();
-    result.error = exporter.errorString();
-    result.bytes = buffer.data();
-    result.stl = stltest::readStl(result.bytes);
-    return result;
 }
 
 QList<int> range(int first, int end, int step = 1)

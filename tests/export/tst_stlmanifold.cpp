@@ -342,34 +342,13 @@ QList<Slice> sphere120()
     return evenStack(layers, 0.1).slices;
 }
 
-struct Run
+// An export into a buffer, cancelled when it reports the progress value cancelAt.
+stltest::Export runExport(const QList<Slice> &slices, int cancelAt = -1)
 {
-    QByteArray bytes;
-    QList<int> progress;
-    int finished = 0;
-    bool succeeded = false;
-    bool cancelled = false;
-    QString error;
-};
-
-Run runExport(const QList<Slice> &slices, int cancelAt = -1)
-{
-    Run run;
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    StlExporter exporter(&buffer, slices);
-    QObject::connect(&exporter, &StlExporter::progress, [&](int value) {
-        run.progress.append(value);
+    return stltest::exportSlices(slices, 0, [cancelAt](StlExporter &exporter, int value) {
         if (value == cancelAt)
             exporter.cancel();
     });
-    QObject::connect(&exporter, &StlExporter::finished, [&] { ++run.finished; });
-    exporter.run();
-    run.succeeded = exporter.succeeded();
-    run.cancelled = exporter.wasCancelled();
-    run.error = exporter.errorString();
-    run.bytes = buffer.data();
-    return run;
 }
 
 float topOf(const QVector<geom::Facet> &facets)
@@ -387,7 +366,7 @@ float topOf(const QVector<geom::Facet> &facets)
 void TestStlManifold::manyLayers()
 {
     const QList<Slice> slices = sphere120();
-    const Run first = runExport(slices), second = runExport(slices);
+    const stltest::Export first = runExport(slices), second = runExport(slices);
     QVERIFY(first.succeeded);
     QCOMPARE(first.finished, 1);
     QCOMPARE(first.bytes, second.bytes);
@@ -406,7 +385,7 @@ void TestStlManifold::manyLayers()
 void TestStlManifold::manyLayersCancelled()
 {
     const QList<Slice> slices = sphere120();
-    const Run run = runExport(slices, 37);
+    const stltest::Export run = runExport(slices, 37);
     QVERIFY(run.cancelled);
     QVERIFY(!run.succeeded);
     QCOMPARE(run.finished, 1);
@@ -426,7 +405,7 @@ void TestStlManifold::manyLayersFailing()
     slices[60] = Slice(slices[60].z(), 0.1f,
                        QVector<Contour>{Contour(QVector<Point2Df>{{0, 0}, {1, 0}, {std::nanf(""), 1}})});
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^StlExporter: Slice 61 "));
-    const Run run = runExport(slices);
+    const stltest::Export run = runExport(slices);
     QVERIFY(!run.succeeded);
     QVERIFY(!run.cancelled);
     QCOMPARE(run.finished, 1);
