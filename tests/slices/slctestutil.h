@@ -19,6 +19,19 @@
 
 namespace slctest {
 
+// An axis-parallel square (or rectangle) from (x0, y0) to (x1, y1), counter-clockwise when
+// x0 < x1 and y0 < y1.
+inline QVector<geom::Point2Df> square(float x0, float y0, float x1, float y1)
+{
+    return QVector<geom::Point2Df>{{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
+}
+
+inline QVector<geom::Point2Df> reversed(QVector<geom::Point2Df> points)
+{
+    std::reverse(points.begin(), points.end());
+    return points;
+}
+
 inline quint32 bits(float f)
 {
     quint32 b;

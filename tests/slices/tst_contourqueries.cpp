@@ -1,4 +1,5 @@
 #include "contour.h"
+#include "slctestutil.h"
 
 #include <QtTest>
 
@@ -11,18 +12,10 @@ typedef QVector<Point2Df> Points;
 Q_DECLARE_METATYPE(Points)
 Q_DECLARE_METATYPE(Point2Df)
 
+using slctest::square;
+using slctest::reversed;
+
 namespace {
-
-Points square(float x0, float y0, float x1, float y1)
-{
-    return Points{{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
-}
-
-Points reversed(Points p)
-{
-    std::reverse(p.begin(), p.end());
-    return p;
-}
 
 // The unit square with every edge cut in three: twelve vertices, so that the
 // box prefilters run.

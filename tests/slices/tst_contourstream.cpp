@@ -15,12 +15,9 @@
 using geom::Point2Df;
 typedef QVector<Point2Df> Points;
 
-namespace {
+using slctest::square;
 
-Points square(float x0, float y0, float x1, float y1)
-{
-    return Points{{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
-}
+namespace {
 
 // Outer boundary, a hole in it, an island in the hole.
 Contour nestedContour()

@@ -1,4 +1,5 @@
 #include "slice.h"
+#include "slctestutil.h"
 
 #include <QVector3D>
 #include <QtTest>
@@ -10,12 +11,9 @@
 using geom::Point2Df;
 typedef QVector<Point2Df> Points;
 
-namespace {
+using slctest::square;
 
-Points square(float x0, float y0, float x1, float y1)
-{
-    return Points{{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
-}
+namespace {
 
 // A counter-clockwise square of the given area at x, so that every contour of
 // a fixture can be told apart by its points.

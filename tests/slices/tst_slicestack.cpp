@@ -1,4 +1,5 @@
 #include "slicestack.h"
+#include "slctestutil.h"
 
 #include <QtTest>
 
@@ -14,14 +15,11 @@ typedef QVector<float> Floats;
 
 Q_DECLARE_METATYPE(Slice)
 
+using slctest::square;
+
 namespace {
 
 const float notANumber = std::numeric_limits<float>::quiet_NaN();
-
-Points square(float x0, float y0, float x1, float y1)
-{
-    return Points{{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
-}
 
 Contour hole(const Points &points)
 {
