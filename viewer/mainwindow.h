@@ -117,6 +117,8 @@ private:
     void updateWindowTitle();
     void updateRecentFileActions();
     void updateStatusBar();
+    // The status bar's text for the shown slice, with or without the cursor position.
+    QString statusMessage(bool withPosition) const;
     // The cursor position reported last no longer holds; the status bar says so.
     void forgetMousePosition();
     void updateRuler();

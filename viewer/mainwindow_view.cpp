@@ -30,21 +30,27 @@ using namespace MainWindowSettings;
 
 void MainWindow::updateStatusBar()
 {
-    SliceView *view = ui->graphicsView;
-    const int current = view->currentSlice();
-    if (current == 0) {
+    if (ui->graphicsView->currentSlice() == 0) {
         statusBar()->clearMessage();
         return;
     }
-    QString message = tr("Slice: %1 / %2").arg(QString::number(current), QString::number(view->sliceCount()))
-                      + QLatin1String("    ");
-    const QPoint cursor = view->mapFromGlobal(QCursor::pos());
-    if (mousePositionKnown && view->rect().contains(cursor))
-        message += tr("X: %1  Y: %2  Z: %3  Thickness: %4")
-                       .arg(number(mouseX), number(mouseY), number(view->currentZ()), number(view->currentThickness()));
-    else
-        message += tr("Z: %1  Thickness: %2").arg(number(view->currentZ()), number(view->currentThickness()));
-    statusBar()->showMessage(message);
+    const QPoint cursor = ui->graphicsView->mapFromGlobal(QCursor::pos());
+    statusBar()->showMessage(statusMessage(mousePositionKnown && ui->graphicsView->rect().contains(cursor)));
+}
+
+QString MainWindow::statusMessage(bool withPosition) const
+{
+    const SliceView *view = ui->graphicsView;
+    const int current = view->currentSlice();
+    const QString position = tr("X: %1  Y: %2").arg(number(mouseX), number(mouseY));
+    if (current == 0)
+        return withPosition ? position : QString();
+    const QString slice = tr("Slice: %1 / %2").arg(QString::number(current), QString::number(view->sliceCount()))
+                          + QLatin1String("    ");
+    if (withPosition)
+        return slice + tr("X: %1  Y: %2  Z: %3  Thickness: %4")
+                           .arg(number(mouseX), number(mouseY), number(view->currentZ()), number(view->currentThickness()));
+    return slice + tr("Z: %1  Thickness: %2").arg(number(view->currentZ()), number(view->currentThickness()));
 }
 
 void MainWindow::updateRuler()
@@ -76,32 +82,18 @@ void MainWindow::on_graphicsView_mouseLeave()
 void MainWindow::on_graphicsView_mouseMove(const QPointF &position)
 {
     QAction *ruler = ui->action_Ruler;
-    if (ruler->isChecked()) {
-        if (!rulerPoints.isEmpty() && !ruler->property("RulerSet").toBool()) {
-            const QVector2D end(position);
-            if (rulerPoints.size() == 1)
-                rulerPoints.append(end);
-            else
-                rulerPoints[1] = end;
-        }
+    if (ruler->isChecked() && !rulerPoints.isEmpty() && !ruler->property("RulerSet").toBool()) {
+        const QVector2D end(position);
+        if (rulerPoints.size() == 1)
+            rulerPoints.append(end);
+        else
+            rulerPoints[1] = end;
         updateRuler();
     }
     mouseX = position.x();
     mouseY = position.y();
     mousePositionKnown = true;
-
-    SliceView *view = ui->graphicsView;
-    const int current = view->currentSlice();
-    QString message;
-    if (current != 0)
-        message = tr("Slice: %1 / %2").arg(QString::number(current), QString::number(view->sliceCount()))
-                  + QLatin1String("    ")
-                  + tr("X: %1  Y: %2  Z: %3  Thickness: %4")
-                        .arg(number(position.x()), number(position.y()), number(view->currentZ()),
-                             number(view->currentThickness()));
-    else
-        message = tr("X: %1  Y: %2").arg(number(position.x()), number(position.y()));
-    statusBar()->showMessage(message);
+    statusBar()->showMessage(statusMessage(true));
 }
 
 void MainWindow::on_graphicsView_mouseClicked(Qt::MouseButton button, const QPointF &position)
