@@ -11,6 +11,8 @@ namespace {
 
 const quint64 adlerModulus = 65521;
 const int maximumCopy = 258;
+// The farthest back a copy may reach: a row wider than this is written as its runs.
+const quint64 maximumDistance = 32768;
 const int endOfBlock = 256;
 // Tokens of one block: a block's codes are fitted to its own symbols, and
 // memory stays bounded for images that do not compress.
@@ -219,7 +221,7 @@ void RowDeflater::addRow(const uchar *row)
 
     // A row of many runs that repeats the one before is one copy of it.
     const quint64 copies = (length + maximumCopy - 1) / maximumCopy;
-    if (previous && length >= 3 && runs.size() > 2 * copies && std::memcmp(row, previous, size_t(rowBytes)) == 0) {
+    if (previous && length >= 3 && length <= maximumDistance && runs.size() > 2 * copies && std::memcmp(row, previous, size_t(rowBytes)) == 0) {
         endRun();
         copy(int(length), int(length));
     } else {

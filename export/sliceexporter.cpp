@@ -20,14 +20,17 @@ QString general(double value)
 // reason for a failure goes to `errorString`.
 bool finishFile(QSaveFile &file, bool written, QString *errorString)
 {
-    // Read before cancelling, which sets an error of its own.
-    QString reason = file.error() == QFileDevice::NoError ? QString() : SliceExporter::writeFailureReason(file);
+    QString reason;
     bool committed = false;
     if (written) {
         committed = file.commit();
         if (!committed)
             reason = file.errorString();
     } else {
+        // Asked before cancelling, which sets an error of its own; the probe this may write goes
+        // only into the temporary file about to be thrown away.
+        if (file.error() != QFileDevice::NoError)
+            reason = SliceExporter::writeFailureReason(file);
         file.cancelWriting();
     }
     if (errorString)

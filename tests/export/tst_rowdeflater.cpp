@@ -62,6 +62,9 @@ void tst_RowDeflater::inflatesToTheRows_data()
     }
     // Enough literals for several blocks.
     QTest::newRow("noise, several blocks") << QStringLiteral("noise") << 1000 << 300;
+    // Rows wider than a copy can reach back are written as their runs.
+    QTest::newRow("repeated, widest copy") << QStringLiteral("repeated") << 32767 << 3;
+    QTest::newRow("repeated, beyond a copy's reach") << QStringLiteral("repeated") << 40000 << 3;
     QTest::newRow("no rows") << QStringLiteral("blank") << 10 << 0;
 }
 
