@@ -189,7 +189,14 @@ void Slice::paint(QPainter *painter) const
     }
     QPainterPath path;
     for (const int i : qAsConst(order)) {
-        QPolygonF polygon = m_contours.at(i).toPolygonF();
+        const Contour &contour = m_contours.at(i);
+        if (!contour.children().isEmpty()) {
+            // Each ring its own subpath: one polygon through a contour and its holes would
+            // bridge them and leave a wedge of material unpainted.
+            contour.toPainterPath(path);
+            continue;
+        }
+        QPolygonF polygon = contour.toPolygonF();
         closePolygon(polygon);
         path.addPolygon(polygon);
     }

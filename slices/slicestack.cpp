@@ -44,10 +44,16 @@ void extendZ(geom::Bounds3Df &bounds, float z)
 // own, taking indices as they come. The exports keep the global pool busy (or a caller may hold
 // it), and this thread must never wait for that: it works through the indices itself, the pool's
 // threads only help.
+QThreadPool &stackPool()
+{
+    static QThreadPool pool;
+    return pool;
+}
+
 template <typename Work>
 void parallelFor(int count, Work work)
 {
-    static QThreadPool pool;
+    QThreadPool &pool = stackPool();
     QAtomicInt next(0);
     const auto drain = [&next, &work, count] {
         for (int i = next.fetchAndAddRelaxed(1); i < count; i = next.fetchAndAddRelaxed(1))

@@ -84,6 +84,7 @@ private slots:
     void toPainterPath();
     void paintFlat();
     void paintGrouped();
+    void paintHierarchy();
 };
 
 void TestSliceFormats::initTestCase()
@@ -290,6 +291,28 @@ void TestSliceFormats::paintGrouped()
     painter.end();
     QCOMPARE(image.pixelColor(1, 1), QColor(Qt::red));
     QCOMPARE(image.pixelColor(5, 5), QColor(Qt::black));
+}
+
+// A nested slice paints each ring on its own: the material between an outer
+// boundary and its hole is painted all the way round.
+void TestSliceFormats::paintHierarchy()
+{
+    Slice slice(1.0f, 0.1f, QVector<Contour>{box(0, 0, 10, 10), box(2, 2, 8, 8, true)});
+    slice.setFormat(1);
+    QCOMPARE(slice.contours().size(), 1);
+    QImage image(12, 12, QImage::Format_ARGB32);
+    image.fill(Qt::blue);
+    QPainter painter(&image);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::red);
+    slice.paint(&painter);
+    painter.end();
+    for (int y = 0; y < 10; ++y) {
+        for (int x = 0; x < 10; ++x) {
+            const bool hole = x >= 2 && x < 8 && y >= 2 && y < 8;
+            QCOMPARE(image.pixelColor(x, y), hole ? QColor(Qt::blue) : QColor(Qt::red));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSliceFormats)
