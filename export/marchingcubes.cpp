@@ -27,8 +27,6 @@ namespace {
 
 // Half-cell coordinates of the grid are 16-bit: pixel centres lie at 2i + 1
 // and layer k at 2k + 1.
-const int maximumLayerSide = 16383;
-const int maximumLayers = 16384;
 
 bool sameHeight(float a, float b)
 {
@@ -260,7 +258,7 @@ bool MarchingCubes::addLayer(const QImage &image, float z)
             qWarning("MarchingCubes: Already processed layer %.2f", double(z));
             return false;
         }
-        if (d->index.size() + 2 >= maximumLayers) {
+        if (d->index.size() >= maximumStackLayers) {
             qCritical("MarchingCubes: Too many layers for the grid");
             return false;
         }

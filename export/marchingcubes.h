@@ -81,6 +81,9 @@ public:
     // Layers may be added from several threads at once; their order in the
     // file does not matter.
     bool addLayer(const QImage &image, float z);
+    // The widest or highest layer image and the most layers the 16-bit grid holds.
+    static constexpr int maximumLayerSide = 16383;
+    static constexpr int maximumStackLayers = 16382;
     // Whether a layer could not be stored (the temporary file failed); any
     // thread.
     bool storageFailed() const;

@@ -165,6 +165,10 @@ void VoxelStl::run()
         d->fail(tr("The model has no output device."));
     else if (raster.size().isEmpty())
         d->fail(tr("The layer images have no size."));
+    else if (raster.size().width() > MarchingCubes::maximumLayerSide
+             || raster.size().height() > MarchingCubes::maximumLayerSide)
+        // Every layer would be refused, and an empty model would pass for the part.
+        d->fail(tr("The layer images are larger than %1 pixels.").arg(MarchingCubes::maximumLayerSide));
     else if (!invertible || !std::isfinite(step) || !(step > 0.0f))
         d->fail(tr("The image transform cannot be inverted."));
     else
@@ -175,6 +179,7 @@ void VoxelStl::run()
         cubes.setPixelTransform(pixelToMm);
         cubes.setLayerGap(step);
         float nextZ = slices.first().z();
+        int keptLayers = 0;
         // Layers are rasterised here, one after the other, and coded and
         // stored on other threads meanwhile; a few images at most wait.
         QList<QFuture<void>> pending;
@@ -190,6 +195,10 @@ void VoxelStl::run()
             // spacing keeps every slice despite rounding.
             if (i > 0 && z < nextZ - 1e-5f * std::max({std::fabs(nextZ), std::fabs(z), step}))
                 continue;
+            if (++keptLayers > MarchingCubes::maximumStackLayers) {
+                d->fail(tr("The part has more than %1 layers at this voxel size.").arg(MarchingCubes::maximumStackLayers));
+                break;
+            }
             emit progress(i >> 2);
             QImage image = raster.imagine(i);
             if (!image.isNull() && invertBits)

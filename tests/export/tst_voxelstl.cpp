@@ -1,4 +1,5 @@
 #include "imagineslice.h"
+#include "marchingcubes.h"
 #include "stltestutil.h"
 #include "voxelstl.h"
 #include "voxeltestutil.h"
@@ -12,6 +13,7 @@
 
 #include <atomic>
 
+using geom::MarchingCubes;
 using geom::VoxelStl;
 
 namespace {
@@ -75,6 +77,8 @@ private slots:
     void cancelBeforeRun();
     void cancelDuringRun();
     void emptyRun();
+    void beyondTheGrid_data();
+    void beyondTheGrid();
     void nonFiniteHeight();
     void deviceFailure();
     void progressAcrossThreads();
@@ -250,6 +254,35 @@ void TestVoxelStl::emptyRun()
     const stltest::StlFile file = stltest::readStl(buffer.data());
     QVERIFY(file.valid);
     QCOMPARE(file.count, 0u);
+}
+
+// Layers the grid cannot hold fail the run: every layer refused, or the top of
+// the part cut off, must not pass for a finished model.
+void TestVoxelStl::beyondTheGrid_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("layers");
+    QTest::newRow("wider than the grid") << QSize(MarchingCubes::maximumLayerSide + 1, 4) << 3;
+    QTest::newRow("higher than the grid") << QSize(4, MarchingCubes::maximumLayerSide + 1) << 3;
+    QTest::newRow("taller than the grid") << QSize(4, 4) << MarchingCubes::maximumStackLayers + 1;
+}
+
+void TestVoxelStl::beyondTheGrid()
+{
+    QFETCH(QSize, size);
+    QFETCH(int, layers);
+    QList<Slice> slices;
+    for (int k = 0; k < layers; ++k)
+        slices.append(Slice(float(k), 1.0f, QVector<Contour>{Contour(QVector<geom::Point2Df>{{0, 0}, {2, 0}, {2, 2}, {0, 2}})}));
+    QBuffer buffer;
+    auto *voxels = new VoxelStl(&buffer, slices);
+    voxels->imagineSlice()->setSize(size);
+    voxels->setVoxelSize(1.0f);
+    QSignalSpy finished(voxels, &VoxelStl::finished);
+    voxels->run();
+    QVERIFY(!voxels->succeeded());
+    QVERIFY(!voxels->errorString().isEmpty());
+    QCOMPARE(finished.size(), 1);
 }
 
 void TestVoxelStl::nonFiniteHeight()
