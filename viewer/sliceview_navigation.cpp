@@ -301,7 +301,13 @@ void SliceView::leaveEvent(QEvent *e)
 
 void SliceView::paintEvent(QPaintEvent *e)
 {
-    QGraphicsView::paintEvent(e);
+    // Vertex marks reach past the box of their outline: an item that close to the part being
+    // repainted must be drawn as well. The painter still keeps to the part itself.
+    QRegion reach;
+    for (const QRect &r : e->region())
+        reach += r.adjusted(-kVertexMarkReach, -kVertexMarkReach, kVertexMarkReach, kVertexMarkReach);
+    QPaintEvent grown(reach);
+    QGraphicsView::paintEvent(&grown);
     m_viewCenter = mapToScene(viewport()->rect().center());
 }
 

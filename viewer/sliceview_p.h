@@ -13,6 +13,9 @@
 
 namespace sliceview {
 
+// How far a vertex mark reaches past its vertex, in pixels.
+constexpr int kVertexMarkReach = 2;
+
 // Half the extent of the scene rectangle, which never limits scrolling.
 constexpr double kSceneExtent = 1e100;
 

@@ -5,6 +5,7 @@
 #include <QGraphicsSvgItem>
 #include <QImage>
 #include <QPainter>
+#include <QStyleOptionGraphicsItem>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -41,6 +42,31 @@ private:
     static QList<QGraphicsPolygonItem *> sliceItems(const SliceView &view)
     {
         return itemsInGroup<QGraphicsPolygonItem>(view, 0.0);
+    }
+
+    // The viewport's pixels in the region, as a paint of that region alone makes them; the rest
+    // of the image is black.
+    static QImage paintedRegion(const SliceView &view, const QRegion &region)
+    {
+        QImage image(view.viewport()->size(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::black);
+        view.viewport()->render(&image, region.boundingRect().topLeft(), region);
+        return image;
+    }
+
+    // The pixels that differ within the rectangle, with the first of them.
+    static QString differences(const QImage &a, const QImage &b, const QRect &rect)
+    {
+        int count = 0;
+        QPoint first;
+        for (int y = rect.top(); y <= rect.bottom(); ++y) {
+            for (int x = rect.left(); x <= rect.right(); ++x) {
+                if (a.pixel(x, y) != b.pixel(x, y) && count++ == 0)
+                    first = QPoint(x, y);
+            }
+        }
+        return count == 0 ? QString() : QStringLiteral("%1 pixels differ in %2,%3 %4x%5, first at %6,%7")
+            .arg(count).arg(rect.x()).arg(rect.y()).arg(rect.width()).arg(rect.height()).arg(first.x()).arg(first.y());
     }
 
 private slots:
@@ -210,6 +236,90 @@ private slots:
         QVERIFY(orangePixels() > 0);
         view.setShowVertices(false);
         QCOMPARE(orangePixels(), 0);
+    }
+
+    // The view paints the slice pixel for pixel as its items paint themselves, one after the
+    // other in their stacking order: convex, concave, self-crossing and degenerate contours,
+    // holes, contours a pixel apart, vertex marks, and any small part of the view repainted alone.
+    void paintsWhatItsItemsPaint_data()
+    {
+        QTest::addColumn<bool>("marks");
+        QTest::addColumn<double>("zoomIn");
+        QTest::newRow("fit") << false << 1.0;
+        QTest::newRow("fit, marks") << true << 1.0;
+        QTest::newRow("zoomed in, marks") << true << 3.0;
+        QTest::newRow("zoomed out, marks") << true << 0.25;
+    }
+
+    void paintsWhatItsItemsPaint()
+    {
+        QFETCH(bool, marks);
+        QFETCH(double, zoomIn);
+        const QVector<Contour> contours = {
+            rectangle(0, 0, 40, 30),
+            rectangle(2, 2, 10, 8, true),
+            contour({15, 3, 25, 3, 25, 12, 20, 12, 20, 6, 15, 6}),
+            // Crossing itself, with lobes of either orientation.
+            contour({28, 2, 38, 12, 38, 2, 28, 12}),
+            contour({4, 4, 6, 4, 5, 5.5f}),
+            contour({4, 14, 14, 14, 14, 24, 9, 16, 4, 24}),
+            rectangle(16, 15, 12, 12, true),
+            rectangle(17, 16, 4, 4),
+            rectangle(21.2f, 16, 4, 4),
+            contour({30, 20, 30, 20, 30, 20}),
+            contour({30, 25, 33, 25, 36, 25}),
+            contour({39.5f, 29.5f, 44, 29.5f, 44, 33}),
+        };
+        SliceView view;
+        view.resize(240, 160);
+        view.setAnimationsEnabled(false);
+        // The second slice has items to be reused, the third none: it gives the empty view.
+        view.openFile(write("mixed.slc", {slice(1, 1, contours), slice(2, 1, {rectangle(0, 0, 4, 4, true), rectangle(1, 1, 1, 1)}),
+                                          slice(3, 1, {contour({0, 0, 1, 1})})}));
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.setSlice(3);
+        view.zoomToAll();
+        view.setZoom(view.zoom() * zoomIn);
+        QCoreApplication::processEvents();
+        const QRect all = view.viewport()->rect();
+        const QImage empty = paintedRegion(view, all);
+
+        // Shown after another slice, as when the user steps through the stack.
+        view.setSlice(2);
+        view.setShowVertices(marks);
+        view.setSlice(1);
+        QCoreApplication::processEvents();
+        // In the order they are drawn (the scene's own list keeps them as they were made).
+        const QList<QGraphicsItem *> items = sliceItems(view).first()->parentItem()->childItems();
+        int drawable = 0;
+        for (const Contour &shown : view.slices().first().contours())
+            drawable += shown.points().size() >= 3;
+        QCOMPARE(items.size(), 2 * drawable);
+        QVERIFY(drawable >= contours.size() - 1);
+        // Where an outline leaves the painted part, the part's edge decides which pixels it takes:
+        // each part is drawn with the same clip.
+        auto itemsPaint = [&](const QRect &part) {
+            QImage image = empty;
+            QPainter painter(&image);
+            painter.setClipRect(part);
+            for (QGraphicsItem *item : items) {
+                painter.setWorldTransform(item->sceneTransform() * view.viewportTransform());
+                const QStyleOptionGraphicsItem option;
+                item->paint(&painter, &option, nullptr);
+            }
+            return image;
+        };
+        QVERIFY(itemsPaint(all) != empty);
+        const QString whole = differences(paintedRegion(view, all), itemsPaint(all), all);
+        QVERIFY2(whole.isEmpty(), qPrintable(whole));
+        for (int y = 0; y < all.height(); y += 7) {
+            for (int x = (y / 7) % 3; x < all.width(); x += 5) {
+                const QRect part = QRect(x, y, 3, 2) & all;
+                const QString message = differences(paintedRegion(view, part), itemsPaint(part), part);
+                QVERIFY2(message.isEmpty(), qPrintable(message));
+            }
+        }
     }
 
     void mergesFilesByHeight()
