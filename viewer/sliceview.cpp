@@ -24,6 +24,7 @@
 #include <QOpenGLWidget>
 #include <QPainter>
 #include <QPropertyAnimation>
+#include <QStyleOptionGraphicsItem>
 #include <QWheelEvent>
 #include <QtDebug>
 
@@ -49,6 +50,140 @@ bool hasPolygon(const Slice &slice)
 
 } // namespace
 
+namespace sliceview {
+
+SliceGroup::SliceGroup()
+    : m_outerPen(cosmeticPen(Qt::blue))
+    , m_holePen(cosmeticPen(Qt::red))
+    , m_noPen(Qt::NoPen)
+    , m_outerBrush(QColor(112, 146, 190, 64))
+    , m_holeBrush(Qt::white)
+    , m_noBrush(Qt::NoBrush)
+{
+    // The part of the group being painted comes with the style option.
+    setFlag(QGraphicsItem::ItemUsesExtendedStyleOption);
+}
+
+void SliceGroup::setContour(int i, const QPolygonF &polygon, const QRectF &box, bool hole)
+{
+    if (i == m_contours.size()) {
+        // Made whole before they join the scene, which then has nothing to follow up.
+        QGraphicsPolygonItem *fill = new QGraphicsPolygonItem(polygon);
+        fill->setFillRule(Qt::WindingFill);
+        fill->setZValue(-1);
+        fill->setPen(fillPen(hole));
+        fill->setBrush(fillBrush(hole));
+        GraphicsPolygonItem *outline = new GraphicsPolygonItem(polygon);
+        outline->setPen(outlinePen(hole));
+        outline->setBrush(m_noBrush);
+        outline->showVertices = m_showVertices;
+        for (QGraphicsPolygonItem *item : {fill, static_cast<QGraphicsPolygonItem *>(outline)}) {
+            item->setFlag(QGraphicsItem::ItemHasNoContents);
+            item->setParentItem(this);
+        }
+        m_contours.append({fill, outline, polygon, box, hole});
+        return;
+    }
+    ContourItems &contour = m_contours[i];
+    contour.fill->setPolygon(polygon);
+    contour.outline->setPolygon(polygon);
+    // Setting a pen or brush always costs a geometry change: only where it differs.
+    if (contour.hole != hole) {
+        contour.fill->setPen(fillPen(hole));
+        contour.fill->setBrush(fillBrush(hole));
+        contour.outline->setPen(outlinePen(hole));
+    }
+    contour.polygon = polygon;
+    contour.box = box;
+    contour.hole = hole;
+}
+
+void SliceGroup::truncate(int count)
+{
+    for (int i = m_contours.size() - 1; i >= count; --i) {
+        delete m_contours.at(i).outline;
+        delete m_contours.at(i).fill;
+    }
+    m_contours.resize(count);
+}
+
+void SliceGroup::updateExtent()
+{
+    QRectF extent;
+    if (!m_contours.isEmpty()) {
+        double minX = m_contours.first().box.left();
+        double minY = m_contours.first().box.top();
+        double maxX = m_contours.first().box.right();
+        double maxY = m_contours.first().box.bottom();
+        for (const ContourItems &contour : qAsConst(m_contours)) {
+            minX = std::min(minX, contour.box.left());
+            minY = std::min(minY, contour.box.top());
+            maxX = std::max(maxX, contour.box.right());
+            maxY = std::max(maxY, contour.box.bottom());
+        }
+        extent = QRectF(QPointF(minX, minY), QPointF(maxX, maxY));
+    }
+    if (extent != m_extent) {
+        prepareGeometryChange();
+        m_extent = extent;
+    }
+}
+
+void SliceGroup::setShowVertices(bool on)
+{
+    m_showVertices = on;
+    for (const ContourItems &contour : qAsConst(m_contours))
+        contour.outline->showVertices = on;
+}
+
+QRectF SliceGroup::boundingRect() const
+{
+    return m_extent;
+}
+
+void SliceGroup::paint(QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *)
+{
+    // Only the contours that can reach the part being painted: those whose box, widened by what an
+    // outline or a vertex mark takes beyond it, meets that part. A part wholly outside the extent
+    // (the view draws the group when it is a pixel away) tells nothing: then all are drawn.
+    const QTransform &transform = painter->worldTransform();
+    const double sx = std::hypot(transform.m11(), transform.m12());
+    const double sy = std::hypot(transform.m21(), transform.m22());
+    QRectF part = option->exposedRect;
+    const bool cull = transform.type() <= QTransform::TxScale && !part.isEmpty() && sx > 0.0 && sy > 0.0;
+    if (cull) {
+        const double reach = kVertexMarkReach + 2.0;
+        part.adjust(-reach / sx, -reach / sy, reach / sx, reach / sy);
+    }
+    // A box may have no width or height (a polygon on a line) and is still drawn.
+    auto reaches = [cull, &part](const QRectF &box) {
+        return !cull || (box.left() <= part.right() && box.right() >= part.left() && box.top() <= part.bottom()
+                         && box.bottom() >= part.top());
+    };
+
+    // As QGraphicsPolygonItem paints (none of these is ever selected), with the pen and brush
+    // each item was given.
+    for (const ContourItems &contour : qAsConst(m_contours)) {
+        if (!reaches(contour.box))
+            continue;
+        painter->setPen(fillPen(contour.hole));
+        painter->setBrush(fillBrush(contour.hole));
+        painter->drawPolygon(contour.polygon, Qt::WindingFill);
+    }
+    QVector<QRectF> marks;
+    for (const ContourItems &contour : qAsConst(m_contours)) {
+        if (!reaches(contour.box))
+            continue;
+        painter->setPen(outlinePen(contour.hole));
+        painter->setBrush(m_noBrush);
+        painter->drawPolygon(contour.polygon, Qt::OddEvenFill);
+        if (m_showVertices)
+            paintVertexMarks(painter, contour.polygon, &marks);
+    }
+}
+
+} // namespace sliceview
+
 
 SliceView::SliceView(QWidget *parent)
     : QGraphicsView(parent)
@@ -57,6 +192,8 @@ SliceView::SliceView(QWidget *parent)
     QGraphicsScene *graphicsScene = new QGraphicsScene(parent ? static_cast<QObject *>(parent) : this);
     setScene(graphicsScene);
     graphicsScene->setItemIndexMethod(QGraphicsScene::NoIndex);
+    // Without a rectangle of its own the scene measures all its items after every change.
+    graphicsScene->setSceneRect(-kSceneExtent * 0.5, -kSceneExtent * 0.5, kSceneExtent, kSceneExtent);
     setViewportUpdateMode(QGraphicsView::MinimalViewportUpdate);
     // Every item sets the pen and brush it paints with, and nothing is antialiased: a dense slice
     // paints tens of thousands of items, and saving the painter around each one is a good part
@@ -201,8 +338,9 @@ QDataStream::Status SliceView::lastReadStatus() const
 void SliceView::setSlice(int n)
 {
     m_currentSlice = m_sliceCount > 0 ? qBound(1, n, m_sliceCount) : 0;
-    showSlice();
+    // First, so that the scene spares the items changed below any bookkeeping of their own.
     scene()->update(QRectF());
+    showSlice();
 }
 
 void SliceView::showSlice()
@@ -214,11 +352,6 @@ void SliceView::showSlice()
 
     const Slice &slice = m_slices.at(m_currentSlice - 1);
 
-    const QPen outerPen = cosmeticPen(Qt::blue);
-    const QBrush outerBrush(QColor(112, 146, 190, 64));
-    const QPen holePen = cosmeticPen(Qt::red);
-    const QBrush holeBrush(Qt::white);
-
     // The items of the slice shown before are given the new contours, in their order: on a dense
     // part that spares making and deleting tens of thousands of items at every step. Items left
     // over are few, or the group goes as a whole: one item taken out of a large group costs a
@@ -227,79 +360,59 @@ void SliceView::showSlice()
     int drawable = 0;
     for (int i = 0; i < count; ++i)
         drawable += slice.contourAt(i).points().size() >= 3 ? 1 : 0;
-    if (m_sliceFills.size() - drawable > maximumLeftOverItems)
+    if (m_sliceGroup && m_sliceGroup->contourCount() - drawable > maximumLeftOverItems)
         removeSliceItems();
-    if (!m_sliceGroup)
-        m_sliceGroup = addGroup();
+    if (!m_sliceGroup) {
+        m_sliceGroup = new SliceGroup;
+        m_sliceGroup->setShowVertices(m_showVertices);
+        scene()->addItem(m_sliceGroup);
+    }
     int used = 0;
     for (int i = 0; i < count; ++i) {
         const Contour &contour = slice.contourAt(i);
         const QVector<geom::Point2Df> &points = contour.points();
         // Fewer than 3 vertices enclose nothing; a file may hold millions of such boundaries.
-        if (points.size() < 3)
+        const int n = points.size();
+        if (n < 3)
             continue;
-        QPolygonF polygon;
-        polygon.reserve(points.size());
-        for (const geom::Point2Df &p : points)
-            polygon.append(QPointF(double(p.x), double(p.y)));
-
-        QGraphicsPolygonItem *fill = nullptr;
-        GraphicsPolygonItem *outline = nullptr;
-        if (used < m_sliceFills.size()) {
-            fill = m_sliceFills.at(used);
-            outline = static_cast<GraphicsPolygonItem *>(m_sliceOutlines.at(used));
-            fill->setPolygon(polygon);
-            outline->setPolygon(polygon);
-        } else {
-            fill = new QGraphicsPolygonItem(polygon, m_sliceGroup);
-            fill->setFillRule(Qt::WindingFill);
-            fill->setZValue(-1);
-            outline = new GraphicsPolygonItem(polygon, m_sliceGroup);
-            outline->setBrush(Qt::NoBrush);
-            m_sliceFills.append(fill);
-            m_sliceOutlines.append(outline);
+        QPolygonF polygon(n);
+        QPointF *out = polygon.data();
+        double minX = double(points.at(0).x);
+        double minY = double(points.at(0).y);
+        double maxX = minX;
+        double maxY = minY;
+        for (const geom::Point2Df &p : points) {
+            const double x = double(p.x);
+            const double y = double(p.y);
+            *out++ = QPointF(x, y);
+            minX = std::min(minX, x);
+            maxX = std::max(maxX, x);
+            minY = std::min(minY, y);
+            maxY = std::max(maxY, y);
         }
-        ++used;
-
-        const bool outer = contour.area() >= 0.0;
-        const QBrush &brush = outer ? outerBrush : holeBrush;
-        const QPen &fillPen = outer ? QPen(Qt::NoPen) : holePen;
-        const QPen &pen = outer ? outerPen : holePen;
-        // Setting a pen or brush always costs a geometry change: only where it differs.
-        if (fill->brush() != brush)
-            fill->setBrush(brush);
-        if (fill->pen() != fillPen)
-            fill->setPen(fillPen);
-        if (outline->pen() != pen)
-            outline->setPen(pen);
-        outline->showVertices = m_showVertices;
+        m_sliceGroup->setContour(used++, polygon, QRectF(QPointF(minX, minY), QPointF(maxX, maxY)),
+                                  !(contour.area() >= 0.0));
     }
 
-    if (used < m_sliceFills.size()) {
+    if (used < m_sliceGroup->contourCount()) {
         QCoreApplication::sendPostedEvents(scene(), QEvent::MetaCall);
-        for (int i = m_sliceFills.size() - 1; i >= used; --i) {
-            delete m_sliceOutlines.at(i);
-            delete m_sliceFills.at(i);
-        }
-        m_sliceFills.resize(used);
-        m_sliceOutlines.resize(used);
+        m_sliceGroup->truncate(used);
     }
+    m_sliceGroup->updateExtent();
 }
 
 void SliceView::removeSliceItems()
 {
-    removeGroup(m_sliceGroup);
-    m_sliceFills.clear();
-    m_sliceOutlines.clear();
+    QGraphicsItemGroup *group = m_sliceGroup;
+    m_sliceGroup = nullptr;
+    removeGroup(group);
 }
 
 void SliceView::setShowVertices(bool on)
 {
-    const QList<QGraphicsItem *> all = m_sliceGroup ? m_sliceGroup->childItems() : QList<QGraphicsItem *>();
-    for (QGraphicsItem *item : all) {
-        if (GraphicsPolygonItem *outline = dynamic_cast<GraphicsPolygonItem *>(item))
-            outline->showVertices = on;
-    }
+    // The slice's outlines are all the items of their kind in the scene.
+    if (m_sliceGroup)
+        m_sliceGroup->setShowVertices(on);
     m_showVertices = on;
     scene()->update(QRectF());
 }

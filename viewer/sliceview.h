@@ -26,6 +26,9 @@ class QMouseEvent;
 class QPaintEvent;
 class QResizeEvent;
 class QWheelEvent;
+namespace sliceview {
+class SliceGroup;
+}
 
 // The central view of a main window: one slice of the open file as filled contours, with a
 // grid, an overlay (a grabbed slice), the ruler's marks, a snap marker and a coordinate label
@@ -184,10 +187,7 @@ private:
     bool m_showVertices = false;
     bool m_openGL = false;
     QDataStream::Status m_lastReadStatus = QDataStream::Ok;
-    QGraphicsItemGroup *m_sliceGroup = nullptr;
-    // The fill and the outline of each drawn contour of the shown slice, in contour order.
-    QVector<QGraphicsPolygonItem *> m_sliceFills;
-    QVector<QGraphicsPolygonItem *> m_sliceOutlines;
+    sliceview::SliceGroup *m_sliceGroup = nullptr;
     QGraphicsItemGroup *m_gridGroup = nullptr;
     QGraphicsItemGroup *m_snapGroup = nullptr;
     QGraphicsItemGroup *m_overlayGroup = nullptr;
