@@ -162,11 +162,12 @@ void SliceGroup::paint(QPainter *painter, const QStyleOptionGraphicsItem *option
     };
 
     // As QGraphicsPolygonItem paints (none of these is ever selected), with the pen and brush
-    // each item was given.
+    // each item was given; but a hole's fill leaves out its outline. That one is opaque and
+    // drawn again, pixel for pixel, by the hole's outline item above every fill.
+    painter->setPen(m_noPen);
     for (const ContourItems &contour : qAsConst(m_contours)) {
         if (!reaches(contour.box))
             continue;
-        painter->setPen(fillPen(contour.hole));
         painter->setBrush(fillBrush(contour.hole));
         painter->drawPolygon(contour.polygon, Qt::WindingFill);
     }
