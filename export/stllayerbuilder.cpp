@@ -997,14 +997,19 @@ public:
     // Adds the ends of the piece u-w to the splits of the edge.
     void split(int edge, const Point2Df &u, const Point2Df &w, StlEdgeSplits *splits) const
     {
+        for (const Point2Df &p : {u, w}) {
+            if (!isEnd(edge, p))
+                splitAt(edge, p, 0.0f, splits);
+        }
+    }
+
+    // Adds the point p on the edge, lifted by lift, to the splits of the edge.
+    void splitAt(int edge, const Point2Df &p, float lift, StlEdgeSplits *splits) const
+    {
         const Edge &e = m_edges[size_t(edge)];
         const double dx = e.qx - e.px, dy = e.qy - e.py, l2 = dx * dx + dy * dy;
-        for (const Point2Df &p : {u, w}) {
-            if (isEnd(edge, p))
-                continue;
-            const double t = ((double(p.x) - e.px) * dx + (double(p.y) - e.py) * dy) / l2;
-            splits[e.side].push_back({e.loop, e.index, std::fmin(std::fmax(t, 0.0), 1.0), p, 0.0f});
-        }
+        const double t = ((double(p.x) - e.px) * dx + (double(p.y) - e.py) * dy) / l2;
+        splits[e.side].push_back({e.loop, e.index, std::fmin(std::fmax(t, 0.0), 1.0), p, lift});
     }
 
     int indexOf(int side, int loop, int edge) const { return m_loopStart[side][size_t(loop)] + edge; }
@@ -1127,7 +1132,7 @@ public:
     std::vector<Piece> pieces;
     float lift = 0.0f;
 
-    std::vector<char> liftedVertices(const StlLayer &upper, float z, StlEdgeSplits &upperSplits);
+    std::vector<char> liftedVertices(const StlLayer &upper, float z, StlEdgeSplits *splits);
 };
 
 // Where the face up (on the lower layer) and the face down (under the upper
@@ -1137,8 +1142,9 @@ public:
 // units in the last place of z, so the two just part. Only the points where
 // they meet cleanly (each face's outline there runs along its own layer's
 // edges) are lifted; the marks are empty when they do not meet at all.
-std::vector<char> StlLayerBuilderPrivate::liftedVertices(const StlLayer &upper, float z, StlEdgeSplits &upperSplits)
+std::vector<char> StlLayerBuilderPrivate::liftedVertices(const StlLayer &upper, float z, StlEdgeSplits *splits)
 {
+    StlEdgeSplits &upperSplits = splits[1];
     std::vector<char> marks;
     bool any = false;
     for (const Piece &piece : pieces)
@@ -1176,6 +1182,47 @@ std::vector<char> StlLayerBuilderPrivate::liftedVertices(const StlLayer &upper, 
             upperSplits.push_back({l, i, 0.0, p, lift});
             upperSplits.push_back({l, (i + n - 1) % n, 1.0, p, lift});
         }
+    }
+    // A meeting stretch with overlaps at both ends keeps both ends in the
+    // plane, so the lifted point is its middle: the face down gets a vertex
+    // there (its triangle along the stretch is split in two), and so does the
+    // bottom of the upper layer's wall. The solids are then parted along the
+    // whole stretch by a ridge a hair's breadth high.
+    const size_t pieceCount = pieces.size();
+    for (size_t k = 0; k < pieceCount; ++k) {
+        const Piece piece = pieces[k];
+        if (!piece.touching || !piece.down || marks[size_t(piece.u)] || marks[size_t(piece.w)])
+            continue;
+        const int t = mesh.edges.find(edgeKey(piece.u, piece.w));
+        if (t < 0 || !mesh.triangles[size_t(t)].live)
+            continue;
+        const Point2Df a = mesh.vertices[size_t(piece.u)], b = mesh.vertices[size_t(piece.w)];
+        const Point2Df middle = filePoint(0.5 * (double(a.x) + b.x), 0.5 * (double(a.y) + b.y));
+        if (middle == a || middle == b)
+            continue;
+        int found[4];
+        bool ambiguous = false;
+        const int count = grid.candidates(a, b, true, found, &ambiguous);
+        int edge = -1;
+        for (int f = 0; f < count; ++f) {
+            if (grid.sideOf(found[f]) == 1)
+                edge = found[f];
+        }
+        if (edge < 0)
+            continue;
+        const FaceMesh::Triangle split = mesh.triangles[size_t(t)];
+        int opposite = split.v[0];
+        for (int v : split.v) {
+            if (v != piece.u && v != piece.w)
+                opposite = v;
+        }
+        const int m = int(mesh.vertices.size());
+        mesh.vertices.push_back(middle);
+        marks.push_back(1);
+        mesh.triangles[size_t(t)].live = false;
+        mesh.add(piece.u, m, opposite, true);
+        mesh.add(m, piece.w, opposite, true);
+        grid.splitAt(edge, middle, lift, splits);
     }
     return marks;
 }
@@ -1459,7 +1506,7 @@ bool StlLayerBuilder::faces(const StlLayer &lower, const StlLayer &upper, float 
         }
         d->deferred.clear();
     }
-    const std::vector<char> lifted = d->liftedVertices(upper, z, both[1]);
+    const std::vector<char> lifted = d->liftedVertices(upper, z, both);
     d->pieces.clear();
     for (int side = 0; side < 2; ++side) {
         splits[side]->swap(both[side]);

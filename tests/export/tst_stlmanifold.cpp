@@ -213,6 +213,15 @@ void TestStlManifold::addStacks()
     layers = {{rectangle(0, 0, 2, 2)}, {ell}, {ell}};
     s = evenStack(layers, 0.1);
     QTest::newRow("touching and overlapping") << s.slices << s.volume << 2;
+    // The faces meet along a stretch that overlaps begin at both ends of:
+    // the upper layer is a C over the lower one's edge, its arms resting on it.
+    const Contour cee(QVector<Point2Df>{{1, 0}, {4, 0}, {4, 3}, {1, 3}, {1, 2}, {2, 2}, {2, 1}, {1, 1}});
+    layers = {{rectangle(0, 0, 2, 3)}, {cee}, {cee}};
+    s = evenStack(layers, 0.1);
+    QTest::newRow("touching between overlaps") << s.slices << s.volume << 0;
+    layers = {{cee}, {rectangle(0, 0, 2, 3)}, {rectangle(0, 0, 2, 3)}};
+    s = evenStack(layers, 0.1);
+    QTest::newRow("touching between overlaps, upside down") << s.slices << s.volume << 0;
     const QVector<Contour> black{rectangle(0, 0, 1, 1), rectangle(1, 1, 2, 2)};
     const QVector<Contour> white{rectangle(1, 0, 2, 1), rectangle(0, 1, 1, 2)};
     s = evenStack({black, white, black}, 0.1);
