@@ -33,8 +33,7 @@ enum RunFlags { Running = 1, CancelRequested = 2 };
 // The lowest a closing top may lie above the last layer.
 constexpr float minimumTopHeight = 0.001f;
 
-// Layers are built in runs of this many consecutive ones (a run needs the
-// layer below it once more, so longer runs waste less), and at most a few
+// Layers are built in runs of this many consecutive ones, and at most a few
 // runs more than there are threads are in memory at once.
 constexpr int layersPerRun = 8;
 constexpr int extraRunsInFlight = 2;
@@ -61,7 +60,9 @@ struct Layer
 // of the file is the walls of layer k - 1 and the faces at the bottom of
 // layer k; the run makes its units but the walls of layer first - 1, which
 // need the faces below that layer from the run before: those are made when
-// the runs are joined, from what both runs hand over.
+// the runs are joined, from what both runs hand over. The outline of layer
+// first - 1, which the faces of unit first need, comes from the run before
+// as soon as that run has made its outlines (see LayerHandoff).
 struct LayerRun
 {
     int first = 0;
@@ -77,6 +78,16 @@ struct LayerRun
     StlEdgeSplits lastBottom; // its bottoms
     bool lastLayerEmpty = true;
     QVector<int> withoutOutline; // slice numbers, from 1
+};
+
+// The outline of the last layer of a run, handed to the next run, which
+// takes it (so it is held only until then). built is false when the run
+// stopped before that layer: the file stops there, and so does the next run.
+struct LayerHandoff
+{
+    bool ready = false;
+    bool built = false;
+    StlLayer layer;
 };
 
 } // namespace
@@ -102,7 +113,7 @@ public:
 
     void exportSlices(StlExporter *q);
     bool planLayers();
-    void buildRun(LayerRun &run);
+    void buildRun(LayerRun &run, int index);
     bool writeUnit(const QVector<Facet> &facets, int from, int to);
 
     double tolerance = 0.02;
@@ -118,6 +129,8 @@ public:
     QAtomicInt abandon = 0;
     QMutex runMutex;
     QWaitCondition runReady;
+    // One a run, guarded by runMutex and announced by runReady.
+    std::vector<LayerHandoff> handoffs;
 
     // The outcome of the run, guarded for readers on other threads.
     mutable QMutex resultMutex;
@@ -175,12 +188,12 @@ bool StlExporterPrivate::planLayers()
     return true;
 }
 
-void StlExporterPrivate::buildRun(LayerRun &run)
+void StlExporterPrivate::buildRun(LayerRun &run, int index)
 {
     StlLayerBuilder builder;
     const int layerCount = int(layers.size()) - (hasTop ? 1 : 0);
-    auto makeLayer = [&](int k, StlLayer &layer, bool record) {
-        if (k < 0 || k >= layerCount) {
+    auto makeLayer = [&](int k, StlLayer &layer) {
+        if (k >= layerCount) {
             layer.loops.clear();
             return true;
         }
@@ -190,11 +203,9 @@ void StlExporterPrivate::buildRun(LayerRun &run)
         case StlLayerBuilder::LayerOk:
             return true;
         case StlLayerBuilder::LayerWithoutOutline:
-            if (record) {
-                run.withoutOutline.append(l.slice + 1);
-                qWarning("StlExporter: slice %d (z = %g) has contours but an empty outline; are they all clockwise?",
-                         l.slice + 1, double(slice.z()));
-            }
+            run.withoutOutline.append(l.slice + 1);
+            qWarning("StlExporter: slice %d (z = %g) has contours but an empty outline; are they all clockwise?",
+                     l.slice + 1, double(slice.z()));
             return true;
         case StlLayerBuilder::LayerNotFinite:
             run.error
@@ -209,21 +220,46 @@ void StlExporterPrivate::buildRun(LayerRun &run)
         return false;
     };
 
+    // The outlines first, so that the next run gets the last one early: each
+    // layer's outline is made once, by the run it belongs to.
     run.failedUnit = run.end;
-    StlLayer below, current;
+    std::vector<StlLayer> outlines(size_t(run.end - run.first));
+    for (int k = run.first; k < run.end; ++k) {
+        if (abandon.loadAcquire() || !makeLayer(k, outlines[size_t(k - run.first)])) {
+            run.failedUnit = k;
+            break;
+        }
+    }
+    StlLayer below;
+    {
+        QMutexLocker lock(&runMutex);
+        LayerHandoff &next = handoffs[size_t(index)];
+        next.built = run.failedUnit == run.end;
+        if (next.built)
+            next.layer = outlines.back();
+        next.ready = true;
+        runReady.wakeAll();
+        // The run before started earlier on this pool, and its outlines wait
+        // for nothing.
+        if (index > 0) {
+            LayerHandoff &previous = handoffs[size_t(index - 1)];
+            while (!previous.ready)
+                runReady.wait(&runMutex);
+            if (!previous.built)
+                run.failedUnit = run.first;
+            below = std::move(previous.layer);
+            previous.layer = StlLayer();
+        }
+    }
+
     StlEdgeSplits belowBottom, tops, bottoms;
     QVector<Facet> faces;
-    // The layer below the run was checked by the run before.
-    makeLayer(run.first - 1, below, false);
-    for (int k = run.first; k < run.end; ++k) {
+    for (int k = run.first; k < run.failedUnit; ++k) {
         if (abandon.loadAcquire()) {
             run.failedUnit = k;
             break;
         }
-        if (!makeLayer(k, current, true)) {
-            run.failedUnit = k;
-            break;
-        }
+        StlLayer &current = outlines[size_t(k - run.first)];
         faces.clear();
         if (!builder.faces(below, current, layers[size_t(k)].z, faces, tops, bottoms)) {
             run.error = StlExporter::tr("The faces at z = %1 could not be tessellated.").arg(double(layers[size_t(k)].z));
@@ -237,7 +273,7 @@ void StlExporterPrivate::buildRun(LayerRun &run)
         run.facets += faces;
         run.unitEnd.push_back(run.facets.size());
         run.lastLayerEmpty = below.isEmpty();
-        std::swap(below, current);
+        below = std::move(current);
         std::swap(belowBottom, bottoms);
     }
     run.lastLayer = std::move(below);
@@ -268,6 +304,7 @@ void StlExporterPrivate::exportSlices(StlExporter *q)
 
     std::vector<std::unique_ptr<LayerRun>> runs;
     runs.resize(size_t(runCount));
+    handoffs.assign(size_t(runCount), LayerHandoff());
     QThreadPool pool;
     pool.setMaxThreadCount(threads);
     abandon.storeRelease(0);
@@ -278,8 +315,9 @@ void StlExporterPrivate::exportSlices(StlExporter *q)
         run->end = std::min(units, run->first + layersPerRun);
         runs[size_t(submitted)].reset(run);
         ++submitted;
-        pool.start(QRunnable::create([this, run] {
-            buildRun(*run);
+        const int index = submitted - 1;
+        pool.start(QRunnable::create([this, run, index] {
+            buildRun(*run, index);
             QMutexLocker lock(&runMutex);
             run->ready = true;
             runReady.wakeAll();
@@ -338,6 +376,7 @@ void StlExporterPrivate::exportSlices(StlExporter *q)
     }
     abandon.storeRelease(1);
     pool.waitForDone();
+    handoffs.clear();
     if (!stopped && !cancelled() && !topFits)
         fail(StlExporter::tr("The top of the model lies beyond the range of numbers."));
 }
