@@ -19,18 +19,9 @@
 
 using geom::Point2Df;
 using geom::StlExporter;
+using stltest::circle;
 
 namespace {
-
-Contour circle(double cx, double cy, double r, int n, double start, bool clockwise = false)
-{
-    QVector<Point2Df> points;
-    for (int i = 0; i < n; ++i) {
-        const double a = start + (clockwise ? -1.0 : 1.0) * 2.0 * M_PI * i / n;
-        points.append(Point2Df(float(cx + r * std::cos(a)), float(cy + r * std::sin(a))));
-    }
-    return Contour(points);
-}
 
 Contour rectangle(float x0, float y0, float x1, float y1)
 {
