@@ -1218,10 +1218,18 @@ std::vector<char> StlLayerBuilderPrivate::liftedVertices(const StlLayer &upper, 
         }
         const int m = int(mesh.vertices.size());
         mesh.vertices.push_back(middle);
+        const FaceMesh::Triangle halves[2] = {{{piece.u, m, opposite}, true, true}, {{m, piece.w, opposite}, true, true}};
+        if (!mesh.sound(halves[0]) || !mesh.sound(halves[1])) {
+            mesh.vertices.pop_back();
+            continue;
+        }
         marks.push_back(1);
         mesh.triangles[size_t(t)].live = false;
-        mesh.add(piece.u, m, opposite, true);
-        mesh.add(m, piece.w, opposite, true);
+        for (const FaceMesh::Triangle &half : halves) {
+            mesh.triangles.push_back(half);
+            // Another stretch along the same triangle finds its half.
+            mesh.setEdges(int(mesh.triangles.size()) - 1);
+        }
         grid.splitAt(edge, middle, lift, splits);
     }
     return marks;
