@@ -85,7 +85,9 @@ struct LayerRun
 // stopped before that layer: the file stops there, and so does the next run.
 struct LayerHandoff
 {
+    bool started = false;
     bool ready = false;
+    bool declined = false; // the next run made the outline itself
     bool built = false;
     StlLayer layer;
 };
@@ -192,7 +194,7 @@ void StlExporterPrivate::buildRun(LayerRun &run, int index)
 {
     StlLayerBuilder builder;
     const int layerCount = int(layers.size()) - (hasTop ? 1 : 0);
-    auto makeLayer = [&](int k, StlLayer &layer) {
+    auto makeLayer = [&](int k, StlLayer &layer, bool record) {
         if (k >= layerCount) {
             layer.loops.clear();
             return true;
@@ -203,9 +205,11 @@ void StlExporterPrivate::buildRun(LayerRun &run, int index)
         case StlLayerBuilder::LayerOk:
             return true;
         case StlLayerBuilder::LayerWithoutOutline:
-            run.withoutOutline.append(l.slice + 1);
-            qWarning("StlExporter: slice %d (z = %g) has contours but an empty outline; are they all clockwise?",
-                     l.slice + 1, double(slice.z()));
+            if (record) {
+                run.withoutOutline.append(l.slice + 1);
+                qWarning("StlExporter: slice %d (z = %g) has contours but an empty outline; are they all clockwise?",
+                         l.slice + 1, double(slice.z()));
+            }
             return true;
         case StlLayerBuilder::LayerNotFinite:
             run.error
@@ -220,37 +224,52 @@ void StlExporterPrivate::buildRun(LayerRun &run, int index)
         return false;
     };
 
+    {
+        QMutexLocker lock(&runMutex);
+        handoffs[size_t(index)].started = true;
+    }
     // The outlines first, so that the next run gets the last one early: each
     // layer's outline is made once, by the run it belongs to.
     run.failedUnit = run.end;
     std::vector<StlLayer> outlines(size_t(run.end - run.first));
     for (int k = run.first; k < run.end; ++k) {
-        if (abandon.loadAcquire() || !makeLayer(k, outlines[size_t(k - run.first)])) {
+        if (abandon.loadAcquire() || !makeLayer(k, outlines[size_t(k - run.first)], true)) {
             run.failedUnit = k;
             break;
         }
     }
     StlLayer below;
+    bool belowBuilt = true;
+    bool makeBelow = false;
     {
         QMutexLocker lock(&runMutex);
         LayerHandoff &next = handoffs[size_t(index)];
         next.built = run.failedUnit == run.end;
-        if (next.built)
+        if (next.built && !next.declined)
             next.layer = outlines.back();
         next.ready = true;
         runReady.wakeAll();
-        // The run before started earlier on this pool, and its outlines wait
-        // for nothing.
+        // A run under way makes its outlines without waiting for anything, so
+        // it is safe to wait for; one that has not started yet (the pool may
+        // start runs out of turn) is not waited for.
         if (index > 0) {
             LayerHandoff &previous = handoffs[size_t(index - 1)];
-            while (!previous.ready)
+            makeBelow = !previous.started;
+            previous.declined = makeBelow;
+            while (!makeBelow && !previous.ready)
                 runReady.wait(&runMutex);
-            if (!previous.built)
-                run.failedUnit = run.first;
-            below = std::move(previous.layer);
-            previous.layer = StlLayer();
+            if (!makeBelow) {
+                belowBuilt = previous.built;
+                below = std::move(previous.layer);
+                previous.layer = StlLayer();
+            }
         }
     }
+    // Made again here, the run before reports it.
+    if (makeBelow)
+        belowBuilt = makeLayer(run.first - 1, below, false);
+    if (!belowBuilt)
+        run.failedUnit = run.first;
 
     StlEdgeSplits belowBottom, tops, bottoms;
     QVector<Facet> faces;
