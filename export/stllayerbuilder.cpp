@@ -705,6 +705,8 @@ struct FaceMesh
     };
 
     std::vector<Point2Df> vertices;
+    // The vertices of the layers' outlines come first, the ones GLU made after.
+    int outlineVertices = 0;
     std::vector<Triangle> triangles;
     HashTable vertexIndex;
     HashTable cells;
@@ -745,6 +747,7 @@ struct FaceMesh
                 }
             }
         }
+        outlineVertices = int(vertices.size());
     }
 
     int vertex(double x, double y)
@@ -1133,7 +1136,108 @@ public:
     float lift = 0.0f;
 
     std::vector<char> liftedVertices(const StlLayer &upper, float z, StlEdgeSplits *splits);
+    void mergeBandPoints();
 };
+
+// Where an outline edge crosses a band line, the faces have a vertex that
+// the plain faces would not have, and the wall on that edge would be split
+// there too: two facets more for each. Such a point, on a straight stretch
+// of a face's outline (its neighbours along the outline on the same edge),
+// is merged into one of those neighbours, where every triangle around it
+// keeps its area and direction and no edge would be made twice.
+void StlLayerBuilderPrivate::mergeBandPoints()
+{
+    const int count = int(mesh.vertices.size());
+    std::vector<std::vector<int>> around(static_cast<size_t>(count));
+    for (int t = 0; t < int(mesh.triangles.size()); ++t) {
+        if (mesh.triangles[size_t(t)].live) {
+            for (int v : mesh.triangles[size_t(t)].v)
+                around[size_t(v)].push_back(t);
+        }
+    }
+    // The one outline edge that the piece u-w lies on, or -1.
+    auto edgeOf = [&](int u, int w, bool down) {
+        int found[4];
+        bool ambiguous = false;
+        const int n = grid.candidates(mesh.vertices[size_t(u)], mesh.vertices[size_t(w)], down, found, &ambiguous);
+        return n == 1 ? found[0] : -1;
+    };
+    std::vector<int> fan;
+    std::vector<FaceMesh::Triangle> merged;
+    for (int v = mesh.outlineVertices; v < count; ++v) {
+        fan.clear();
+        for (int t : around[size_t(v)]) {
+            if (mesh.triangles[size_t(t)].live)
+                fan.push_back(t);
+        }
+        if (fan.empty())
+            continue;
+        const bool down = mesh.triangles[size_t(fan[0])].down;
+        int a = -1, b = -1, ins = 0, outs = 0;
+        bool oneKind = true;
+        for (int t : fan) {
+            const FaceMesh::Triangle &tri = mesh.triangles[size_t(t)];
+            oneKind = oneKind && tri.down == down;
+            const int k = tri.v[0] == v ? 0 : (tri.v[1] == v ? 1 : 2);
+            const int next = tri.v[(k + 1) % 3], previous = tri.v[(k + 2) % 3];
+            if (mesh.across(v, next) < 0) {
+                b = next;
+                ++outs;
+            }
+            if (mesh.across(previous, v) < 0) {
+                a = previous;
+                ++ins;
+            }
+        }
+        if (!oneKind || ins != 1 || outs != 1 || a == b)
+            continue;
+        const int edge = edgeOf(a, v, down);
+        if (edge < 0 || edgeOf(v, b, down) != edge)
+            continue;
+        for (int target : {a, b}) {
+            merged.clear();
+            int dropped = 0;
+            bool ok = true;
+            for (int t : fan) {
+                FaceMesh::Triangle tri = mesh.triangles[size_t(t)];
+                if (tri.v[0] == target || tri.v[1] == target || tri.v[2] == target) {
+                    ++dropped;
+                    continue;
+                }
+                for (int &corner : tri.v) {
+                    if (corner == v)
+                        corner = target;
+                }
+                // Its edges at the target must not be edges of a triangle
+                // that stays.
+                for (int k = 0; k < 3 && ok; ++k) {
+                    const int p = tri.v[k], q = tri.v[(k + 1) % 3];
+                    if (p == target || q == target) {
+                        const int existing = mesh.edges.find(edgeKey(p, q));
+                        ok = !(existing >= 0 && mesh.triangles[size_t(existing)].live
+                               && std::find(fan.begin(), fan.end(), existing) == fan.end());
+                    }
+                }
+                ok = ok && mesh.sound(tri);
+                if (!ok)
+                    break;
+                merged.push_back(tri);
+            }
+            if (!ok || dropped != 1)
+                continue;
+            for (int t : fan)
+                mesh.triangles[size_t(t)].live = false;
+            for (const FaceMesh::Triangle &tri : merged) {
+                const int t = int(mesh.triangles.size());
+                mesh.triangles.push_back(tri);
+                mesh.setEdges(t);
+                for (int corner : tri.v)
+                    around[size_t(corner)].push_back(t);
+            }
+            break;
+        }
+    }
+}
 
 // Where the face up (on the lower layer) and the face down (under the upper
 // one) meet along an edge, the two solids would share it, with the walls of
@@ -1453,11 +1557,13 @@ bool StlLayerBuilder::faces(const StlLayer &lower, const StlLayer &upper, float 
         return true;
 
     mesh.removeDegenerate();
+    d->grid.build(lower, upper);
+    if (bands.active())
+        d->mergeBandPoints();
 
     // The outline of the faces: the edges of a triangle with no partner of
     // its own kind across them. Each lies on an outline edge of a layer (both
     // where the two faces touch), and its ends split that edge.
-    d->grid.build(lower, upper);
     StlEdgeSplits *splits[2] = {&lowerSplits, &upperSplits};
     StlEdgeSplits both[2];
     for (const FaceMesh::Triangle &t : mesh.triangles) {

@@ -818,6 +818,12 @@ void TestStlExporter::facetCount_data()
     for (int i = 0; i < 4; ++i)
         layers.append({circle(0, 0, 8, 50, 0.02 * i), circle(0.3 * i, 0, 3, 30, 0.05 * i, true)});
     QTest::newRow("turning ring") << stack(layers) << true;
+    // Outlines long enough for the faces to be made in vertical bands.
+    layers.clear();
+    for (int i = 0; i < 3; ++i)
+        layers.append({toothedRing(0, 0, 10, 500, false, i * 0.37 * 2 * M_PI / 500),
+                       toothedRing(3, 1, 4, 160, true, i * 0.41 * 2 * M_PI / 160)});
+    QTest::newRow("turning ring in bands") << stack(layers) << true;
 }
 
 // The export has the facets of the plain method (two GLU calls between two
@@ -825,7 +831,8 @@ void TestStlExporter::facetCount_data()
 // that each crossing point of consecutive outlines needs, one on the wall
 // below it and one on the wall above: a closed surface has two faces for
 // each vertex beyond the first few, so that is as few as a closed model can
-// have. (The outlines here are too small for the faces to be made in bands.)
+// have. Also where the faces are made in bands: the points where the band
+// lines cut the outlines are not left in the model.
 void TestStlExporter::facetCount()
 {
     QFETCH(QList<Slice>, slices);
