@@ -44,8 +44,9 @@ bool hasUsableContours(const Slice &slice)
 // short edges stacked in x (teeth, scan noise, a twisting part) cost time
 // quadratic in their length. Such faces are tessellated in vertical bands of
 // a few dozen vertices each; the points where outline edges cross a band line
-// become vertices of the faces, and so of the walls. Smooth outlines, which
-// GLU sweeps in linear time, get one band and no extra vertices.
+// become vertices of the faces, which are merged out of them afterwards
+// wherever the faces allow (see mergeBandPoints), so that they split no wall.
+// Smooth outlines, which GLU sweeps in linear time, get one band.
 class Bands
 {
 public:
