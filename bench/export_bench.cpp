@@ -30,11 +30,12 @@
 // is what the export's facet count is compared with.
 
 #include "stlexporter.h"
-#include "stllayerbuilder.h"
 #include "stlwriter.h"
-#include "tessellator.h"
 
 #include "benchmemory.h"
+// The plain per-layer method, which the tests compare the export's facet
+// count with as well.
+#include "../tests/export/stlperlayer.h"
 
 #include <benchmark/benchmark.h>
 
@@ -202,31 +203,8 @@ void BM_PerLayerMethod(benchmark::State &state)
 {
     const QList<Slice> &slices = part(int(state.range(0)));
     qint64 facets = 0;
-    for (auto _ : state) {
-        geom::StlLayerBuilder builder;
-        geom::Tessellator tessellator(geom::Tessellator::WindingPositive);
-        geom::StlLayer below, current;
-        for (int i = 0; i <= slices.size(); ++i) {
-            current.loops.clear();
-            if (i < slices.size())
-                builder.layer(slices.at(i), 0.02, current);
-            for (const QVector<double> &loop : below.loops)
-                facets += loop.size();
-            for (bool down : {true, false}) {
-                const double normal[3] = {0.0, 0.0, down ? -1.0 : 1.0};
-                tessellator.setWindingRule(down ? geom::Tessellator::WindingNegative
-                                                : geom::Tessellator::WindingPositive);
-                tessellator.beginPolygon(geom::Tessellator::Double2D, normal);
-                for (const QVector<double> &loop : below.loops)
-                    tessellator.addContour(loop.constData(), (down ? -1 : 1) * loop.size() / 2);
-                for (const QVector<double> &loop : current.loops)
-                    tessellator.addContour(loop.constData(), (down ? 1 : -1) * loop.size() / 2);
-                tessellator.endPolygon();
-                facets += tessellator.vertices().size();
-            }
-            std::swap(below, current);
-        }
-    }
+    for (auto _ : state)
+        facets += stltest::perLayerFacets(stltest::cleanedLayers(slices));
     state.counters["facets_per_second"] = benchmark::Counter(double(facets), benchmark::Counter::kIsRate);
     state.counters["facets"] = double(facets) / double(std::max<benchmark::IterationCount>(1, state.iterations()));
 }

@@ -33,8 +33,7 @@ enum RunFlags { Running = 1, CancelRequested = 2 };
 // The lowest a closing top may lie above the last layer.
 constexpr float minimumTopHeight = 0.001f;
 
-// Layers are built in runs of this many consecutive ones (a run needs the
-// layer below it once more, so longer runs waste less), and at most a few
+// Layers are built in runs of this many consecutive ones, and at most a few
 // runs more than there are threads are in memory at once.
 constexpr int layersPerRun = 8;
 constexpr int extraRunsInFlight = 2;
@@ -61,7 +60,9 @@ struct Layer
 // of the file is the walls of layer k - 1 and the faces at the bottom of
 // layer k; the run makes its units but the walls of layer first - 1, which
 // need the faces below that layer from the run before: those are made when
-// the runs are joined, from what both runs hand over.
+// the runs are joined, from what both runs hand over. The outline of layer
+// first - 1, which the faces of unit first need, comes from the run before
+// as soon as that run has made its outlines (see LayerHandoff).
 struct LayerRun
 {
     int first = 0;
@@ -77,6 +78,18 @@ struct LayerRun
     StlEdgeSplits lastBottom; // its bottoms
     bool lastLayerEmpty = true;
     QVector<int> withoutOutline; // slice numbers, from 1
+};
+
+// The outline of the last layer of a run, handed to the next run, which
+// takes it (so it is held only until then). built is false when the run
+// stopped before that layer: the file stops there, and so does the next run.
+struct LayerHandoff
+{
+    bool started = false;
+    bool ready = false;
+    bool declined = false; // the next run made the outline itself
+    bool built = false;
+    StlLayer layer;
 };
 
 } // namespace
@@ -102,7 +115,7 @@ public:
 
     void exportSlices(StlExporter *q);
     bool planLayers();
-    void buildRun(LayerRun &run);
+    void buildRun(LayerRun &run, int index);
     bool writeUnit(const QVector<Facet> &facets, int from, int to);
 
     double tolerance = 0.02;
@@ -118,6 +131,8 @@ public:
     QAtomicInt abandon = 0;
     QMutex runMutex;
     QWaitCondition runReady;
+    // One a run, guarded by runMutex and announced by runReady.
+    std::vector<LayerHandoff> handoffs;
 
     // The outcome of the run, guarded for readers on other threads.
     mutable QMutex resultMutex;
@@ -175,12 +190,12 @@ bool StlExporterPrivate::planLayers()
     return true;
 }
 
-void StlExporterPrivate::buildRun(LayerRun &run)
+void StlExporterPrivate::buildRun(LayerRun &run, int index)
 {
     StlLayerBuilder builder;
     const int layerCount = int(layers.size()) - (hasTop ? 1 : 0);
     auto makeLayer = [&](int k, StlLayer &layer, bool record) {
-        if (k < 0 || k >= layerCount) {
+        if (k >= layerCount) {
             layer.loops.clear();
             return true;
         }
@@ -209,21 +224,61 @@ void StlExporterPrivate::buildRun(LayerRun &run)
         return false;
     };
 
+    {
+        QMutexLocker lock(&runMutex);
+        handoffs[size_t(index)].started = true;
+    }
+    // The outlines first, so that the next run gets the last one early: each
+    // layer's outline is made once, by the run it belongs to.
     run.failedUnit = run.end;
-    StlLayer below, current;
+    std::vector<StlLayer> outlines(size_t(run.end - run.first));
+    for (int k = run.first; k < run.end; ++k) {
+        if (abandon.loadAcquire() || !makeLayer(k, outlines[size_t(k - run.first)], true)) {
+            run.failedUnit = k;
+            break;
+        }
+    }
+    StlLayer below;
+    bool belowBuilt = true;
+    bool makeBelow = false;
+    {
+        QMutexLocker lock(&runMutex);
+        LayerHandoff &next = handoffs[size_t(index)];
+        next.built = run.failedUnit == run.end;
+        if (next.built && !next.declined)
+            next.layer = outlines.back();
+        next.ready = true;
+        runReady.wakeAll();
+        // A run under way makes its outlines without waiting for anything, so
+        // it is safe to wait for; one that has not started yet (the pool may
+        // start runs out of turn) is not waited for.
+        if (index > 0) {
+            LayerHandoff &previous = handoffs[size_t(index - 1)];
+            makeBelow = !previous.started;
+            previous.declined = makeBelow;
+            while (!makeBelow && !previous.ready)
+                runReady.wait(&runMutex);
+            if (!makeBelow) {
+                belowBuilt = previous.built;
+                below = std::move(previous.layer);
+                previous.layer = StlLayer();
+            }
+        }
+    }
+    // Made again here, the run before reports it.
+    if (makeBelow)
+        belowBuilt = makeLayer(run.first - 1, below, false);
+    if (!belowBuilt)
+        run.failedUnit = run.first;
+
     StlEdgeSplits belowBottom, tops, bottoms;
     QVector<Facet> faces;
-    // The layer below the run was checked by the run before.
-    makeLayer(run.first - 1, below, false);
-    for (int k = run.first; k < run.end; ++k) {
+    for (int k = run.first; k < run.failedUnit; ++k) {
         if (abandon.loadAcquire()) {
             run.failedUnit = k;
             break;
         }
-        if (!makeLayer(k, current, true)) {
-            run.failedUnit = k;
-            break;
-        }
+        StlLayer &current = outlines[size_t(k - run.first)];
         faces.clear();
         if (!builder.faces(below, current, layers[size_t(k)].z, faces, tops, bottoms)) {
             run.error = StlExporter::tr("The faces at z = %1 could not be tessellated.").arg(double(layers[size_t(k)].z));
@@ -237,7 +292,7 @@ void StlExporterPrivate::buildRun(LayerRun &run)
         run.facets += faces;
         run.unitEnd.push_back(run.facets.size());
         run.lastLayerEmpty = below.isEmpty();
-        std::swap(below, current);
+        below = std::move(current);
         std::swap(belowBottom, bottoms);
     }
     run.lastLayer = std::move(below);
@@ -268,6 +323,7 @@ void StlExporterPrivate::exportSlices(StlExporter *q)
 
     std::vector<std::unique_ptr<LayerRun>> runs;
     runs.resize(size_t(runCount));
+    handoffs.assign(size_t(runCount), LayerHandoff());
     QThreadPool pool;
     pool.setMaxThreadCount(threads);
     abandon.storeRelease(0);
@@ -278,8 +334,9 @@ void StlExporterPrivate::exportSlices(StlExporter *q)
         run->end = std::min(units, run->first + layersPerRun);
         runs[size_t(submitted)].reset(run);
         ++submitted;
-        pool.start(QRunnable::create([this, run] {
-            buildRun(*run);
+        const int index = submitted - 1;
+        pool.start(QRunnable::create([this, run, index] {
+            buildRun(*run, index);
             QMutexLocker lock(&runMutex);
             run->ready = true;
             runReady.wakeAll();
@@ -338,6 +395,7 @@ void StlExporterPrivate::exportSlices(StlExporter *q)
     }
     abandon.storeRelease(1);
     pool.waitForDone();
+    handoffs.clear();
     if (!stopped && !cancelled() && !topFits)
         fail(StlExporter::tr("The top of the model lies beyond the range of numbers."));
 }

@@ -44,8 +44,9 @@ bool hasUsableContours(const Slice &slice)
 // short edges stacked in x (teeth, scan noise, a twisting part) cost time
 // quadratic in their length. Such faces are tessellated in vertical bands of
 // a few dozen vertices each; the points where outline edges cross a band line
-// become vertices of the faces, and so of the walls. Smooth outlines, which
-// GLU sweeps in linear time, get one band and no extra vertices.
+// become vertices of the faces, which are merged out of them afterwards
+// wherever the faces allow (see mergeBandPoints), so that they split no wall.
+// Smooth outlines, which GLU sweeps in linear time, get one band.
 class Bands
 {
 public:
@@ -705,6 +706,8 @@ struct FaceMesh
     };
 
     std::vector<Point2Df> vertices;
+    // The vertices of the layers' outlines come first, the ones GLU made after.
+    int outlineVertices = 0;
     std::vector<Triangle> triangles;
     HashTable vertexIndex;
     HashTable cells;
@@ -745,6 +748,7 @@ struct FaceMesh
                 }
             }
         }
+        outlineVertices = int(vertices.size());
     }
 
     int vertex(double x, double y)
@@ -997,14 +1001,19 @@ public:
     // Adds the ends of the piece u-w to the splits of the edge.
     void split(int edge, const Point2Df &u, const Point2Df &w, StlEdgeSplits *splits) const
     {
+        for (const Point2Df &p : {u, w}) {
+            if (!isEnd(edge, p))
+                splitAt(edge, p, 0.0f, splits);
+        }
+    }
+
+    // Adds the point p on the edge, lifted by lift, to the splits of the edge.
+    void splitAt(int edge, const Point2Df &p, float lift, StlEdgeSplits *splits) const
+    {
         const Edge &e = m_edges[size_t(edge)];
         const double dx = e.qx - e.px, dy = e.qy - e.py, l2 = dx * dx + dy * dy;
-        for (const Point2Df &p : {u, w}) {
-            if (isEnd(edge, p))
-                continue;
-            const double t = ((double(p.x) - e.px) * dx + (double(p.y) - e.py) * dy) / l2;
-            splits[e.side].push_back({e.loop, e.index, std::fmin(std::fmax(t, 0.0), 1.0), p, 0.0f});
-        }
+        const double t = ((double(p.x) - e.px) * dx + (double(p.y) - e.py) * dy) / l2;
+        splits[e.side].push_back({e.loop, e.index, std::fmin(std::fmax(t, 0.0), 1.0), p, lift});
     }
 
     int indexOf(int side, int loop, int edge) const { return m_loopStart[side][size_t(loop)] + edge; }
@@ -1127,8 +1136,109 @@ public:
     std::vector<Piece> pieces;
     float lift = 0.0f;
 
-    std::vector<char> liftedVertices(const StlLayer &upper, float z, StlEdgeSplits &upperSplits);
+    std::vector<char> liftedVertices(const StlLayer &upper, float z, StlEdgeSplits *splits);
+    void mergeBandPoints();
 };
+
+// Where an outline edge crosses a band line, the faces have a vertex that
+// the plain faces would not have, and the wall on that edge would be split
+// there too: two facets more for each. Such a point, on a straight stretch
+// of a face's outline (its neighbours along the outline on the same edge),
+// is merged into one of those neighbours, where every triangle around it
+// keeps its area and direction and no edge would be made twice.
+void StlLayerBuilderPrivate::mergeBandPoints()
+{
+    const int count = int(mesh.vertices.size());
+    std::vector<std::vector<int>> around(static_cast<size_t>(count));
+    for (int t = 0; t < int(mesh.triangles.size()); ++t) {
+        if (mesh.triangles[size_t(t)].live) {
+            for (int v : mesh.triangles[size_t(t)].v)
+                around[size_t(v)].push_back(t);
+        }
+    }
+    // The one outline edge that the piece u-w lies on, or -1.
+    auto edgeOf = [&](int u, int w, bool down) {
+        int found[4];
+        bool ambiguous = false;
+        const int n = grid.candidates(mesh.vertices[size_t(u)], mesh.vertices[size_t(w)], down, found, &ambiguous);
+        return n == 1 ? found[0] : -1;
+    };
+    std::vector<int> fan;
+    std::vector<FaceMesh::Triangle> merged;
+    for (int v = mesh.outlineVertices; v < count; ++v) {
+        fan.clear();
+        for (int t : around[size_t(v)]) {
+            if (mesh.triangles[size_t(t)].live)
+                fan.push_back(t);
+        }
+        if (fan.empty())
+            continue;
+        const bool down = mesh.triangles[size_t(fan[0])].down;
+        int a = -1, b = -1, ins = 0, outs = 0;
+        bool oneKind = true;
+        for (int t : fan) {
+            const FaceMesh::Triangle &tri = mesh.triangles[size_t(t)];
+            oneKind = oneKind && tri.down == down;
+            const int k = tri.v[0] == v ? 0 : (tri.v[1] == v ? 1 : 2);
+            const int next = tri.v[(k + 1) % 3], previous = tri.v[(k + 2) % 3];
+            if (mesh.across(v, next) < 0) {
+                b = next;
+                ++outs;
+            }
+            if (mesh.across(previous, v) < 0) {
+                a = previous;
+                ++ins;
+            }
+        }
+        if (!oneKind || ins != 1 || outs != 1 || a == b)
+            continue;
+        const int edge = edgeOf(a, v, down);
+        if (edge < 0 || edgeOf(v, b, down) != edge)
+            continue;
+        for (int target : {a, b}) {
+            merged.clear();
+            int dropped = 0;
+            bool ok = true;
+            for (int t : fan) {
+                FaceMesh::Triangle tri = mesh.triangles[size_t(t)];
+                if (tri.v[0] == target || tri.v[1] == target || tri.v[2] == target) {
+                    ++dropped;
+                    continue;
+                }
+                for (int &corner : tri.v) {
+                    if (corner == v)
+                        corner = target;
+                }
+                // Its edges at the target must not be edges of a triangle
+                // that stays.
+                for (int k = 0; k < 3 && ok; ++k) {
+                    const int p = tri.v[k], q = tri.v[(k + 1) % 3];
+                    if (p == target || q == target) {
+                        const int existing = mesh.edges.find(edgeKey(p, q));
+                        ok = !(existing >= 0 && mesh.triangles[size_t(existing)].live
+                               && std::find(fan.begin(), fan.end(), existing) == fan.end());
+                    }
+                }
+                ok = ok && mesh.sound(tri);
+                if (!ok)
+                    break;
+                merged.push_back(tri);
+            }
+            if (!ok || dropped != 1)
+                continue;
+            for (int t : fan)
+                mesh.triangles[size_t(t)].live = false;
+            for (const FaceMesh::Triangle &tri : merged) {
+                const int t = int(mesh.triangles.size());
+                mesh.triangles.push_back(tri);
+                mesh.setEdges(t);
+                for (int corner : tri.v)
+                    around[size_t(corner)].push_back(t);
+            }
+            break;
+        }
+    }
+}
 
 // Where the face up (on the lower layer) and the face down (under the upper
 // one) meet along an edge, the two solids would share it, with the walls of
@@ -1137,8 +1247,9 @@ public:
 // units in the last place of z, so the two just part. Only the points where
 // they meet cleanly (each face's outline there runs along its own layer's
 // edges) are lifted; the marks are empty when they do not meet at all.
-std::vector<char> StlLayerBuilderPrivate::liftedVertices(const StlLayer &upper, float z, StlEdgeSplits &upperSplits)
+std::vector<char> StlLayerBuilderPrivate::liftedVertices(const StlLayer &upper, float z, StlEdgeSplits *splits)
 {
+    StlEdgeSplits &upperSplits = splits[1];
     std::vector<char> marks;
     bool any = false;
     for (const Piece &piece : pieces)
@@ -1176,6 +1287,55 @@ std::vector<char> StlLayerBuilderPrivate::liftedVertices(const StlLayer &upper, 
             upperSplits.push_back({l, i, 0.0, p, lift});
             upperSplits.push_back({l, (i + n - 1) % n, 1.0, p, lift});
         }
+    }
+    // A meeting stretch with overlaps at both ends keeps both ends in the
+    // plane, so the lifted point is its middle: the face down gets a vertex
+    // there (its triangle along the stretch is split in two), and so does the
+    // bottom of the upper layer's wall. The solids are then parted along the
+    // whole stretch by a ridge a hair's breadth high.
+    const size_t pieceCount = pieces.size();
+    for (size_t k = 0; k < pieceCount; ++k) {
+        const Piece piece = pieces[k];
+        if (!piece.touching || !piece.down || marks[size_t(piece.u)] || marks[size_t(piece.w)])
+            continue;
+        const int t = mesh.edges.find(edgeKey(piece.u, piece.w));
+        if (t < 0 || !mesh.triangles[size_t(t)].live)
+            continue;
+        const Point2Df a = mesh.vertices[size_t(piece.u)], b = mesh.vertices[size_t(piece.w)];
+        const Point2Df middle = filePoint(0.5 * (double(a.x) + b.x), 0.5 * (double(a.y) + b.y));
+        if (middle == a || middle == b)
+            continue;
+        int found[4];
+        bool ambiguous = false;
+        const int count = grid.candidates(a, b, true, found, &ambiguous);
+        int edge = -1;
+        for (int f = 0; f < count; ++f) {
+            if (grid.sideOf(found[f]) == 1)
+                edge = found[f];
+        }
+        if (edge < 0)
+            continue;
+        const FaceMesh::Triangle split = mesh.triangles[size_t(t)];
+        int opposite = split.v[0];
+        for (int v : split.v) {
+            if (v != piece.u && v != piece.w)
+                opposite = v;
+        }
+        const int m = int(mesh.vertices.size());
+        mesh.vertices.push_back(middle);
+        const FaceMesh::Triangle halves[2] = {{{piece.u, m, opposite}, true, true}, {{m, piece.w, opposite}, true, true}};
+        if (!mesh.sound(halves[0]) || !mesh.sound(halves[1])) {
+            mesh.vertices.pop_back();
+            continue;
+        }
+        marks.push_back(1);
+        mesh.triangles[size_t(t)].live = false;
+        for (const FaceMesh::Triangle &half : halves) {
+            mesh.triangles.push_back(half);
+            // Another stretch along the same triangle finds its half.
+            mesh.setEdges(int(mesh.triangles.size()) - 1);
+        }
+        grid.splitAt(edge, middle, lift, splits);
     }
     return marks;
 }
@@ -1398,11 +1558,13 @@ bool StlLayerBuilder::faces(const StlLayer &lower, const StlLayer &upper, float 
         return true;
 
     mesh.removeDegenerate();
+    d->grid.build(lower, upper);
+    if (bands.active())
+        d->mergeBandPoints();
 
     // The outline of the faces: the edges of a triangle with no partner of
     // its own kind across them. Each lies on an outline edge of a layer (both
     // where the two faces touch), and its ends split that edge.
-    d->grid.build(lower, upper);
     StlEdgeSplits *splits[2] = {&lowerSplits, &upperSplits};
     StlEdgeSplits both[2];
     for (const FaceMesh::Triangle &t : mesh.triangles) {
@@ -1459,7 +1621,7 @@ bool StlLayerBuilder::faces(const StlLayer &lower, const StlLayer &upper, float 
         }
         d->deferred.clear();
     }
-    const std::vector<char> lifted = d->liftedVertices(upper, z, both[1]);
+    const std::vector<char> lifted = d->liftedVertices(upper, z, both);
     d->pieces.clear();
     for (int side = 0; side < 2; ++side) {
         splits[side]->swap(both[side]);

@@ -2,8 +2,8 @@
 #define STLTESTUTIL_H
 
 // Fixtures of the STL writer and exporter tests: a random-access device that
-// runs out of room, a reader of binary STL bytes, and a mesh check that counts
-// how the facets use their edges.
+// runs out of room, regular polygons, a reader of binary STL bytes, and a
+// mesh check that counts how the facets use their edges.
 
 #include "facet.h"
 #include "stlexporter.h"
@@ -47,6 +47,17 @@ protected:
 private:
     qint64 m_room;
 };
+
+// A regular polygon of n vertices round (cx, cy), the first at angle start.
+inline Contour circle(double cx, double cy, double radius, int n, double start, bool clockwise = false)
+{
+    QVector<geom::Point2Df> points;
+    for (int i = 0; i < n; ++i) {
+        const double a = start + (clockwise ? -1.0 : 1.0) * 2.0 * M_PI * i / n;
+        points.append(geom::Point2Df(float(cx + radius * std::cos(a)), float(cy + radius * std::sin(a))));
+    }
+    return Contour(points);
+}
 
 struct StlFile
 {

@@ -1,6 +1,8 @@
 #include "stlexporter.h"
+#include "stlperlayer.h"
 #include "stltestutil.h"
 
+using stltest::circle;
 using stltest::Export;
 using stltest::exportSlices;
 
@@ -123,6 +125,52 @@ void ignoreExporterWarning()
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^StlExporter: "));
 }
 
+// The points where an outline edge of a layer crosses one of the next layer,
+// by trying every pair. -1 when two edges touch or cross near an end, where
+// rounding decides what the export sees.
+int crossingPoints(const QList<geom::StlLayer> &layers)
+{
+    struct Edge
+    {
+        double ax, ay, bx, by;
+    };
+    auto edges = [](const geom::StlLayer &layer) {
+        QVector<Edge> list;
+        for (const QVector<double> &v : layer.loops) {
+            const int n = v.size() / 2;
+            for (int i = 0, j = n - 1; i < n; j = i++)
+                list.append({v[2 * j], v[2 * j + 1], v[2 * i], v[2 * i + 1]});
+        }
+        return list;
+    };
+    int count = 0;
+    for (int l = 1; l < layers.size(); ++l) {
+        if (layers[l].loops == layers[l - 1].loops)
+            continue;
+        for (const Edge &e : edges(layers[l - 1])) {
+            for (const Edge &f : edges(layers[l])) {
+                // e(s) = e.a + s (e.b - e.a) meets f(t) = f.a + t (f.b - f.a).
+                const double ex = e.bx - e.ax, ey = e.by - e.ay, fx = f.bx - f.ax, fy = f.by - f.ay;
+                const double det = ex * fy - ey * fx;
+                const double gx = f.ax - e.ax, gy = f.ay - e.ay;
+                if (det == 0.0) {
+                    if (gx * ey - gy * ex == 0.0)
+                        return -1; // collinear
+                    continue;
+                }
+                const double s = (gx * fy - gy * fx) / det, t = (gx * ey - gy * ex) / det;
+                const double margin = 1e-3;
+                if (s < -margin || s > 1 + margin || t < -margin || t > 1 + margin)
+                    continue;
+                if (s < margin || s > 1 - margin || t < margin || t > 1 - margin)
+                    return -1;
+                ++count;
+            }
+        }
+    }
+    return count;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(QList<Slice>)
@@ -162,6 +210,8 @@ private slots:
     void badGeometry();
     void clockwiseSliceIsReported();
     void exportToFile();
+    void facetCount_data();
+    void facetCount();
 };
 
 void TestStlExporter::emptySliceList()
@@ -730,6 +780,72 @@ void TestStlExporter::exportToFile()
     QVERIFY(stl.valid);
     QCOMPARE(int(stl.count), stl.facets.size());
     QVERIFY(stltest::checkMesh(stl.facets).closed());
+}
+
+void TestStlExporter::facetCount_data()
+{
+    QTest::addColumn<QList<Slice>>("slices");
+    QTest::addColumn<bool>("crossing");
+
+    // Outlines of different radii and vertex counts, each inside or around
+    // the next, never crossing it; one layer repeats the one below.
+    QList<QVector<Contour>> layers;
+    const double radii[] = {5, 6, 4.5, 7, 3, 5.5};
+    const int counts[] = {40, 53, 37, 61, 24, 47};
+    for (int i = 0; i < 6; ++i)
+        layers.append({circle(0, 0, radii[i], counts[i], 0.3 * i)});
+    layers.insert(3, layers[2]);
+    QTest::newRow("nested discs") << stack(layers) << false;
+    layers.clear();
+    for (int i = 0; i < 5; ++i)
+        layers.append({circle(0, 0, 8 - 0.5 * (i % 2), 60 + 7 * i, 0.2 * i),
+                       circle(1, 0, 2 + 0.6 * i, 20 + 3 * i, 0.5 * i, true)});
+    QTest::newRow("nested rings") << stack(layers) << false;
+    layers = {{rectangle(0, 0, 2, 2), rectangle(5, 0, 7, 3)}, {rectangle(0.5f, 0.5f, 1.5f, 1.5f)},
+              {rectangle(-1, -1, 8, 4)}};
+    QTest::newRow("islands appearing and vanishing") << stack(layers) << false;
+
+    // Each layer turned against the one below: every edge crosses two.
+    layers.clear();
+    for (int i = 0; i < 6; ++i)
+        layers.append({circle(0, 0, 5, 36, i * 0.37 * 2 * M_PI / 36)});
+    QTest::newRow("turning polygon") << stack(layers) << true;
+    layers = {{circle(0, 0, 5, 4, 0)}, {circle(0, 0, 5, 4, M_PI / 4)}, {circle(0.5, 0, 4, 6, 0.1)}};
+    QTest::newRow("turned squares and a hexagon") << stack(layers) << true;
+    layers = {{rectangle(0, 0, 4, 4)}, {rectangle(2, 2, 6, 6)}, {rectangle(1, 3, 5, 7)}};
+    QTest::newRow("offset squares") << stack(layers) << true;
+    layers.clear();
+    for (int i = 0; i < 4; ++i)
+        layers.append({circle(0, 0, 8, 50, 0.02 * i), circle(0.3 * i, 0, 3, 30, 0.05 * i, true)});
+    QTest::newRow("turning ring") << stack(layers) << true;
+    // Outlines long enough for the faces to be made in vertical bands.
+    layers.clear();
+    for (int i = 0; i < 3; ++i)
+        layers.append({toothedRing(0, 0, 10, 500, false, i * 0.37 * 2 * M_PI / 500),
+                       toothedRing(3, 1, 4, 160, true, i * 0.41 * 2 * M_PI / 160)});
+    QTest::newRow("turning ring in bands") << stack(layers) << true;
+}
+
+// The export has the facets of the plain method (two GLU calls between two
+// layers, two walls per outline edge) and no more but the two wall splits
+// that each crossing point of consecutive outlines needs, one on the wall
+// below it and one on the wall above: a closed surface has two faces for
+// each vertex beyond the first few, so that is as few as a closed model can
+// have. Also where the faces are made in bands: the points where the band
+// lines cut the outlines are not left in the model.
+void TestStlExporter::facetCount()
+{
+    QFETCH(QList<Slice>, slices);
+    QFETCH(bool, crossing);
+
+    const QList<geom::StlLayer> layers = stltest::cleanedLayers(slices);
+    const int crossings = crossingPoints(layers);
+    QVERIFY2(crossings >= 0, "outlines touch or cross too near a vertex to count");
+    QCOMPARE(crossings > 0, crossing);
+    const Export e = exportSlices(slices);
+    QVERIFY(e.succeeded);
+    QVERIFY2(stltest::checkMesh(e.stl.facets).faults().isEmpty(), qPrintable(stltest::checkMesh(e.stl.facets).faults()));
+    QCOMPARE(qint64(e.stl.count), stltest::perLayerFacets(layers) + 2 * crossings);
 }
 
 QTEST_GUILESS_MAIN(TestStlExporter)

@@ -19,18 +19,9 @@
 
 using geom::Point2Df;
 using geom::StlExporter;
+using stltest::circle;
 
 namespace {
-
-Contour circle(double cx, double cy, double r, int n, double start, bool clockwise = false)
-{
-    QVector<Point2Df> points;
-    for (int i = 0; i < n; ++i) {
-        const double a = start + (clockwise ? -1.0 : 1.0) * 2.0 * M_PI * i / n;
-        points.append(Point2Df(float(cx + r * std::cos(a)), float(cy + r * std::sin(a))));
-    }
-    return Contour(points);
-}
 
 Contour rectangle(float x0, float y0, float x1, float y1)
 {
@@ -213,6 +204,15 @@ void TestStlManifold::addStacks()
     layers = {{rectangle(0, 0, 2, 2)}, {ell}, {ell}};
     s = evenStack(layers, 0.1);
     QTest::newRow("touching and overlapping") << s.slices << s.volume << 2;
+    // The faces meet along a stretch that overlaps begin at both ends of:
+    // the upper layer is a C over the lower one's edge, its arms resting on it.
+    const Contour cee(QVector<Point2Df>{{1, 0}, {4, 0}, {4, 3}, {1, 3}, {1, 2}, {2, 2}, {2, 1}, {1, 1}});
+    layers = {{rectangle(0, 0, 2, 3)}, {cee}, {cee}};
+    s = evenStack(layers, 0.1);
+    QTest::newRow("touching between overlaps") << s.slices << s.volume << 0;
+    layers = {{cee}, {rectangle(0, 0, 2, 3)}, {rectangle(0, 0, 2, 3)}};
+    s = evenStack(layers, 0.1);
+    QTest::newRow("touching between overlaps, upside down") << s.slices << s.volume << 0;
     const QVector<Contour> black{rectangle(0, 0, 1, 1), rectangle(1, 1, 2, 2)};
     const QVector<Contour> white{rectangle(1, 0, 2, 1), rectangle(0, 1, 1, 2)};
     s = evenStack({black, white, black}, 0.1);
