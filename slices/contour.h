@@ -58,12 +58,29 @@ public:
     void addChild(const Contour &child);
     void addChild(Contour &&child);
 
-    // Caches.
-    bool isDirty() const;
-    void update() const;
-    double area() const;
-    double length() const;
-    geom::Bounds2Df boundingRect() const;
+    // Caches. A contour without children or point set whose caches are fresh is told by one
+    // word, so reading a measured contour costs no call.
+    bool isDirty() const { return m_extra != 0 && hasStaleCaches(); }
+    void update() const
+    {
+        if (isDirty())
+            measure();
+    }
+    double area() const
+    {
+        update();
+        return m_area;
+    }
+    double length() const
+    {
+        update();
+        return m_length;
+    }
+    geom::Bounds2Df boundingRect() const
+    {
+        update();
+        return m_bounds;
+    }
     geom::Point2Df center() const;
     double totalArea() const;
     double totalLength() const;
@@ -161,6 +178,10 @@ private:
     bool dirtyFlag() const { return (m_extra & dirtyBit) != 0; }
     void setDirtyFlag(bool dirty) const { m_extra = (m_extra & ~dirtyBit) | (dirty ? dirtyBit : 0); }
     QVector<Contour> &mutableChildren();
+    // The stale flag, or a stale child.
+    bool hasStaleCaches() const;
+    // Recomputes area, length and box from the points.
+    void measure() const;
 
     static constexpr quintptr dirtyBit = 1;
 

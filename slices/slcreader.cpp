@@ -167,6 +167,14 @@ void removeRepeatedVertices(QVector<geom::Point2Df> &points)
     points.resize(kept);
 }
 
+// QList has no append that moves: the slice goes in as an empty one and is moved over it, so that
+// its contours are neither copied nor walked again.
+void appendMoved(QList<Slice> &slices, Slice &&slice)
+{
+    slices.append(Slice());
+    slices.last() = std::move(slice);
+}
+
 QStringList headerTokens(QByteArray text)
 {
     const int zero = text.indexOf('\0');
@@ -642,7 +650,8 @@ LayerScan scanLayer(const char *block, qint64 base, qint64 available, qint64 end
 // job was stopped), and the reader's state after the last of them.
 struct LayerJobResult
 {
-    QVector<Slice> slices;
+    // Shared with the copy the future keeps, so that the slices can be moved out of it.
+    std::shared_ptr<std::vector<Slice>> slices;
     float nextZ = 0;
     qint32 boundaryCount = 0;
     float lastGap = 0;
@@ -675,12 +684,13 @@ void SlcReaderPrivate::readLayersInParallel(bool removeGapDuplicates, int maxCou
         reader.preparedVertices = job.vertices.get();
         LayerJobResult result;
         try {
-            result.slices.reserve(job.layers);
+            result.slices = std::make_shared<std::vector<Slice>>();
+            result.slices->reserve(size_t(job.layers));
             for (int i = 0; i < job.layers && !stop.load(std::memory_order_relaxed); ++i) {
                 Slice slice;
                 if (!reader.readSliceData(removeGapDuplicates, slice) || reader.stream.status() != QDataStream::Ok)
                     break;
-                result.slices.append(std::move(slice));
+                result.slices->push_back(std::move(slice));
                 result.nextZ = reader.nextZ;
                 result.boundaryCount = reader.boundaryCount;
                 result.lastGap = reader.lastGap;
@@ -754,15 +764,16 @@ void SlcReaderPrivate::readLayersInParallel(bool removeGapDuplicates, int maxCou
         releaseBlocks();
         if (declined)
             return;
-        for (const Slice &slice : result.slices)
-            slices.append(slice);
-        if (!result.slices.isEmpty()) {
+        const int read = result.slices ? int(result.slices->size()) : 0;
+        for (int i = 0; i < read; ++i)
+            appendMoved(slices, std::move((*result.slices)[size_t(i)]));
+        if (read > 0) {
             takenEnd = result.end;
             takenZ = result.nextZ;
             takenCount = result.boundaryCount;
             takenGap = result.lastGap;
         }
-        if (result.slices.size() < oldest.layers) {
+        if (read < oldest.layers) {
             declined = true;
             stop.store(true, std::memory_order_relaxed);
         }
@@ -1068,7 +1079,7 @@ QList<Slice> SlcReader::readSlices(bool removeGapDuplicates, int maxCount)
         Slice slice;
         if (!d->readSliceData(removeGapDuplicates, slice))
             break;
-        slices.append(std::move(slice));
+        appendMoved(slices, std::move(slice));
     }
     if (!slices.isEmpty() && std::isnan(slices.constLast().thickness()))
         slices.removeLast();

@@ -4,7 +4,9 @@
 #include <QVector3D>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -44,6 +46,33 @@ bool hasGrandchildren(const Contour &contour)
     return false;
 }
 
+// Both extents at least 0 and at most FLT_MAX: a box that is neither null nor reversed.
+bool inOrder(const geom::Bounds2Df &box)
+{
+    const float width = box.maxX - box.minX;
+    const float height = box.maxY - box.minY;
+    return width >= 0.0f && width <= FLT_MAX && height >= 0.0f && height <= FLT_MAX;
+}
+
+// Bounds2Df::unite, without its calls for the boxes a walk over contours meets: two boxes in
+// order unite by their limits alone; any other pair (the empty box first of all) takes the
+// general rule.
+void uniteInto(geom::Bounds2Df &into, const geom::Bounds2Df &box)
+{
+    if (!inOrder(into) || !inOrder(box)) {
+        into.unite(box);
+        return;
+    }
+    if (box.minX < into.minX)
+        into.minX = box.minX;
+    if (box.maxX > into.maxX)
+        into.maxX = box.maxX;
+    if (box.minY < into.minY)
+        into.minY = box.minY;
+    if (box.maxY > into.maxY)
+        into.maxY = box.maxY;
+}
+
 // Clean from the start, so that reading it never writes: it is shared by every
 // thread that asks an empty slice for a contour.
 const Contour &emptyContour()
@@ -55,6 +84,21 @@ const Contour &emptyContour()
     }();
     return empty;
 }
+
+// Asks for the header of the contour's vertex array (where its size is kept) ahead of use. A
+// QVector is one pointer to that header, so it is read without touching the header itself.
+// Contours sorted by area lie in memory in no order a walk could predict, and a layer may hold
+// thousands of them.
+void prefetchPoints(const Contour &contour)
+{
+    static_assert(sizeof(QVector<geom::Point2Df>) == sizeof(const void *), "a QVector is one pointer");
+    const void *header;
+    std::memcpy(&header, &contour.points(), sizeof header);
+    __builtin_prefetch(header);
+}
+
+// How many contours ahead the walks ask for the vertex arrays.
+const int prefetchDistance = 16;
 
 } // namespace
 
@@ -196,7 +240,7 @@ void Slice::update() const
     // that is each outer contour followed by its holes, otherwise the top level.
     auto add = [&](const Contour &c) {
         area += c.area();
-        bounds.unite(c.boundingRect());
+        uniteInto(bounds, c.boundingRect());
         vertexCount += c.points().size();
         length += c.length();
     };
@@ -208,8 +252,13 @@ void Slice::update() const
                 add(child);
         }
     } else {
-        for (const Contour &contour : m_contours)
-            add(contour);
+        const int n = m_contours.size();
+        const Contour *contours = m_contours.constData();
+        for (int i = 0; i < n; ++i) {
+            if (i + prefetchDistance < n)
+                prefetchPoints(contours[i + prefetchDistance]);
+            add(contours[i]);
+        }
     }
     m_area = area;
     m_length = length;
@@ -269,11 +318,18 @@ void Slice::sortByArea(bool ascending)
     std::vector<AreaKey> keys(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i)
         keys[size_t(i)] = keyAt(i);
-    std::sort(keys.begin(), keys.end(), less);
+    // The same comparison as less, spelt out so that the sort can inline it.
+    if (ascending)
+        std::sort(keys.begin(), keys.end(), [](const AreaKey &a, const AreaKey &b) { return areaKeyLess(a, b); });
+    else
+        std::sort(keys.begin(), keys.end(), [](const AreaKey &a, const AreaKey &b) { return areaKeyGreater(a, b); });
 
     // Position i receives the contour that was at keys[i].index: follow each cycle of that
-    // permutation, holding one contour aside.
+    // permutation, holding one contour aside. A contour is relocatable (QVector moves it so too),
+    // so it travels as its bytes: no reference count or cache changes hands on the way.
     Contour *contours = m_contours.data();
+    const auto relocate = [](void *to, const void *from) { std::memcpy(to, from, sizeof(Contour)); };
+    alignas(Contour) unsigned char held[sizeof(Contour)];
     for (int start = 0; start < n; ++start) {
         int from = keys[size_t(start)].index;
         if (from < 0)
@@ -281,15 +337,15 @@ void Slice::sortByArea(bool ascending)
         keys[size_t(start)].index = -1;
         if (from == start)
             continue;
-        Contour held = std::move(contours[start]);
+        relocate(held, contours + start);
         int to = start;
         while (from != start) {
-            contours[to] = std::move(contours[from]);
+            relocate(contours + to, contours + from);
             to = from;
             from = keys[size_t(to)].index;
             keys[size_t(to)].index = -1;
         }
-        contours[to] = std::move(held);
+        relocate(contours + to, held);
     }
     // The groups point at list positions, which have just moved.
     if (m_format == 2)

@@ -10,8 +10,11 @@
 #include <QtConcurrent>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <iterator>
+#include <limits>
+#include <numeric>
 #include <utility>
 #include <vector>
 
@@ -106,17 +109,23 @@ void forEachSlice(QList<Slice> &slices, int first, Work work)
         work(*job.slice, job.index);
 }
 
+// The squared distance from (cx, cy) of the corner of box farthest from it, differences in float,
+// squares and sum in double. Float rounding keeps order, so no point inside the box lies farther.
+double farCornerSquared(const geom::Bounds2Df &box, float cx, float cy)
+{
+    const float dx = std::fabs(box.minX - cx) > std::fabs(box.maxX - cx) ? box.minX - cx : box.maxX - cx;
+    const float dy = std::fabs(box.minY - cy) > std::fabs(box.maxY - cy) ? box.minY - cy : box.maxY - cy;
+    return double(dx) * double(dx) + double(dy) * double(dy);
+}
+
 // The largest squared distance of a vertex of the slice from (cx, cy), differences in float,
 // squares and sum in double; 0 without vertices. A contour's cached box bounds the distance of
-// every one of its vertices (float rounding keeps order), so contours whose box lies within the
-// distance found so far are passed over: the result is the same as from visiting every vertex.
-double farthestSquared(const Slice &slice, float cx, float cy)
+// every one of its vertices, so contours whose box lies within the distance found so far are
+// passed over, and so are those that cannot lift dz2 plus their distance above beat: the result
+// is the one visiting every vertex gives, or, when dz2 plus that cannot exceed beat, a value that
+// keeps dz2 plus it at or below beat.
+double farthestSquared(const Slice &slice, float cx, float cy, double dz2, double beat)
 {
-    auto squared = [cx, cy](float x, float y) {
-        const float dx = x - cx;
-        const float dy = y - cy;
-        return double(dx) * double(dx) + double(dy) * double(dy);
-    };
     double r2 = 0.0;
     const int count = slice.contourCount();
     for (int i = 0; i < count; ++i) {
@@ -125,16 +134,25 @@ double farthestSquared(const Slice &slice, float cx, float cy)
         if (points.size() >= 3) {
             const geom::Bounds2Df box = contour.boundingRect();
             if (box.minX <= box.maxX && box.minY <= box.maxY) {
-                const float x = std::fabs(box.minX - cx) > std::fabs(box.maxX - cx) ? box.minX : box.maxX;
-                const float y = std::fabs(box.minY - cy) > std::fabs(box.maxY - cy) ? box.minY : box.maxY;
-                if (squared(x, y) <= r2)
+                const double corner = farCornerSquared(box, cx, cy);
+                if (corner <= r2 || dz2 + corner <= beat)
                     continue;
             }
         }
-        for (const geom::Point2Df &p : points)
-            r2 = std::max(r2, squared(p.x, p.y));
+        for (const geom::Point2Df &p : points) {
+            const float dx = p.x - cx;
+            const float dy = p.y - cy;
+            r2 = std::max(r2, double(dx) * double(dx) + double(dy) * double(dy));
+        }
     }
     return r2;
+}
+
+void raiseTo(std::atomic<double> &maximum, double value)
+{
+    double current = maximum.load(std::memory_order_relaxed);
+    while (value > current && !maximum.compare_exchange_weak(current, value, std::memory_order_relaxed)) {
+    }
 }
 
 } // namespace
@@ -166,51 +184,91 @@ void SliceStack::addSlices(QList<Slice> &&newSlices, bool deferUpdate)
     arrangeAdded(first, deferUpdate);
 }
 
+// What the stack sums of one slice, gathered while the slice is at hand.
+struct SliceStack::SliceTotals
+{
+    bool known = false;
+    int contours = 0;
+    int vertices = 0;
+    double length = 0.0;
+    double area = 0.0;
+    geom::Bounds2Df box;
+    // A contour of one or two points has no box, so the slice's box need not hold its points.
+    bool loosePoints = false;
+};
+
+SliceStack::SliceTotals SliceStack::totalsOf(const Slice &slice)
+{
+    SliceTotals t;
+    t.known = true;
+    t.contours = slice.contourCount();
+    t.vertices = slice.vertexCount();
+    t.length = slice.length();
+    t.area = slice.area();
+    t.box = slice.boundingRect();
+    for (int i = 0; i < t.contours && !t.loosePoints; ++i) {
+        const int size = slice.contourAt(i).points().size();
+        t.loosePoints = size == 1 || size == 2;
+    }
+    return t;
+}
+
 void SliceStack::arrangeAdded(int first, bool deferUpdate)
 {
     // Contours largest first, caches up to date (in that order: the totals are summed in the
-    // order of the contours).
-    forEachSlice(m_slices, first, [](Slice &slice, int) {
+    // order of the contours), and the slice's totals taken while its contours are at hand.
+    const int n = m_slices.size();
+    std::vector<SliceTotals> gathered(static_cast<size_t>(n));
+    forEachSlice(m_slices, first, [&gathered](Slice &slice, int i) {
         slice.sortByArea(false);
         slice.update();
+        gathered[size_t(i)] = totalsOf(slice);
     });
 
-    if (!std::is_sorted(m_slices.cbegin(), m_slices.cend(), heightLess))
-        std::stable_sort(m_slices.begin(), m_slices.end(), heightLess);
+    // The order by height (stable), then, walking down from the top, each survivor compared with
+    // the slice below it, so that of a run of near-equal heights the last one stays.
+    std::vector<int> order(static_cast<size_t>(n));
+    std::iota(order.begin(), order.end(), 0);
+    const bool sorted = std::is_sorted(m_slices.cbegin(), m_slices.cend(), heightLess);
+    if (!sorted) {
+        std::stable_sort(order.begin(), order.end(),
+                         [this](int a, int b) { return heightLess(m_slices.at(a), m_slices.at(b)); });
+    }
+    std::vector<int> kept;
+    kept.reserve(order.size());
+    for (int k = n - 1; k >= 0; --k) {
+        const int i = order[size_t(k)];
+        if (kept.empty() || !sameHeight(m_slices.at(i).z(), m_slices.at(kept.back()).z()))
+            kept.push_back(i);
+    }
+    std::reverse(kept.begin(), kept.end());
 
-    // Walking down from the top, each survivor is compared with the slice
-    // below it, so of a run of near-equal heights the last one stays.
-    const int n = m_slices.size();
-    if (n > 1) {
-        QVector<bool> keep(n, true);
-        bool dropped = false;
-        int survivor = n - 1;
-        for (int i = n - 2; i >= 0; --i) {
-            if (sameHeight(m_slices.at(i).z(), m_slices.at(survivor).z())) {
-                keep[i] = false;
-                dropped = true;
-            } else {
-                survivor = i;
-            }
+    std::vector<SliceTotals> totals;
+    if (sorted && int(kept.size()) == n) {
+        totals = std::move(gathered);
+    } else {
+        QList<Slice> arranged;
+        arranged.reserve(int(kept.size()));
+        totals.reserve(kept.size());
+        for (const int i : kept) {
+            arranged.append(Slice());
+            arranged.last() = std::move(m_slices[i]);
+            totals.push_back(gathered[size_t(i)]);
         }
-        if (dropped) {
-            int kept = 0;
-            for (int i = 0; i < n; ++i) {
-                if (!keep.at(i))
-                    continue;
-                if (kept != i)
-                    m_slices[kept] = std::move(m_slices[i]);
-                ++kept;
-            }
-            m_slices.erase(m_slices.begin() + kept, m_slices.end());
-        }
+        m_slices = std::move(arranged);
     }
 
     if (!deferUpdate)
-        update();
+        updateFrom(totals);
 }
 
 void SliceStack::update()
+{
+    std::vector<SliceTotals> totals(static_cast<size_t>(m_slices.size()));
+    updateFrom(totals);
+}
+
+void SliceStack::updateFrom(std::vector<SliceTotals> &totals)
 {
     m_bounds.reset();
     m_contourCount = 0;
@@ -225,20 +283,14 @@ void SliceStack::update()
         return;
 
     // Each slice's totals are gathered side by side, then summed in slice order as ever.
-    struct Totals
-    {
-        int contours;
-        int vertices;
-        double length;
-        double area;
-        geom::Bounds2Df box;
-    };
-    std::vector<Totals> totals(static_cast<size_t>(n));
-    forEachSlice(m_slices, 0, [&totals](Slice &s, int i) {
-        totals[size_t(i)] = Totals{s.contourCount(), s.vertexCount(), s.length(), s.area(), s.boundingRect()};
-    });
+    if (!std::all_of(totals.cbegin(), totals.cend(), [](const SliceTotals &t) { return t.known; })) {
+        forEachSlice(m_slices, 0, [&totals](Slice &s, int i) {
+            if (!totals[size_t(i)].known)
+                totals[size_t(i)] = totalsOf(s);
+        });
+    }
     auto accumulate = [&](const Slice &s, int i) {
-        const Totals &t = totals[size_t(i)];
+        const SliceTotals &t = totals[size_t(i)];
         m_contourCount += t.contours;
         m_vertexCount += t.vertices;
         m_sideArea += double(s.thickness()) * t.length;
@@ -276,18 +328,58 @@ void SliceStack::update()
     const float cx = (box.minX + box.maxX) * 0.5f;
     const float cy = (box.minY + box.maxY) * 0.5f;
     const double cz = double((m_bounds.minZ + m_bounds.maxZ) * 0.5f);
-    // The maximum does not depend on the order it is taken in.
-    std::vector<double> farthest(static_cast<size_t>(n));
-    forEachSlice(m_slices, 0, [&farthest, cx, cy](Slice &s, int i) { farthest[size_t(i)] = farthestSquared(s, cx, cy); });
-    double radius2 = 0.0;
+    // The largest of dz^2 + r2 over the slices with a vertex off the centre. A slice's box bounds
+    // what it can give, so the slices are taken largest bound first, and those whose bound does
+    // not exceed the largest value found so far are passed over: most parts are settled by a few
+    // slices at the top and the bottom. The maximum does not depend on the order it is taken in.
+    struct Candidate
+    {
+        int index;
+        double dz2;
+        double bound;
+    };
+    std::vector<Candidate> candidates;
+    candidates.reserve(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) {
-        const double r2 = farthest[size_t(i)];
-        if (r2 != 0.0) {
-            const double dz = double(m_slices.at(i).z()) - cz;
-            radius2 = std::max(radius2, dz * dz + r2);
+        const SliceTotals &t = totals[size_t(i)];
+        const double dz = double(m_slices.at(i).z()) - cz;
+        const double dz2 = dz * dz;
+        // A height that is not a number adds nothing (no value compares above the maximum).
+        if (t.contours == 0 || std::isnan(dz2))
+            continue;
+        double bound = std::numeric_limits<double>::infinity();
+        if (!t.loosePoints && t.box.minX <= t.box.maxX && t.box.minY <= t.box.maxY) {
+            const double corner = dz2 + farCornerSquared(t.box, cx, cy);
+            if (corner >= 0.0)
+                bound = corner;
         }
+        candidates.push_back(Candidate{i, dz2, bound});
     }
-    m_radius = std::sqrt(radius2);
+    std::sort(candidates.begin(), candidates.end(),
+              [](const Candidate &a, const Candidate &b) { return a.bound > b.bound; });
+    // Reading the caches of a clean contour writes nothing, so flat and grouped slices (every
+    // contour of which the totals have measured) are read side by side even where they share
+    // contours; in a nested slice a stale grandchild keeps its ancestors recomputing on every
+    // read, so those slices are read on this thread once the others are done.
+    std::atomic<double> radius2(0.0);
+    const auto visit = [&](const Candidate &c) {
+        const double beat = radius2.load(std::memory_order_relaxed);
+        if (c.bound <= beat)
+            return;
+        const double r2 = farthestSquared(m_slices.at(c.index), cx, cy, c.dz2, beat);
+        if (r2 != 0.0)
+            raiseTo(radius2, c.dz2 + r2);
+    };
+    const auto nested = [this](const Candidate &c) { return m_slices.at(c.index).format() == 1; };
+    parallelFor(int(candidates.size()), [&](int k) {
+        if (!nested(candidates[size_t(k)]))
+            visit(candidates[size_t(k)]);
+    });
+    for (const Candidate &c : candidates) {
+        if (nested(c))
+            visit(c);
+    }
+    m_radius = std::sqrt(radius2.load());
 }
 
 void SliceStack::clear()

@@ -7,6 +7,8 @@
 
 #include <QList>
 
+#include <vector>
+
 class QMatrix4x4;
 
 // The slices of one part ordered by height, with the totals of the whole part.
@@ -66,7 +68,11 @@ public:
     geom::Bounds3Df mappedBounds(const QMatrix4x4 &m) const;
 
 private:
+    struct SliceTotals;
+    static SliceTotals totalsOf(const Slice &slice);
     void arrangeAdded(int first, bool deferUpdate);
+    // update() with the totals of the slices already gathered where known is set.
+    void updateFrom(std::vector<SliceTotals> &totals);
 
     geom::Bounds3Df m_bounds;
     int m_contourCount;

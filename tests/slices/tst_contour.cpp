@@ -7,6 +7,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 
 using geom::Point2Df;
 typedef QVector<Point2Df> Points;
@@ -48,6 +49,8 @@ private slots:
     void measures_data();
     void measures();
     void areaIsAccumulatedInDouble();
+    void measuresEdgeByEdge_data();
+    void measuresEdgeByEdge();
     void center();
     void copiesShareAndDetach();
     void children();
@@ -175,6 +178,59 @@ void TestContour::areaIsAccumulatedInDouble()
     const Contour c(Points{{big, big}, {big + 2, big}, {big + 2, big + 2}, {big, big + 2}});
     QCOMPARE(c.area(), 4.0);
     QCOMPARE(c.length(), 8.0);
+}
+
+void TestContour::measuresEdgeByEdge_data()
+{
+    QTest::addColumn<Points>("points");
+
+    // Odd and even counts, coordinates of every magnitude, repeated vertices (edges of length 0)
+    // and edges too short to count (squared length at most 1e-12).
+    quint32 seed = 99;
+    const auto next = [&seed]() {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    for (int n = 3; n <= 12; ++n) {
+        for (const float scale : {1e-3f, 1.0f, 123.456f, 3e7f}) {
+            Points points;
+            for (int i = 0; i < n; ++i) {
+                const float x = scale * (float(next() % 20001) / 10000.0f - 1.0f);
+                const float y = scale * (float(next() % 20001) / 10000.0f - 1.0f);
+                points.append({x, y});
+            }
+            points[1] = points[0];
+            points[n - 1] = Point2Df(points[n - 2].x + 3e-7f, points[n - 2].y);
+            QTest::addRow("%d vertices, scale %g", n, double(scale)) << points;
+        }
+    }
+}
+
+// Area and perimeter are the sums, in vertex order, of each edge's cross product and length as
+// one edge at a time gives them, whatever way the sums are computed: bit for bit.
+void TestContour::measuresEdgeByEdge()
+{
+    QFETCH(Points, points);
+
+    const int n = points.size();
+    double area = 0.0;
+    double length = 0.0;
+    for (int i = 0; i < n; ++i) {
+        const Point2Df &prev = points[i == 0 ? n - 1 : i - 1];
+        const Point2Df &cur = points[i];
+        area += double(prev.x) * double(cur.y) - double(cur.x) * double(prev.y);
+        const float dx = cur.x - prev.x;
+        const float dy = cur.y - prev.y;
+        const double squared = double(dx) * double(dx) + double(dy) * double(dy);
+        length += squared <= 1e-12 ? 0.0 : std::sqrt(squared);
+    }
+    area *= 0.5;
+
+    const Contour c(points);
+    const double measuredArea = c.area();
+    const double measuredLength = c.length();
+    QCOMPARE(std::memcmp(&measuredArea, &area, sizeof area), 0);
+    QCOMPARE(std::memcmp(&measuredLength, &length, sizeof length), 0);
 }
 
 void TestContour::center()

@@ -348,6 +348,17 @@ void TestSliceStack::totals()
     // Thicknesses become 1, 2 and the last keeps 0.25.
     QCOMPARE(stack.volume(), 1.0 * (4 - 1) + 2.0 * 9);
     QCOMPARE(stack.sideArea(), 1.0 * (8 + 4) + 2.0 * (12 + 10));
+
+    // The same slices in two calls, the lowest last: the totals of the slices already there and
+    // of those that arrive (and move below them) come out the same.
+    SliceStack twice;
+    twice.addSlices({flat, empty}, false);
+    twice.addSlices({grouped}, false);
+    QCOMPARE(twice.contourCount(), stack.contourCount());
+    QCOMPARE(twice.vertexCount(), stack.vertexCount());
+    QCOMPARE(twice.volume(), stack.volume());
+    QCOMPARE(twice.sideArea(), stack.sideArea());
+    QCOMPARE(twice.radius(), stack.radius());
 }
 
 void TestSliceStack::bounds()
@@ -420,6 +431,17 @@ void TestSliceStack::radius()
     grouped.addSlices({Slice(0, 0.1f, {outer}), Slice(100, 0.1f)}, false);
     // Box x -4..1, y -1..1: centre (-1.5, 0, 50).
     QCOMPARE(grouped.radius(), std::sqrt(50.0 * 50.0 + 2.5 * 2.5 + 1.0));
+
+    // A contour of one or two points has no box: the slices whose boxes lie far inside must still
+    // give their loose points. Box x/y -10..10, centre (0, 0, 1); the wide slices lie farther by
+    // their boxes, the point (30, 0) of the small middle one is the farthest vertex.
+    SliceStack loose;
+    loose.addSlices({Slice(0, 0.1f, {Contour(square(-10, -10, 10, 10))}),
+                     Slice(1, 0.1f, {Contour(square(-1, -1, 1, 1)), Contour(Points{{30, 0}})}),
+                     Slice(1.5f, 0.1f, {Contour(square(-1, -1, 1, 1)), Contour(Points{{-0.5f, 0}, {0, 29}})}),
+                     Slice(2, 0.1f, {Contour(square(-10, -10, 10, 10))})},
+                    false);
+    QCOMPARE(loose.radius(), std::sqrt(30.0 * 30.0));
 }
 
 // The stack brings every cache up to date, so that copies handed to other
