@@ -2,8 +2,9 @@
 //   large  800 layers of 4 contours with 8,000 vertices each (about 205 MB);
 //   small  400 layers of 8,000 octagons, as lattices and supports give (about 256 MB).
 // Open: SliceView::openFile and showing slice 1 in a 1280 x 800 view, against the
-// single-threaded reader alone on the same file in the same run ("vs_reader"), with the
-// process's peak memory while opening against the file size ("peak_vs_file").
+// single-threaded reader alone on the same file in the same run ("vs_reader") and against the
+// parallel reader ("vs_parallel_reader"), with the process's peak memory while opening against
+// the file size ("peak_vs_file", and "growth_vs_file" for what the opening added).
 // Switch and paint: two dense slices (8,000 octagons, or 1,000 contours of 100 vertices),
 // switching from one to the other (building its items, letting the scene polish them) and
 // painting the whole view once, with vertex marks off and on.
@@ -80,12 +81,13 @@ double seconds(Clock::time_point since)
 
 // Memory goes back to the system before each measurement, so that both the reader alone and the
 // view pay for fresh pages as a newly started program does.
-double readerSeconds(const QString &path)
+double readerSeconds(const QString &path, bool parallel = false)
 {
     malloc_trim(0);
     const auto t0 = Clock::now();
     QFile file(path);
     SlcReader reader(&file);
+    reader.setParallel(parallel);
     const QList<Slice> slices = reader.readSlices(false, -1);
     const double t = seconds(t0);
     benchmark::DoNotOptimize(slices.size());
@@ -116,8 +118,11 @@ void BM_OpenAndShow(benchmark::State &state, bool large)
     const QString &path = openFile(large);
     const double fileBytes = double(QFileInfo(path).size());
     double reader = readerSeconds(path);
-    for (int i = 0; i < 2; ++i)
+    double parallelReader = readerSeconds(path, true);
+    for (int i = 0; i < 2; ++i) {
         reader = std::min(reader, readerSeconds(path));
+        parallelReader = std::min(parallelReader, readerSeconds(path, true));
+    }
 
     double total = 0.0;
     qint64 peakKiB = 0;
@@ -146,6 +151,8 @@ void BM_OpenAndShow(benchmark::State &state, bool large)
     state.counters["file_MB"] = fileBytes / 1e6;
     state.counters["reader_ms"] = reader * 1e3;
     state.counters["vs_reader"] = total / double(state.iterations()) / reader;
+    state.counters["parallel_reader_ms"] = parallelReader * 1e3;
+    state.counters["vs_parallel_reader"] = total / double(state.iterations()) / parallelReader;
     state.counters["peak_MB"] = double(peakKiB) * 1024.0 / 1e6;
     state.counters["peak_vs_file"] = double(peakKiB) * 1024.0 / fileBytes;
     state.counters["growth_vs_file"] = double(growthKiB) * 1024.0 / fileBytes;
