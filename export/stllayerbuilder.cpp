@@ -743,7 +743,7 @@ struct FaceMesh
                     const int index = vertexIndex.insert(pointKey(p), int(vertices.size()), false);
                     if (index == int(vertices.size())) {
                         vertices.push_back(p);
-                        cells.insert(cellKey(p, 0, 0), index, false);
+                        cells.insert(cellKey(p), index, false);
                     }
                 }
             }
@@ -762,9 +762,10 @@ struct FaceMesh
         std::frexp(std::fmax(std::fabs(p.x), std::fabs(p.y)), &exponent);
         const double near = std::ldexp(2.0, exponent - 24);
         int index = -1;
+        const qint64 cx = cellOf(p.x), cy = cellOf(p.y);
         for (int dy = -1; dy <= 1 && index < 0; ++dy) {
             for (int dx = -1; dx <= 1 && index < 0; ++dx) {
-                const int v = cells.find(cellKey(p, dx, dy));
+                const int v = cells.find(cellKey(cx + dx, cy + dy));
                 if (v >= 0 && std::fabs(double(vertices[size_t(v)].x) - p.x) <= near
                     && std::fabs(double(vertices[size_t(v)].y) - p.y) <= near)
                     index = v;
@@ -773,17 +774,17 @@ struct FaceMesh
         if (index < 0) {
             index = int(vertices.size());
             vertices.push_back(p);
-            cells.insert(cellKey(p, 0, 0), index, false);
+            cells.insert(cellKey(cx, cy), index, false);
         }
         vertexIndex.insert(pointKey(p), index, true);
         return index;
     }
 
-    quint64 cellKey(const Point2Df &p, int dx, int dy) const
-    {
-        const qint64 cx = qint64(std::floor(double(p.x) / cell)) + dx, cy = qint64(std::floor(double(p.y) / cell)) + dy;
-        return (quint64(quint32(qint32(cx))) << 32) | quint32(qint32(cy));
-    }
+    qint64 cellOf(float v) const { return qint64(std::floor(double(v) / cell)); }
+
+    static quint64 cellKey(qint64 cx, qint64 cy) { return (quint64(quint32(qint32(cx))) << 32) | quint32(qint32(cy)); }
+
+    quint64 cellKey(const Point2Df &p) const { return cellKey(cellOf(p.x), cellOf(p.y)); }
 
     void add(int a, int b, int c, bool down)
     {
@@ -872,6 +873,8 @@ public:
     {
         double px, py, qx, qy;
         int side, loop, index;
+        // The bounding box.
+        double minX, maxX, minY, maxY;
     };
 
     void build(const StlLayer &lower, const StlLayer &upper)
@@ -887,7 +890,9 @@ public:
                 m_loopStart[side].push_back(int(m_edges.size()));
                 for (int i = 0; i < n; ++i) {
                     const int j = i + 1 < n ? i + 1 : 0;
-                    m_edges.push_back({v[2 * i], v[2 * i + 1], v[2 * j], v[2 * j + 1], side, l, i});
+                    m_edges.push_back({v[2 * i], v[2 * i + 1], v[2 * j], v[2 * j + 1], side, l, i,
+                                       std::fmin(v[2 * i], v[2 * j]), std::fmax(v[2 * i], v[2 * j]),
+                                       std::fmin(v[2 * i + 1], v[2 * j + 1]), std::fmax(v[2 * i + 1], v[2 * j + 1])});
                     minX = std::fmin(minX, v[2 * i]);
                     maxX = std::fmax(maxX, v[2 * i]);
                     minY = std::fmin(minY, v[2 * i + 1]);
@@ -913,8 +918,8 @@ public:
             }
             for (int e = 0; e < int(m_edges.size()); ++e) {
                 const Edge &edge = m_edges[size_t(e)];
-                const int x0 = cell(std::fmin(edge.px, edge.qx), m_minX), x1 = cell(std::fmax(edge.px, edge.qx), m_minX);
-                const int y0 = cell(std::fmin(edge.py, edge.qy), m_minY), y1 = cell(std::fmax(edge.py, edge.qy), m_minY);
+                const int x0 = cell(edge.minX, m_minX), x1 = cell(edge.maxX, m_minX);
+                const int y0 = cell(edge.minY, m_minY), y1 = cell(edge.maxY, m_minY);
                 for (int y = y0; y <= y1; ++y) {
                     for (int x = x0; x <= x1; ++x) {
                         const size_t c = size_t(y) * size_t(m_side) + size_t(x);
@@ -949,12 +954,16 @@ public:
         int count = 0;
         for (int k = m_start[c]; k < m_start[c + 1]; ++k) {
             const Edge &e = m_edges[size_t(m_index[size_t(k)])];
-            if (mx < std::fmin(e.px, e.qx) - eps || mx > std::fmax(e.px, e.qx) + eps
-                || my < std::fmin(e.py, e.qy) - eps || my > std::fmax(e.py, e.qy) + eps)
+            if (mx < e.minX - eps || mx > e.maxX + eps || my < e.minY - eps || my > e.maxY + eps)
                 continue;
-            const double dx = e.qx - e.px, dy = e.qy - e.py, length = std::sqrt(dx * dx + dy * dy);
+            // The direction first: it needs no square root, and rules out
+            // an edge without length as well.
+            const double dx = e.qx - e.px, dy = e.qy - e.py;
             const double along = ux * dx + uy * dy;
-            if (!(length > 0.0) || !((e.side == 0) != down ? along > 0.0 : along < 0.0))
+            if (!((e.side == 0) != down ? along > 0.0 : along < 0.0))
+                continue;
+            const double length = std::sqrt(dx * dx + dy * dy);
+            if (!(length > 0.0))
                 continue;
             double worst = 0.0;
             bool within = true;
@@ -1136,6 +1145,9 @@ public:
     std::vector<Piece> pieces;
     float lift = 0.0f;
 
+    // The triangles around each vertex, for mergeBandPoints().
+    std::vector<std::vector<int>> around;
+
     std::vector<char> liftedVertices(const StlLayer &upper, float z, StlEdgeSplits *splits);
     void mergeBandPoints();
 };
@@ -1149,7 +1161,11 @@ public:
 void StlLayerBuilderPrivate::mergeBandPoints()
 {
     const int count = int(mesh.vertices.size());
-    std::vector<std::vector<int>> around(static_cast<size_t>(count));
+    // The lists are kept from pair to pair, so that their storage is reused.
+    if (around.size() < size_t(count))
+        around.resize(size_t(count));
+    for (int v = 0; v < count; ++v)
+        around[size_t(v)].clear();
     for (int t = 0; t < int(mesh.triangles.size()); ++t) {
         if (mesh.triangles[size_t(t)].live) {
             for (int v : mesh.triangles[size_t(t)].v)
