@@ -710,6 +710,14 @@ struct FaceMesh
     int outlineVertices = 0;
     std::vector<Triangle> triangles;
     HashTable vertexIndex;
+    // The points vertex() found last, with their indices.
+    struct Recent
+    {
+        quint64 key;
+        int index;
+    };
+    std::array<Recent, 8> recent;
+    int nextRecent = 0;
     HashTable cells;
     double cell = 0.0;
     HashTable edges; // directed edge -> triangle
@@ -749,14 +757,31 @@ struct FaceMesh
             }
         }
         outlineVertices = int(vertices.size());
+        recent.fill({HashTable::freeKey, -1});
+        nextRecent = 0;
     }
 
     int vertex(double x, double y)
     {
         const Point2Df p = filePoint(x, y);
-        const int known = vertexIndex.find(pointKey(p));
-        if (known >= 0)
-            return known;
+        const quint64 key = pointKey(p);
+        // GLU hands out neighbouring triangles one after the other, so most
+        // corners were asked for a moment ago; a point's index never changes
+        // once it is in the table.
+        for (const Recent &r : recent) {
+            if (r.key == key)
+                return r.index;
+        }
+        int index = vertexIndex.find(key);
+        if (index < 0)
+            index = newVertex(p);
+        recent[nextRecent] = {key, index};
+        nextRecent = (nextRecent + 1) % int(recent.size());
+        return index;
+    }
+
+    int newVertex(const Point2Df &p)
+    {
         // Two units in the last place of the point's own magnitude.
         int exponent = 0;
         std::frexp(std::fmax(std::fabs(p.x), std::fabs(p.y)), &exponent);
