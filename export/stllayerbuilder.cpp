@@ -1215,11 +1215,16 @@ void StlLayerBuilderPrivate::mergeBandPoints()
         if (fan.empty())
             continue;
         const bool down = mesh.triangles[size_t(fan[0])].down;
-        int a = -1, b = -1, ins = 0, outs = 0;
+        // Where the faces up and down meet (a crossing point) the vertex
+        // stays; that is told before any edge is looked up.
         bool oneKind = true;
+        for (int t : fan)
+            oneKind = oneKind && mesh.triangles[size_t(t)].down == down;
+        if (!oneKind)
+            continue;
+        int a = -1, b = -1, ins = 0, outs = 0;
         for (int t : fan) {
             const FaceMesh::Triangle &tri = mesh.triangles[size_t(t)];
-            oneKind = oneKind && tri.down == down;
             const int k = tri.v[0] == v ? 0 : (tri.v[1] == v ? 1 : 2);
             const int next = tri.v[(k + 1) % 3], previous = tri.v[(k + 2) % 3];
             if (mesh.across(v, next) < 0) {
@@ -1230,8 +1235,10 @@ void StlLayerBuilderPrivate::mergeBandPoints()
                 a = previous;
                 ++ins;
             }
+            if (ins > 1 || outs > 1)
+                break;
         }
-        if (!oneKind || ins != 1 || outs != 1 || a == b)
+        if (ins != 1 || outs != 1 || a == b)
             continue;
         const int edge = edgeOf(a, v, down);
         if (edge < 0 || edgeOf(v, b, down) != edge)
