@@ -29,13 +29,13 @@
 // where the faces meet them (so not closed edge by edge). Its facets counter
 // is what the export's facet count is compared with.
 
-#include "stlexporter.h"
-#include "stlwriter.h"
+#include "stl/stlexporter.h"
+#include "stl/stlwriter.h"
 
 #include "benchmemory.h"
 // The plain per-layer method, which the tests compare the export's facet
 // count with as well.
-#include "../tests/export/stlperlayer.h"
+#include "../tests/export/stl/stlperlayer.h"
 
 #include <benchmark/benchmark.h>
 

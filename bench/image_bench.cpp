@@ -18,7 +18,7 @@
 // time of all threads per image, which tells the work apart from the cores
 // that other processes took while the benchmark ran.
 
-#include "imagineslice.h"
+#include "images/imagineslice.h"
 
 #include "benchmemory.h"
 

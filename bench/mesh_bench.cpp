@@ -14,8 +14,8 @@
 // transformed/mirror makes a mirrored copy: mapping, winding, re-sorting and
 // measuring.
 
-#include "stlmesh.h"
-#include "stlwriter.h"
+#include "mesh/stlmesh.h"
+#include "stl/stlwriter.h"
 
 #include "benchmemory.h"
 

@@ -14,9 +14,9 @@
 // peak_MB (growth of peak resident memory during the run, the peak reset
 // first).
 
-#include "imagineslice.h"
-#include "marchingcubes.h"
-#include "voxelstl.h"
+#include "images/imagineslice.h"
+#include "voxel/marchingcubes.h"
+#include "voxel/voxelstl.h"
 
 #include "benchmemory.h"
 

@@ -4,12 +4,12 @@
 #include "exportimagesdialog.h"
 #include "exportrun.h"
 #include "exportstldialog.h"
-#include "imageseriesnames.h"
-#include "imagineslice.h"
+#include "images/imageseriesnames.h"
+#include "images/imagineslice.h"
 #include "mainwindow_p.h"
 #include "modaldialogs.h"
 #include "sliceexporter.h"
-#include "stlexporter.h"
+#include "stl/stlexporter.h"
 #include "taskbarprogress.h"
 
 #include <QFileInfo>

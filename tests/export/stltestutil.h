@@ -6,7 +6,7 @@
 // mesh check that counts how the facets use their edges.
 
 #include "facet.h"
-#include "stlexporter.h"
+#include "stl/stlexporter.h"
 
 #include <QBuffer>
 #include <QByteArray>

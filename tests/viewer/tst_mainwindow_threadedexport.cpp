@@ -4,8 +4,8 @@
 #include "exportimagesdialog.h"
 #include "exportrun.h"
 #include "exportstldialog.h"
-#include "imagineslice.h"
-#include "stlexporter.h"
+#include "images/imagineslice.h"
+#include "stl/stlexporter.h"
 #include "taskbarprogress.h"
 
 #include <QAtomicInt>

@@ -1,5 +1,5 @@
-#include "marchingcubesmesher.h"
-#include "rastercodes.h"
+#include "voxel/marchingcubesmesher.h"
+#include "voxel/rastercodes.h"
 #include "stltestutil.h"
 
 #include <QtTest>

@@ -1,4 +1,4 @@
-#include "gridsurface.h"
+#include "voxel/gridsurface.h"
 
 #include <QtTest>
 

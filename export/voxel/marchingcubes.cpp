@@ -4,7 +4,7 @@
 #include "marchingcubesmesher.h"
 #include "marchingcubestessellator.h"
 #include "rastercodes.h"
-#include "stlwriter.h"
+#include "stl/stlwriter.h"
 
 #include <QDataStream>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "voxelstl.h"
 
-#include "imagineslice.h"
+#include "images/imagineslice.h"
 #include "marchingcubes.h"
 
 #include <QAtomicInt>

@@ -4,7 +4,7 @@
 // Fixtures of the mesh store tests: closed boxes as facets or as a mesh, and
 // a check of every invariant a mesh keeps between changes.
 
-#include "stlmesh.h"
+#include "mesh/stlmesh.h"
 
 #include <QString>
 #include <QVector>

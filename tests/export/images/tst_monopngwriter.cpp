@@ -1,4 +1,4 @@
-#include "monopngwriter.h"
+#include "images/monopngwriter.h"
 
 #include <QBuffer>
 #include <QImage>

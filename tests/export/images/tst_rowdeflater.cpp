@@ -1,4 +1,4 @@
-#include "rowdeflater.h"
+#include "images/rowdeflater.h"
 
 #include <QRandomGenerator>
 #include <QtEndian>

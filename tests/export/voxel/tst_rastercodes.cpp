@@ -1,4 +1,4 @@
-#include "rastercodes.h"
+#include "voxel/rastercodes.h"
 
 #include <QRandomGenerator>
 #include <QtTest>

@@ -1,7 +1,7 @@
-#include "imagineslice.h"
-#include "marchingcubes.h"
+#include "images/imagineslice.h"
+#include "voxel/marchingcubes.h"
 #include "stltestutil.h"
-#include "voxelstl.h"
+#include "voxel/voxelstl.h"
 #include "voxeltestutil.h"
 
 #include <QBuffer>

@@ -1,4 +1,4 @@
-#include "convexrings.h"
+#include "voxel/convexrings.h"
 
 #include <QtTest>
 

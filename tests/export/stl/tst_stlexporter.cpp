@@ -1,4 +1,4 @@
-#include "stlexporter.h"
+#include "stl/stlexporter.h"
 #include "stlperlayer.h"
 #include "stltestutil.h"
 

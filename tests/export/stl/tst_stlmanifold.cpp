@@ -5,7 +5,7 @@
 // edge used by exactly two facets in opposite directions, no facet without
 // area or facing against its winding, and the volume of the slices.
 
-#include "stlexporter.h"
+#include "stl/stlexporter.h"
 #include "stltestutil.h"
 
 #include <QBuffer>

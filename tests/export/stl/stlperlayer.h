@@ -6,7 +6,7 @@
 // per outline edge, not split where the faces meet them, and between two
 // layers one GLU call for the faces down and one for the faces up.
 
-#include "stllayerbuilder.h"
+#include "stl/stllayerbuilder.h"
 #include "tessellator.h"
 
 #include <QList>

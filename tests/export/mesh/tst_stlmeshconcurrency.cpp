@@ -5,10 +5,10 @@
 // one whole state of its mesh, and each mesh must end with exactly the
 // content its writers' operations add up to.
 
-#include "stlmesh.h"
+#include "mesh/stlmesh.h"
 #include "stlmeshtestutil.h"
 #include "stltestutil.h"
-#include "stlwriter.h"
+#include "stl/stlwriter.h"
 
 #include <QBuffer>
 #include <QMatrix4x4>

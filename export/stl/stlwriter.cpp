@@ -1,7 +1,7 @@
 #include "stlwriter.h"
 
-#include "stlmesh.h"
-#include "stlmeshprivate.h"
+#include "mesh/stlmesh.h"
+#include "mesh/vertexpoints.h"
 #include "utiltx.h"
 
 #include <QFileDevice>

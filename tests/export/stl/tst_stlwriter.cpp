@@ -1,5 +1,5 @@
 #include "stltestutil.h"
-#include "stlwriter.h"
+#include "stl/stlwriter.h"
 
 #include <QBuffer>
 #include <QFile>

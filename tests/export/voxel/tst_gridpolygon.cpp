@@ -1,4 +1,4 @@
-#include "gridpolygon.h"
+#include "voxel/gridpolygon.h"
 
 #include <QtTest>
 

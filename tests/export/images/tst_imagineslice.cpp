@@ -1,4 +1,4 @@
-#include "imagineslice.h"
+#include "images/imagineslice.h"
 
 #include "viewer/filesizelimit.h"
 

@@ -1,8 +1,8 @@
-#include "stlmesh.h"
-#include "stlmeshprivate.h"
+#include "mesh/stlmesh.h"
+#include "mesh/stlmeshprivate.h"
 #include "stlmeshtestutil.h"
 #include "stltestutil.h"
-#include "stlwriter.h"
+#include "stl/stlwriter.h"
 
 #include <QBuffer>
 #include <QMatrix4x4>
