@@ -91,6 +91,8 @@ geom::IntersectionPoints2Dd projectOntoRay(const geom::Point2Dd &p, const geom::
                                            const geom::Point2Dd &origin = geom::Point2Dd::zero);
 
 // Intersections of lines, rays and segments. Results with a point have count 1.
+// Here and for the circles and arcs below, input that is not finite (a NaN or
+// an infinity) gives no point.
 
 // The infinite lines a1-a2 and b1-b2; parallel lines (a non-finite parameter)
 // give nothing.

@@ -1,5 +1,6 @@
 #include "util3d.h"
 
+#include "finite_p.h"
 #include "tolerance_p.h"
 #include "util2d.h"
 
@@ -12,6 +13,8 @@ using geom::Sphere3Df;
 namespace {
 
 using namespace geom::tolerance;
+using geom::finite::allFinite;
+using geom::finite::isFinite;
 // The end of a segment's parameter range with its slack, formed in float.
 constexpr float SegmentEnd = 1.0f + T5f;
 
@@ -53,10 +56,13 @@ bool isNearOrigin(const Point3Df &p)
     return squaredLength(p) <= T10;
 }
 
+// A point that is not finite (from input that is not, or from an overflow) is
+// no intersection.
 IntersectionPoints3Df onePoint(const Point3Df &p)
 {
     IntersectionPoints3Df r;
-    r.add(p);
+    if (isFinite(p))
+        r.add(p);
     return r;
 }
 
@@ -80,6 +86,9 @@ IntersectionPoints3Df segmentPoint(const Point3Df &a, const Point3Df &b, const P
 bool meetPlane(const Point3Df &a, const Point3Df &b, const Point3Df &n, const Point3Df &q, float &t,
                IntersectionPoints3Df &parallel)
 {
+    // An end at infinity makes every parameter 0: it would give a for any plane.
+    if (!allFinite(a, b, n, q))
+        return false;
     const Point3Df d = b - a;
     const float den = dot(d, n);
     const float num = -dot(a - q, n);
@@ -99,6 +108,8 @@ bool meetPlane(const Point3Df &a, const Point3Df &b, const Point3Df &n, const Po
 // point equals value.
 IntersectionPoints3Df rayIntersectAxisPlane(const Point3Df &a, const Point3Df &b, float value, float Point3Df::*axis)
 {
+    if (!allFinite(a, b, value))
+        return IntersectionPoints3Df();
     const float delta = b.*axis - a.*axis;
     if (std::fabs(delta) <= T5f)
         return IntersectionPoints3Df();
@@ -299,6 +310,8 @@ IntersectionPoints3Df rayIntersectPlaneZ(const Point3Df &a, const Point3Df &b, f
 
 IntersectionPoints3Df segmentIntersectPlaneZ(const Point3Df &a, const Point3Df &b, float z)
 {
+    if (!allFinite(a, b, z))
+        return IntersectionPoints3Df();
     const Point3Df d = b - a;
     if (std::fabs(d.z) <= T5f) {
         if (util2D::fuzzyCompare(a.z, z))
@@ -313,6 +326,8 @@ IntersectionPoints3Df segmentIntersectPlaneZ(const Point3Df &a, const Point3Df &
 IntersectionPoints3Df rayIntersectTriangle(const Point3Df &o, const Point3Df &d, const Point3Df &t0, const Point3Df &t1,
                                            const Point3Df &t2)
 {
+    if (!allFinite(o, d, t0, t1, t2))
+        return IntersectionPoints3Df();
     const Point3Df e1 = t1 - t0;
     const Point3Df e2 = t2 - t0;
     const Point3Df pv = cross(d, e2);

@@ -18,6 +18,8 @@ typedef IntersectionPoints<Point3Df> IntersectionPoints3Df;
 // Functions with a trailing origin take the line, ray or segment from that
 // origin to q (p and q are absolute points); with the default zero origin they
 // are relative to (0, 0, 0). Rays run from a through b, segments from a to b.
+// An intersection with input that is not finite (a NaN or an infinity) has no
+// point.
 namespace util3D {
 
 enum OnLineFlag {

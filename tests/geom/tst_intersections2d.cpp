@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <limits>
 
 using geom::Bounds2Df;
 using geom::IntersectionPoints2Dd;
@@ -14,6 +15,8 @@ using geom::Point2Df;
 namespace {
 
 const double Pi = 3.141592653589793;
+const double NaN = std::numeric_limits<double>::quiet_NaN();
+const double Inf = std::numeric_limits<double>::infinity();
 
 Point2Dd widened(const Point2Df &p)
 {
@@ -80,6 +83,8 @@ private slots:
     void lineIntersectCircle();
     void degenerateLineMeetsNoCircle_data();
     void degenerateLineMeetsNoCircle();
+    void nonFiniteLineMeetsNoCircle_data();
+    void nonFiniteLineMeetsNoCircle();
 };
 
 void tst_Intersections2D::initTestCase()
@@ -220,28 +225,41 @@ void tst_Intersections2D::segmentIntersectBounds_data()
 {
     QTest::addColumn<Point2Df>("a");
     QTest::addColumn<Point2Df>("b");
+    QTest::addColumn<Bounds2Df>("box");
     QTest::addColumn<int>("count");
     QTest::addColumn<Point2Df>("point");
 
-    // The box is (0, 0)-(10, 10).
-    QTest::newRow("up through both y sides: the minY crossing") << Point2Df(5, 15) << Point2Df(5, -5) << 1 << Point2Df(5, 0);
-    QTest::newRow("out through the right side") << Point2Df(5, 5) << Point2Df(15, 5) << 1 << Point2Df(10, 5);
-    QTest::newRow("out through the left side") << Point2Df(5, 5) << Point2Df(-5, 7) << 1 << Point2Df(0, 6);
-    QTest::newRow("inside") << Point2Df(2, 2) << Point2Df(8, 8) << 0 << Point2Df();
-    QTest::newRow("beside") << Point2Df(-5, -5) << Point2Df(-1, 20) << 0 << Point2Df();
+    const Bounds2Df box(Point2Df(0, 0), Point2Df(10, 10));
+    QTest::newRow("up through both y sides: the minY crossing") << Point2Df(5, 15) << Point2Df(5, -5) << box << 1
+                                                                << Point2Df(5, 0);
+    QTest::newRow("out through the right side") << Point2Df(5, 5) << Point2Df(15, 5) << box << 1 << Point2Df(10, 5);
+    QTest::newRow("out through the left side") << Point2Df(5, 5) << Point2Df(-5, 7) << box << 1 << Point2Df(0, 6);
+    QTest::newRow("inside") << Point2Df(2, 2) << Point2Df(8, 8) << box << 0 << Point2Df();
+    QTest::newRow("beside") << Point2Df(-5, -5) << Point2Df(-1, 20) << box << 0 << Point2Df();
+    // A side that is not finite makes no box; the other sides are not crossed either.
+    const float nan = float(NaN);
+    const float inf = float(Inf);
+    QTest::newRow("box with a NaN side") << Point2Df(5, 5) << Point2Df(15, 5) << Bounds2Df(Point2Df(nan, 0), Point2Df(10, 10)) << 0
+                                         << Point2Df();
+    QTest::newRow("box with an infinite side") << Point2Df(5, 5) << Point2Df(15, 5) << Bounds2Df(Point2Df(-inf, 0), Point2Df(10, 10)) << 0
+                                               << Point2Df();
+    QTest::newRow("NaN end") << Point2Df(5, 5) << Point2Df(15, nan) << box << 0 << Point2Df();
 }
 
 void tst_Intersections2D::segmentIntersectBounds()
 {
     QFETCH(Point2Df, a);
     QFETCH(Point2Df, b);
+    QFETCH(Bounds2Df, box);
     QFETCH(int, count);
     QFETCH(Point2Df, point);
 
-    const IntersectionPoints2Df r = util2D::segmentIntersectBounds(a, b, Bounds2Df(Point2Df(0, 0), Point2Df(10, 10)));
+    const IntersectionPoints2Df r = util2D::segmentIntersectBounds(a, b, box);
     QCOMPARE(r.count, count);
+    // Within rounding of the box's size.
+    const double tol = 1e-6 * double(box.maxX - box.minX);
     if (count)
-        QCOMPARE(r.p1, point);
+        QVERIFY2(near(widened(r.p1), widened(point), tol), describe(r.p1).constData());
 }
 
 void tst_Intersections2D::arcs_data()
@@ -314,6 +332,13 @@ void tst_Intersections2D::circleIntersectCircle_data()
                                                         << Point2Dd(1.9990014985014988, 0.06319026023654703);
     QTest::newRow("touching from inside, diagonal") << 1.0 << Point2Dd(0.6, 0.8) << 2.0 << 1 << Point2Dd(1.2, 1.6)
                                                     << Point2Dd(1.2, 1.6);
+    // Input that is not a number meets nothing.
+    QTest::newRow("NaN radius 1") << NaN << Point2Dd(1, 0) << 1.0 << 0 << Point2Dd() << Point2Dd();
+    QTest::newRow("NaN radius 2") << 1.0 << Point2Dd(1, 0) << NaN << 0 << Point2Dd() << Point2Dd();
+    QTest::newRow("NaN in centre 1") << 1.0 << Point2Dd(NaN, 0) << 1.0 << 0 << Point2Dd() << Point2Dd();
+    QTest::newRow("NaN in centre 1, y") << 1.0 << Point2Dd(1, NaN) << 1.0 << 0 << Point2Dd() << Point2Dd();
+    QTest::newRow("infinite radius 1") << Inf << Point2Dd(1, 0) << 1.0 << 0 << Point2Dd() << Point2Dd();
+    QTest::newRow("infinite centre 1") << 1.0 << Point2Dd(Inf, 0) << 1.0 << 0 << Point2Dd() << Point2Dd();
 }
 
 void tst_Intersections2D::circleIntersectCircle()
@@ -328,6 +353,7 @@ void tst_Intersections2D::circleIntersectCircle()
     warnings = 0;
     IntersectionPoints2Dd r = util2D::circleIntersectCircle(r1, c1, r2);
     QCOMPARE(r.count, count);
+    QVERIFY(isFinite(r));
     if (count) {
         QVERIFY2(near(r.p1, p1, 1e-9), describe(r.p1).constData());
         QVERIFY2(near(r.p2, p2, 1e-9), describe(r.p2).constData());
@@ -338,6 +364,12 @@ void tst_Intersections2D::circleIntersectCircle()
     QCOMPARE(r.count, count);
     if (count)
         QVERIFY(near(r.p1, p1 + o, 1e-9) && near(r.p2, p2 + o, 1e-9));
+    // A second centre that is not a number spoils any pair.
+    for (const Point2Dd &c2 : {Point2Dd(NaN, 0), Point2Dd(0, NaN), Point2Dd(Inf, 0)}) {
+        r = util2D::circleIntersectCircle(r1, c1, r2, c2);
+        QCOMPARE(r.count, 0);
+        QVERIFY(isFinite(r));
+    }
     QCOMPARE(warnings, 0);
 }
 
@@ -356,6 +388,13 @@ void tst_Intersections2D::arcIntersectArc()
     QCOMPARE(util2D::arcIntersectArc(0.0, -Pi, 1.0, Point2Dd(0, 0), 0.0, Pi, 1.0, Point2Dd(1, 0)).count, 0);
     // Circles apart: nothing.
     QCOMPARE(util2D::arcIntersectArc(0.0, Pi, 1.0, Point2Dd(0, 0), 0.0, Pi, 1.0, Point2Dd(5, 0)).count, 0);
+    // An angle that is not finite gives no arc.
+    for (double bad : {NaN, Inf, -Inf}) {
+        QCOMPARE(util2D::arcIntersectArc(bad, 2 * Pi, 1.0, Point2Dd(0, 0), -Pi, 2 * Pi, 1.0, Point2Dd(1, 0)).count, 0);
+        QCOMPARE(util2D::arcIntersectArc(-Pi, bad, 1.0, Point2Dd(0, 0), -Pi, 2 * Pi, 1.0, Point2Dd(1, 0)).count, 0);
+        QCOMPARE(util2D::arcIntersectArc(-Pi, 2 * Pi, 1.0, Point2Dd(0, 0), bad, 2 * Pi, 1.0, Point2Dd(1, 0)).count, 0);
+        QCOMPARE(util2D::arcIntersectArc(-Pi, 2 * Pi, 1.0, Point2Dd(0, 0), -Pi, bad, 1.0, Point2Dd(1, 0)).count, 0);
+    }
 }
 
 void tst_Intersections2D::lineIntersectCircle_data()
@@ -433,6 +472,49 @@ void tst_Intersections2D::degenerateLineMeetsNoCircle()
     }
     // Ends just far enough apart make a line again.
     QCOMPARE(util2D::lineIntersectCircle(Point2Dd(0.5, 0), Point2Dd(0.5, 2e-6), 1.0, Point2Dd(0, 0)).count, 2);
+}
+
+void tst_Intersections2D::nonFiniteLineMeetsNoCircle_data()
+{
+    QTest::addColumn<Point2Dd>("a");
+    QTest::addColumn<Point2Dd>("b");
+    QTest::addColumn<double>("r");
+    QTest::addColumn<Point2Dd>("c");
+    QTest::addColumn<double>("start");
+    QTest::addColumn<double>("sweep");
+    QTest::addColumn<int>("lineCount");
+    QTest::addColumn<int>("arcCount");
+
+    // The segment y = 0.5 across the unit circle about (1, 2) and its upper half, then with one input spoilt.
+    const Point2Dd a(-1, 2.5), b(3, 2.5), c(1, 2);
+    QTest::newRow("finite") << a << b << 1.0 << c << 0.0 << Pi << 2 << 2;
+    QTest::newRow("NaN in a") << Point2Dd(NaN, 2.5) << b << 1.0 << c << 0.0 << Pi << 0 << 0;
+    QTest::newRow("infinite b") << a << Point2Dd(3, Inf) << 1.0 << c << 0.0 << Pi << 0 << 0;
+    QTest::newRow("NaN radius") << a << b << NaN << c << 0.0 << Pi << 0 << 0;
+    QTest::newRow("infinite radius") << a << b << Inf << c << 0.0 << Pi << 0 << 0;
+    QTest::newRow("NaN in the centre") << a << b << 1.0 << Point2Dd(1, NaN) << 0.0 << Pi << 0 << 0;
+    QTest::newRow("NaN start") << a << b << 1.0 << c << NaN << Pi << 2 << 0;
+    QTest::newRow("infinite sweep") << a << b << 1.0 << c << 0.0 << Inf << 2 << 0;
+}
+
+void tst_Intersections2D::nonFiniteLineMeetsNoCircle()
+{
+    QFETCH(Point2Dd, a);
+    QFETCH(Point2Dd, b);
+    QFETCH(double, r);
+    QFETCH(Point2Dd, c);
+    QFETCH(double, start);
+    QFETCH(double, sweep);
+    QFETCH(int, lineCount);
+    QFETCH(int, arcCount);
+
+    for (const IntersectionPoints2Dd &result : {util2D::lineIntersectCircle(a, b, r, c), util2D::segmentIntersectCircle(a, b, r, c)}) {
+        QCOMPARE(result.count, lineCount);
+        QVERIFY(isFinite(result));
+    }
+    const IntersectionPoints2Dd arc = util2D::segmentIntersectArc(a, b, start, sweep, r, c);
+    QCOMPARE(arc.count, arcCount);
+    QVERIFY(isFinite(arc));
 }
 
 QTEST_APPLESS_MAIN(tst_Intersections2D)

@@ -4,12 +4,16 @@
 #include <QTest>
 
 #include <cmath>
+#include <limits>
 
 using geom::IntersectionPoints3Df;
 using geom::Point3Df;
 using geom::Sphere3Df;
 
 namespace {
+
+const float NaN = std::numeric_limits<float>::quiet_NaN();
+const float Inf = std::numeric_limits<float>::infinity();
 
 bool near(const Point3Df &a, const Point3Df &b, float tol = 1e-6f)
 {
@@ -53,8 +57,12 @@ private slots:
     void planes_data();
     void planes();
     void axisPlanes();
+    void nonFiniteLineMeetsNoPlane_data();
+    void nonFiniteLineMeetsNoPlane();
     void rayIntersectTriangle_data();
     void rayIntersectTriangle();
+    void nonFiniteRayMeetsNoTriangle_data();
+    void nonFiniteRayMeetsNoTriangle();
 };
 
 void tst_Util3D::planeProjection()
@@ -299,6 +307,44 @@ void tst_Util3D::axisPlanes()
     QCOMPARE(util3D::segmentIntersectPlaneZ(Point3Df(0, 0, 0), Point3Df(4, 2, 2), 1.0f).p1, Point3Df(2, 1, 1));
 }
 
+void tst_Util3D::nonFiniteLineMeetsNoPlane_data()
+{
+    QTest::addColumn<Point3Df>("a");
+    QTest::addColumn<Point3Df>("b");
+    QTest::addColumn<float>("value");
+    QTest::addColumn<int>("count");
+
+    // The segment from the origin to (2, 2, 2) crosses the planes x = 1, y = 1
+    // and z = 1 at (1, 1, 1).
+    const Point3Df a(0, 0, 0), b(2, 2, 2);
+    QTest::newRow("finite") << a << b << 1.0f << 1;
+    QTest::newRow("NaN in a") << Point3Df(0, NaN, 0) << b << 1.0f << 0;
+    QTest::newRow("NaN in b") << a << Point3Df(2, 2, NaN) << 1.0f << 0;
+    QTest::newRow("NaN value") << a << b << NaN << 0;
+    QTest::newRow("infinite value") << a << b << Inf << 0;
+    QTest::newRow("infinite b") << a << Point3Df(Inf, 2, 2) << 1.0f << 0;
+    QTest::newRow("b infinitely high") << a << Point3Df(2, 2, Inf) << 1.0f << 0;
+}
+
+void tst_Util3D::nonFiniteLineMeetsNoPlane()
+{
+    QFETCH(Point3Df, a);
+    QFETCH(Point3Df, b);
+    QFETCH(float, value);
+    QFETCH(int, count);
+
+    const Point3Df n(0, 0, 1), q(5, -5, value);
+    for (const IntersectionPoints3Df &result :
+         {util3D::rayIntersectPlaneX(a, b, value), util3D::rayIntersectPlaneY(a, b, value),
+          util3D::rayIntersectPlaneZ(a, b, value), util3D::segmentIntersectPlaneZ(a, b, value),
+          util3D::rayIntersectPlane(a, b, n, q), util3D::segmentIntersectPlane(a, b, n, q)}) {
+        QCOMPARE(result.count, count);
+        QVERIFY(isFinite(result));
+        if (count)
+            QCOMPARE(result.p1, Point3Df(1, 1, 1));
+    }
+}
+
 void tst_Util3D::rayIntersectTriangle_data()
 {
     QTest::addColumn<Point3Df>("o");
@@ -329,6 +375,42 @@ void tst_Util3D::rayIntersectTriangle()
     QCOMPARE(r.count, count);
     if (count)
         QVERIFY2(near(r.p1, point), describe(r.p1).constData());
+}
+
+void tst_Util3D::nonFiniteRayMeetsNoTriangle_data()
+{
+    QTest::addColumn<Point3Df>("o");
+    QTest::addColumn<Point3Df>("d");
+    QTest::addColumn<Point3Df>("t0");
+    QTest::addColumn<Point3Df>("t1");
+    QTest::addColumn<Point3Df>("t2");
+    QTest::addColumn<int>("count");
+
+    // A ray onto the triangle (0,0,0), (1,0,0), (0,1,0) from the front, then with one input spoilt.
+    const Point3Df o(0.2f, 0.2f, 1), d(0, 0, -1), t0(0, 0, 0), t1(1, 0, 0), t2(0, 1, 0);
+    QTest::newRow("finite") << o << d << t0 << t1 << t2 << 1;
+    QTest::newRow("NaN in the direction's z") << o << Point3Df(0, 0, NaN) << t0 << t1 << t2 << 0;
+    QTest::newRow("NaN in the direction's x") << o << Point3Df(NaN, 0, -1) << t0 << t1 << t2 << 0;
+    QTest::newRow("NaN in the origin") << Point3Df(NaN, 0.2f, 1) << d << t0 << t1 << t2 << 0;
+    QTest::newRow("NaN in the first vertex") << o << d << Point3Df(0, 0, NaN) << t1 << t2 << 0;
+    QTest::newRow("NaN in the second vertex") << o << d << t0 << Point3Df(1, NaN, 0) << t2 << 0;
+    QTest::newRow("NaN in the third vertex") << o << d << t0 << t1 << Point3Df(0, NaN, 0) << 0;
+    QTest::newRow("infinite direction") << o << Point3Df(0, 0, -Inf) << t0 << t1 << t2 << 0;
+    QTest::newRow("infinite vertex") << o << d << t0 << t1 << Point3Df(0, Inf, 0) << 0;
+}
+
+void tst_Util3D::nonFiniteRayMeetsNoTriangle()
+{
+    QFETCH(Point3Df, o);
+    QFETCH(Point3Df, d);
+    QFETCH(Point3Df, t0);
+    QFETCH(Point3Df, t1);
+    QFETCH(Point3Df, t2);
+    QFETCH(int, count);
+
+    const IntersectionPoints3Df r = util3D::rayIntersectTriangle(o, d, t0, t1, t2);
+    QCOMPARE(r.count, count);
+    QVERIFY(isFinite(r));
 }
 
 QTEST_APPLESS_MAIN(tst_Util3D)
