@@ -61,7 +61,8 @@ bool isOnSphere(const geom::Point3Df &p, double r, const geom::Point3Df &centre 
 geom::Point3Df closestPointOnSphere(const geom::Point3Df &p, double r,
                                     const geom::Point3Df &centre = geom::Point3Df::zero);
 
-// The infinite line through a and b and the sphere: the tangent point, or two
+// The infinite line through a and b and the sphere, worked out in double: the
+// tangent point (the line's distance from the centre within 1e-5 of r), or two
 // points with p1 the one nearer to a along the line. A line whose points lie
 // within 1e-6 of each other has no direction and meets no sphere.
 geom::IntersectionPoints3Df lineIntersectSphere(const geom::Point3Df &a, const geom::Point3Df &b, double r,

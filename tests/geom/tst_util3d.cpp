@@ -53,7 +53,11 @@ private slots:
     void sphere();
     void lineIntersectSphere_data();
     void lineIntersectSphere();
+    void lineIntersectSphereAtScale_data();
+    void lineIntersectSphereAtScale();
     void degenerateLineMeetsNoSphere();
+    void nonFiniteLineMeetsNoSphere_data();
+    void nonFiniteLineMeetsNoSphere();
     void planes_data();
     void planes();
     void axisPlanes();
@@ -222,6 +226,61 @@ void tst_Util3D::lineIntersectSphere()
     QCOMPARE(util3D::rayIntersectSphere(a, b, 1.0, Point3Df::zero).count, rayCount);
 }
 
+void tst_Util3D::lineIntersectSphereAtScale_data()
+{
+    QTest::addColumn<double>("r");
+    QTest::addColumn<float>("height");
+    QTest::addColumn<float>("reach");
+    QTest::addColumn<int>("lineCount");
+    QTest::addColumn<int>("rayCount");
+    QTest::addColumn<int>("segmentCount");
+
+    // The line y = height * r through the sphere of radius r about the origin,
+    // given by its points at x = +-reach * r. The answer depends on neither the
+    // scale nor how far apart the two given points lie.
+    QTest::newRow("y 0.9, points at +-2000") << 1.0 << 0.9f << 2000.0f << 2 << 2 << 2;
+    QTest::newRow("y 0.9, points at +-20000") << 1.0 << 0.9f << 20000.0f << 2 << 2 << 2;
+    QTest::newRow("y 1.1, points at +-20000: a miss") << 1.0 << 1.1f << 20000.0f << 0 << 0 << 0;
+    QTest::newRow("y 1.1, points at +-2000: a miss") << 1.0 << 1.1f << 2000.0f << 0 << 0 << 0;
+    QTest::newRow("y 1.0001, just outside") << 1.0 << 1.0001f << 2.0f << 0 << 0 << 0;
+    QTest::newRow("y 0.9999, just inside") << 1.0 << 0.9999f << 2.0f << 2 << 2 << 2;
+    QTest::newRow("touching, points at +-2000") << 1.0 << 1.0f << 2000.0f << 1 << 1 << 1;
+    QTest::newRow("through the centre, points 1e-3 apart") << 1.0 << 0.0f << 0.0005f << 2 << 1 << 0;
+    QTest::newRow("sphere of radius 1e-4, y 0.9") << 1e-4 << 0.9f << 2.0f << 2 << 2 << 2;
+    QTest::newRow("sphere of radius 1e-4, through the centre, points at +-1") << 1e-4 << 0.0f << 1e4f << 2 << 2 << 2;
+    QTest::newRow("sphere of radius 1e4, y 0.9") << 1e4 << 0.9f << 2.0f << 2 << 2 << 2;
+    QTest::newRow("sphere of radius 1e4, y 0.9, points at +-2e7") << 1e4 << 0.9f << 2000.0f << 2 << 2 << 2;
+}
+
+void tst_Util3D::lineIntersectSphereAtScale()
+{
+    QFETCH(double, r);
+    QFETCH(float, height);
+    QFETCH(float, reach);
+    QFETCH(int, lineCount);
+    QFETCH(int, rayCount);
+    QFETCH(int, segmentCount);
+
+    const float y = float(height * r);
+    const Point3Df a(float(-reach * r), y, 0), b(float(reach * r), y, 0);
+    const IntersectionPoints3Df line = util3D::lineIntersectSphere(a, b, r);
+    QCOMPARE(line.count, lineCount);
+    QCOMPARE(util3D::rayIntersectSphere(a, b, r, Point3Df::zero).count, rayCount);
+    QCOMPARE(util3D::segmentIntersectSphere(a, b, r, Point3Df::zero).count, segmentCount);
+    if (lineCount == 0)
+        return;
+    // Where the line meets the sphere, from the float height the line has; the
+    // nearer to a in parameter, so the left one, first.
+    const double x = std::sqrt(std::max(0.0, r * r - double(y) * double(y)));
+    const double tol = 1e-6 * r;
+    for (const Point3Df &p : {line.p1, line.p2}) {
+        QCOMPARE(p.y, y);
+        QCOMPARE(p.z, 0.0f);
+    }
+    QVERIFY2(std::fabs(line.p1.x + x) <= tol, describe(line.p1).constData());
+    QVERIFY2(std::fabs(line.p2.x - (lineCount == 2 ? x : -x)) <= tol, describe(line.p2).constData());
+}
+
 void tst_Util3D::degenerateLineMeetsNoSphere()
 {
     const Point3Df points[][2] = {{Point3Df(0, 0, 0), Point3Df(0, 0, 0)},
@@ -236,6 +295,43 @@ void tst_Util3D::degenerateLineMeetsNoSphere()
                 QVERIFY(isFinite(result));
             }
         }
+    }
+}
+
+void tst_Util3D::nonFiniteLineMeetsNoSphere_data()
+{
+    QTest::addColumn<Point3Df>("a");
+    QTest::addColumn<Point3Df>("b");
+    QTest::addColumn<double>("r");
+    QTest::addColumn<Point3Df>("centre");
+    QTest::addColumn<int>("count");
+
+    // A line through the unit sphere about (1, 2, 3), then with one input spoilt.
+    const Point3Df a(-2, 2, 3), b(4, 2, 3), c(1, 2, 3);
+    QTest::newRow("finite") << a << b << 1.0 << c << 2;
+    QTest::newRow("NaN in a") << Point3Df(NaN, 2, 3) << b << 1.0 << c << 0;
+    QTest::newRow("NaN in b") << a << Point3Df(4, NaN, 3) << 1.0 << c << 0;
+    QTest::newRow("NaN radius") << a << b << double(NaN) << c << 0;
+    QTest::newRow("NaN in the centre") << a << b << 1.0 << Point3Df(1, 2, NaN) << 0;
+    QTest::newRow("infinite a") << Point3Df(-Inf, 2, 3) << b << 1.0 << c << 0;
+    QTest::newRow("infinite radius") << a << b << double(Inf) << c << 0;
+}
+
+void tst_Util3D::nonFiniteLineMeetsNoSphere()
+{
+    QFETCH(Point3Df, a);
+    QFETCH(Point3Df, b);
+    QFETCH(double, r);
+    QFETCH(Point3Df, centre);
+    QFETCH(int, count);
+
+    const Sphere3Df sphere(centre, float(r));
+    for (const IntersectionPoints3Df &result :
+         {util3D::lineIntersectSphere(a, b, r, centre), util3D::lineIntersectSphere(a, b, sphere),
+          util3D::rayIntersectSphere(a, b, r, centre), util3D::rayIntersectSphere(a, b, sphere),
+          util3D::segmentIntersectSphere(a, b, r, centre), util3D::segmentIntersectSphere(a, b, sphere)}) {
+        QCOMPARE(result.count, count);
+        QVERIFY(isFinite(result));
     }
 }
 
