@@ -121,7 +121,9 @@ geom::IntersectionPoints<P> segmentIntersectSegmentT(const P &a1, const P &a2, c
     const P da = ra - la;
     const P db = rb - lb;
     const T den = db.y * da.x - db.x * da.y;
-    if (std::fabs(den) <= parallel)
+    // The cross product against the product of the lengths: parallel is an
+    // angle below the tolerance, for short segments as for long ones.
+    if (std::fabs(double(den)) <= double(parallel) * std::sqrt(squaredSum(da.x, da.y) * squaredSum(db.x, db.y)))
         return r;
     const T t = (db.x * (la.y - lb.y) - db.y * (la.x - lb.x)) / den;
     if (!(t >= T(0) && t <= T(1)))

@@ -68,6 +68,8 @@ private slots:
     void lineIntersectLine();
     void segmentIntersectSegment_data();
     void segmentIntersectSegment();
+    void parallelIsAnAngle_data();
+    void parallelIsAnAngle();
     void rayIntersectSegment_data();
     void rayIntersectSegment();
     void segmentIntersectLine();
@@ -147,6 +149,21 @@ void tst_Intersections2D::segmentIntersectSegment_data()
                                               << Point2Df();
     QTest::newRow("boxes apart") << Point2Df(0, 0) << Point2Df(1, 1) << Point2Df(2, 2) << Point2Df(3, 1) << 0 << Point2Df();
     QTest::newRow("parallel") << Point2Df(0, 0) << Point2Df(2, 2) << Point2Df(0, 1) << Point2Df(2, 3) << 0 << Point2Df();
+    // Small and large segments alike.
+    QTest::newRow("cross, 2e-3 long") << Point2Df(0, 0) << Point2Df(0.002f, 0.002f) << Point2Df(0, 0.002f)
+                                      << Point2Df(0.002f, 0) << 1 << Point2Df(0.001f, 0.001f);
+    QTest::newRow("cross, 2e-6 long") << Point2Df(0, 0) << Point2Df(2e-6f, 2e-6f) << Point2Df(0, 2e-6f)
+                                      << Point2Df(2e-6f, 0) << 1 << Point2Df(1e-6f, 1e-6f);
+    QTest::newRow("cross, 2e6 long") << Point2Df(0, 0) << Point2Df(2e6f, 2e6f) << Point2Df(0, 2e6f) << Point2Df(2e6f, 0)
+                                     << 1 << Point2Df(1e6f, 1e6f);
+    QTest::newRow("parallel, 2e-3 long, rounded") << Point2Df(0, 0) << Point2Df(0.002f, 0.002f) << Point2Df(0, 0.001f)
+                                                  << Point2Df(0.002f, 0.003f) << 0 << Point2Df();
+    QTest::newRow("collinear, overlapping, 2e-3 long") << Point2Df(0, 0) << Point2Df(0.002f, 0) << Point2Df(0.001f, 0)
+                                                       << Point2Df(0.003f, 0) << 0 << Point2Df();
+    QTest::newRow("collinear, overlapping, 3e6 long") << Point2Df(0, 0) << Point2Df(3e6f, 1e6f) << Point2Df(1.5e6f, 5e5f)
+                                                      << Point2Df(6e6f, 2e6f) << 0 << Point2Df();
+    QTest::newRow("a point on a segment") << Point2Df(1, 1) << Point2Df(1, 1) << Point2Df(0, 0) << Point2Df(2, 2) << 0
+                                          << Point2Df();
 }
 
 void tst_Intersections2D::segmentIntersectSegment()
@@ -168,6 +185,44 @@ void tst_Intersections2D::segmentIntersectSegment()
     }
     // The order of the two segments does not matter.
     QCOMPARE(util2D::segmentIntersectSegment(b1, b2, a1, a2).count, count);
+}
+
+void tst_Intersections2D::parallelIsAnAngle_data()
+{
+    QTest::addColumn<float>("length");
+    QTest::addColumn<float>("angle");
+    QTest::addColumn<int>("floatCount");
+    QTest::addColumn<int>("doubleCount");
+
+    // Segments are parallel when the angle between them is below 1e-5 (float)
+    // or 1e-12 (double), however long they are.
+    for (float length : {1e-3f, 1.0f, 1e3f, 1e6f}) {
+        QTest::addRow("angle 1e-4, %g long", double(length)) << length << 1e-4f << 1 << 1;
+        QTest::addRow("angle 2e-6, %g long", double(length)) << length << 2e-6f << 0 << 1;
+        QTest::addRow("angle 2e-13, %g long", double(length)) << length << 2e-13f << 0 << 0;
+    }
+}
+
+void tst_Intersections2D::parallelIsAnAngle()
+{
+    QFETCH(float, length);
+    QFETCH(float, angle);
+    QFETCH(int, floatCount);
+    QFETCH(int, doubleCount);
+
+    // Along the x axis, and across it through (length / 2, 0) at a small angle.
+    const float rise = length * angle / 2;
+    const Point2Df a1(0, 0), a2(length, 0), b1(0, -rise), b2(length, rise);
+    const Point2Df middle(length / 2, 0);
+    const IntersectionPoints2Df f = util2D::segmentIntersectSegment(a1, a2, b1, b2);
+    QCOMPARE(f.count, floatCount);
+    if (floatCount)
+        QCOMPARE(f.p1, middle);
+    QCOMPARE(util2D::segmentIntersectSegment(b1, b2, a1, a2).count, floatCount);
+    const IntersectionPoints2Dd d = util2D::segmentIntersectSegment(widened(a1), widened(a2), widened(b1), widened(b2));
+    QCOMPARE(d.count, doubleCount);
+    if (doubleCount)
+        QVERIFY2(near(d.p1, widened(middle), 1e-9 * double(length)), describe(d.p1).constData());
 }
 
 void tst_Intersections2D::rayIntersectSegment_data()
@@ -236,6 +291,16 @@ void tst_Intersections2D::segmentIntersectBounds_data()
     QTest::newRow("out through the left side") << Point2Df(5, 5) << Point2Df(-5, 7) << box << 1 << Point2Df(0, 6);
     QTest::newRow("inside") << Point2Df(2, 2) << Point2Df(8, 8) << box << 0 << Point2Df();
     QTest::newRow("beside") << Point2Df(-5, -5) << Point2Df(-1, 20) << box << 0 << Point2Df();
+    // Small boxes have sides as short as the segments that cross them.
+    QTest::newRow("2e-3 box, out through the right side")
+        << Point2Df(0.001f, 0.001f) << Point2Df(0.003f, 0.001f) << Bounds2Df(Point2Df(0, 0), Point2Df(0.002f, 0.002f)) << 1
+        << Point2Df(0.002f, 0.001f);
+    QTest::newRow("2.5e-3 box, out through the left side")
+        << Point2Df(0.00125f, 0.00125f) << Point2Df(-0.001f, 0.00125f)
+        << Bounds2Df(Point2Df(0, 0), Point2Df(0.0025f, 0.0025f)) << 1 << Point2Df(0, 0.00125f);
+    QTest::newRow("1e6 box, out through the top") << Point2Df(5e5f, 5e5f) << Point2Df(5e5f, 2e6f)
+                                                  << Bounds2Df(Point2Df(0, 0), Point2Df(1e6f, 1e6f)) << 1
+                                                  << Point2Df(5e5f, 1e6f);
     // A side that is not finite makes no box; the other sides are not crossed either.
     const float nan = float(NaN);
     const float inf = float(Inf);
