@@ -109,7 +109,7 @@ public:
     // segment: [a, b] when both ends are inside (a side counts as inside),
     // otherwise only the crossing points, with a tolerance of 1e-5 of the
     // larger magnitude (at least 1e-5) on the other axes. A crossing exactly at
-    // b is left out.
+    // b is left out, and an end that is not finite gives no points.
     QList<Point2Df> clipSegment(const Point2Df &a, const Point2Df &b) const;
 
     // x, y = min corner; width and height taken in double.

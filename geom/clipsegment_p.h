@@ -5,6 +5,7 @@
 // interface.
 
 #include "boxside.h"
+#include "finite_p.h"
 #include "point2d.h"
 #include "point3d.h"
 
@@ -46,10 +47,12 @@ inline float tolerance(float u, float v)
 // The points where the segment a-b crosses the sides of a box of Axes axes
 // (min corner at data()[0 .. Axes - 1], max corner after it), in the order of
 // the segment. An endpoint on a side counts as inside; a crossing at the end
-// b is not reported.
+// b is not reported. An end that is not finite lies nowhere: no points.
 template <int Axes, typename P, typename Box>
 QList<P> clipSegment(const Box &box, const P &a, const P &b)
 {
+    if (!finite::allFinite(a, b))
+        return QList<P>();
     const BoxSides ca = box.outcode(a);
     const BoxSides cb = box.outcode(b);
     if (!(ca | cb))

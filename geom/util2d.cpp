@@ -1,6 +1,7 @@
 #include "util2d.h"
 
 #include "angle.h"
+#include "finite_p.h"
 #include "tolerance_p.h"
 
 #include <algorithm>
@@ -15,6 +16,8 @@ using geom::Point2Df;
 namespace {
 
 using namespace geom::tolerance;
+using geom::finite::allFinite;
+using geom::finite::isFinite;
 
 // Exact, so that -0 counts as the origin and a NaN coordinate never does.
 bool isZero(const Point2Df &origin)
@@ -85,12 +88,6 @@ double distanceFromSquared(double d2)
 // The float 2 pi, 6.2831855.
 constexpr float TwoPiF = 6.28318530717958647692f;
 
-template <typename P>
-bool isFinite(const P &p)
-{
-    return std::isfinite(p.x) && std::isfinite(p.y);
-}
-
 // The float instance divides in double and narrows the parameter; a zero
 // denominator leaves a non-finite point, which is no intersection.
 template <typename P, typename T = decltype(P::x)>
@@ -124,7 +121,9 @@ geom::IntersectionPoints<P> segmentIntersectSegmentT(const P &a1, const P &a2, c
     const P da = ra - la;
     const P db = rb - lb;
     const T den = db.y * da.x - db.x * da.y;
-    if (std::fabs(den) <= parallel)
+    // The cross product against the product of the lengths: parallel is an
+    // angle below the tolerance, for short segments as for long ones.
+    if (std::fabs(double(den)) <= double(parallel) * std::sqrt(squaredSum(da.x, da.y) * squaredSum(db.x, db.y)))
         return r;
     const T t = (db.x * (la.y - lb.y) - db.y * (la.x - lb.x)) / den;
     if (!(t >= T(0) && t <= T(1)))
@@ -452,6 +451,10 @@ IntersectionPoints2Df segmentIntersectBounds(const Point2Df &a, const Point2Df &
     const Point2Df corners[4] = {Point2Df(box.minX, box.minY), Point2Df(box.maxX, box.minY),
                                  Point2Df(box.maxX, box.maxY), Point2Df(box.minX, box.maxY)};
     IntersectionPoints2Df r;
+    // A side that is not finite would leave the others to be crossed as if
+    // they made a box.
+    if (!allFinite(a, b, corners[0], corners[2]))
+        return r;
     for (int i = 0; i < 4; ++i) {
         r = segmentIntersectSegment(a, b, corners[i], corners[(i + 1) % 4]);
         if (r.count > 0)
@@ -501,9 +504,11 @@ Point2Dd closestPointOnCircle(const Point2Dd &p, double r, const Point2Dd &centr
 
 IntersectionPoints2Dd circleIntersectCircle(double r1, const Point2Dd &c1, double r2, const Point2Dd &c2)
 {
+    IntersectionPoints2Dd r;
+    if (!allFinite(r1, c1, r2, c2))
+        return r;
     if (!isZero(c2))
         return circleIntersectCircle(r1, c1 - c2, r2, Point2Dd::zero).translated(c2);
-    IntersectionPoints2Dd r;
     const double d = std::sqrt(squaredSum(c1.x, c1.y));
     // Circles that miss touching by no more than rounding still touch: 1e-12
     // at the unit scale, growing with the size of the figure.
@@ -539,6 +544,8 @@ IntersectionPoints2Dd circleIntersectCircle(double r1, const Point2Dd &c1, doubl
 IntersectionPoints2Dd arcIntersectArc(double start1, double sweep1, double r1, const Point2Dd &c1, double start2,
                                       double sweep2, double r2, const Point2Dd &c2)
 {
+    if (!allFinite(start1, sweep1, start2, sweep2))
+        return IntersectionPoints2Dd();
     const IntersectionPoints2Dd points = circleIntersectCircle(r1, c1, r2, c2);
     if (points.count == 0)
         return points;
@@ -550,6 +557,8 @@ IntersectionPoints2Dd arcIntersectArc(double start1, double sweep1, double r1, c
 IntersectionPoints2Dd lineIntersectCircle(const Point2Dd &a, const Point2Dd &b, double r, const Point2Dd &c)
 {
     IntersectionPoints2Dd result;
+    if (!allFinite(a, b, r, c))
+        return result;
     // Without a direction there is no line: never the centre, never a NaN.
     if (squaredSum(b.x - a.x, b.y - a.y) <= T12)
         return result;
@@ -580,6 +589,8 @@ IntersectionPoints2Dd segmentIntersectCircle(const Point2Dd &a, const Point2Dd &
 IntersectionPoints2Dd segmentIntersectArc(const Point2Dd &a, const Point2Dd &b, double start, double sweep, double r,
                                           const Point2Dd &centre)
 {
+    if (!allFinite(a, b, start, sweep, r, centre))
+        return IntersectionPoints2Dd();
     if (!isZero(centre))
         return segmentIntersectArc(a - centre, b - centre, start, sweep, r, Point2Dd::zero).translated(centre);
     return segmentIntersectCircle(a, b, r, Point2Dd::zero).filtered([&](const Point2Dd &p) {

@@ -91,6 +91,8 @@ geom::IntersectionPoints2Dd projectOntoRay(const geom::Point2Dd &p, const geom::
                                            const geom::Point2Dd &origin = geom::Point2Dd::zero);
 
 // Intersections of lines, rays and segments. Results with a point have count 1.
+// Here and for the circles and arcs below, input that is not finite (a NaN or
+// an infinity) gives no point.
 
 // The infinite lines a1-a2 and b1-b2; parallel lines (a non-finite parameter)
 // give nothing.
@@ -108,8 +110,9 @@ geom::IntersectionPoints2Df segmentIntersectLine(const geom::Point2Df &a, const 
                                                  const geom::Point2Df &c, const geom::Point2Df &d);
 geom::IntersectionPoints2Dd segmentIntersectLine(const geom::Point2Dd &a, const geom::Point2Dd &b,
                                                  const geom::Point2Dd &c, const geom::Point2Dd &d);
-// Closed segments; parallel ones (an unnormalised cross product within 1e-5,
-// or 1e-12 for double) give nothing, collinear overlaps included.
+// Closed segments; parallel ones (the sine of the angle between them within
+// 1e-5, or 1e-12 for double, at any length) give nothing, collinear overlaps
+// included.
 geom::IntersectionPoints2Df segmentIntersectSegment(const geom::Point2Df &a1, const geom::Point2Df &a2,
                                                     const geom::Point2Df &b1, const geom::Point2Df &b2);
 geom::IntersectionPoints2Dd segmentIntersectSegment(const geom::Point2Dd &a1, const geom::Point2Dd &a2,

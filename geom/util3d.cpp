@@ -1,5 +1,6 @@
 #include "util3d.h"
 
+#include "finite_p.h"
 #include "tolerance_p.h"
 #include "util2d.h"
 
@@ -12,6 +13,8 @@ using geom::Sphere3Df;
 namespace {
 
 using namespace geom::tolerance;
+using geom::finite::allFinite;
+using geom::finite::isFinite;
 // The end of a segment's parameter range with its slack, formed in float.
 constexpr float SegmentEnd = 1.0f + T5f;
 
@@ -53,11 +56,40 @@ bool isNearOrigin(const Point3Df &p)
     return squaredLength(p) <= T10;
 }
 
+// A point that is not finite (from input that is not, or from an overflow) is
+// no intersection.
 IntersectionPoints3Df onePoint(const Point3Df &p)
 {
     IntersectionPoints3Df r;
-    r.add(p);
+    if (isFinite(p))
+        r.add(p);
     return r;
+}
+
+// The sphere test runs in double: float coordinates and their differences are
+// exact in it, and a line given by points far apart, or far from a small
+// sphere, keeps the digits that decide where and whether it meets the sphere.
+struct Vector3d
+{
+    double x;
+    double y;
+    double z;
+};
+
+Vector3d difference(const Point3Df &a, const Point3Df &b)
+{
+    return {double(a.x) - double(b.x), double(a.y) - double(b.y), double(a.z) - double(b.z)};
+}
+
+double dot(const Vector3d &a, const Vector3d &b)
+{
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+
+// a + t d, narrowed to float.
+Point3Df along(const Point3Df &a, const Vector3d &d, double t)
+{
+    return Point3Df(float(double(a.x) + t * d.x), float(double(a.y) + t * d.y), float(double(a.z) + t * d.z));
 }
 
 // The point at parameter t of the segment from a along d to b, with a slack of
@@ -80,6 +112,9 @@ IntersectionPoints3Df segmentPoint(const Point3Df &a, const Point3Df &b, const P
 bool meetPlane(const Point3Df &a, const Point3Df &b, const Point3Df &n, const Point3Df &q, float &t,
                IntersectionPoints3Df &parallel)
 {
+    // An end at infinity makes every parameter 0: it would give a for any plane.
+    if (!allFinite(a, b, n, q))
+        return false;
     const Point3Df d = b - a;
     const float den = dot(d, n);
     const float num = -dot(a - q, n);
@@ -99,6 +134,8 @@ bool meetPlane(const Point3Df &a, const Point3Df &b, const Point3Df &n, const Po
 // point equals value.
 IntersectionPoints3Df rayIntersectAxisPlane(const Point3Df &a, const Point3Df &b, float value, float Point3Df::*axis)
 {
+    if (!allFinite(a, b, value))
+        return IntersectionPoints3Df();
     const float delta = b.*axis - a.*axis;
     if (std::fabs(delta) <= T5f)
         return IntersectionPoints3Df();
@@ -207,26 +244,34 @@ Point3Df closestPointOnSphere(const Point3Df &p, double r, const Point3Df &centr
 
 IntersectionPoints3Df lineIntersectSphere(const Point3Df &a, const Point3Df &b, double r, const Point3Df &centre)
 {
-    if (!isZero(centre))
-        return lineIntersectSphere(a - centre, b - centre, r, Point3Df::zero).translated(centre);
     IntersectionPoints3Df result;
-    const Point3Df d = b - a;
-    const double A = squaredLength(d);
+    if (!allFinite(a, b, r, centre))
+        return result;
+    const Vector3d p = difference(a, centre);
+    const Vector3d d = difference(b, a);
+    const double A = dot(d, d);
     // Without a direction there is no line: never a NaN point.
     if (A <= T12)
         return result;
-    const float B = dot(a, d);
-    const double disc = double(B * B) - (squaredLength(a) - r * r) * A;
-    if (std::fabs(float(disc)) <= T5f)
-        return onePoint(a + d * float(-double(B) / A));
-    if (disc <= 0.0)
+    // The foot of the centre on the line, at parameter tm, and its distance h
+    // from the centre.
+    const double B = dot(p, d);
+    const double tm = -B / A;
+    const Vector3d f = {p.x + tm * d.x, p.y + tm * d.y, p.z + tm * d.z};
+    const double h = std::sqrt(dot(f, f));
+    const double radius = std::fabs(r);
+    if (std::fabs(h - radius) <= double(T5f) * radius)
+        return onePoint(along(a, d, tm));
+    if (h > radius)
         return result;
-    const double s = std::sqrt(disc);
-    const float t1 = float((-double(B) + s) / A);
-    const float t2 = float((-double(B) - s) / A);
+    const double s = std::sqrt((radius - h) * (radius + h) / A);
     // The parameter of smaller magnitude first: the point nearer to a.
-    result.p1 = a + d * (B >= 0.0f ? t1 : t2);
-    result.p2 = a + d * (B >= 0.0f ? t2 : t1);
+    const Point3Df first = along(a, d, B >= 0.0 ? tm + s : tm - s);
+    const Point3Df second = along(a, d, B >= 0.0 ? tm - s : tm + s);
+    if (!isFinite(first) || !isFinite(second))
+        return result;
+    result.p1 = first;
+    result.p2 = second;
     result.count = 2;
     return result;
 }
@@ -299,6 +344,8 @@ IntersectionPoints3Df rayIntersectPlaneZ(const Point3Df &a, const Point3Df &b, f
 
 IntersectionPoints3Df segmentIntersectPlaneZ(const Point3Df &a, const Point3Df &b, float z)
 {
+    if (!allFinite(a, b, z))
+        return IntersectionPoints3Df();
     const Point3Df d = b - a;
     if (std::fabs(d.z) <= T5f) {
         if (util2D::fuzzyCompare(a.z, z))
@@ -313,6 +360,8 @@ IntersectionPoints3Df segmentIntersectPlaneZ(const Point3Df &a, const Point3Df &
 IntersectionPoints3Df rayIntersectTriangle(const Point3Df &o, const Point3Df &d, const Point3Df &t0, const Point3Df &t1,
                                            const Point3Df &t2)
 {
+    if (!allFinite(o, d, t0, t1, t2))
+        return IntersectionPoints3Df();
     const Point3Df e1 = t1 - t0;
     const Point3Df e2 = t2 - t0;
     const Point3Df pv = cross(d, e2);

@@ -18,6 +18,8 @@ typedef IntersectionPoints<Point3Df> IntersectionPoints3Df;
 // Functions with a trailing origin take the line, ray or segment from that
 // origin to q (p and q are absolute points); with the default zero origin they
 // are relative to (0, 0, 0). Rays run from a through b, segments from a to b.
+// An intersection with input that is not finite (a NaN or an infinity) has no
+// point.
 namespace util3D {
 
 enum OnLineFlag {
@@ -59,7 +61,8 @@ bool isOnSphere(const geom::Point3Df &p, double r, const geom::Point3Df &centre 
 geom::Point3Df closestPointOnSphere(const geom::Point3Df &p, double r,
                                     const geom::Point3Df &centre = geom::Point3Df::zero);
 
-// The infinite line through a and b and the sphere: the tangent point, or two
+// The infinite line through a and b and the sphere, worked out in double: the
+// tangent point (the line's distance from the centre within 1e-5 of r), or two
 // points with p1 the one nearer to a along the line. A line whose points lie
 // within 1e-6 of each other has no direction and meets no sphere.
 geom::IntersectionPoints3Df lineIntersectSphere(const geom::Point3Df &a, const geom::Point3Df &b, double r,

@@ -216,6 +216,11 @@ QMultiMap<double, geom::Point2Df> Contour::sortedPoints(uint sortMode, const geo
             const float dy = p.y - ref.y;
             k = double(dx) * double(dx) + double(dy) * double(dy);
         }
+        // A NaN key (a point that is not a number, or a projection on a zero
+        // reference) orders against no other: it would take the place of
+        // whichever entry the search ends on.
+        if (std::isnan(k))
+            continue;
         // The later of two points with one key wins.
         map.replace(k, p);
     }

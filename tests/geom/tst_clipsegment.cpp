@@ -4,6 +4,8 @@
 
 #include <QTest>
 
+#include <limits>
+
 using geom::Bounds2Df;
 using geom::Bounds3Df;
 using geom::Point2Df;
@@ -11,6 +13,13 @@ using geom::Point3Df;
 
 typedef QList<Point2Df> Points2D;
 typedef QList<Point3Df> Points3D;
+
+namespace {
+
+const float NaN = std::numeric_limits<float>::quiet_NaN();
+const float Inf = std::numeric_limits<float>::infinity();
+
+} // namespace
 
 class tst_ClipSegment : public QObject
 {
@@ -46,6 +55,11 @@ void tst_ClipSegment::clip2D_data()
     // The crossing of the minX side lies 5e-6 beyond maxY: within the tolerance.
     QTest::newRow("just past a corner") << Point2Df(-5, 10.000005f) << Point2Df(5, 10) << Points2D{Point2Df(0, 10.000002f)};
     QTest::newRow("beyond one side") << Point2Df(-5, -5) << Point2Df(-1, 20) << Points2D{};
+    // An end that is not a point has no place in or beyond the box.
+    QTest::newRow("NaN end") << Point2Df(5, 5) << Point2Df(NaN, 5) << Points2D{};
+    QTest::newRow("NaN start") << Point2Df(NaN, NaN) << Point2Df(5, 5) << Points2D{};
+    QTest::newRow("NaN end, start outside") << Point2Df(-5, 5) << Point2Df(5, NaN) << Points2D{};
+    QTest::newRow("infinite end") << Point2Df(5, 5) << Point2Df(Inf, 5) << Points2D{};
 }
 
 void tst_ClipSegment::clip2D()
@@ -77,6 +91,9 @@ void tst_ClipSegment::clip3D_data()
                                                    << Points3D{Point3Df(0, 0, 0), Point3Df(10, 10, 10)};
     QTest::newRow("past an edge") << Point3Df(-5, 5, 8) << Point3Df(5, 5, 18) << Points3D{};
     QTest::newRow("beyond one side") << Point3Df(1, 1, 11) << Point3Df(9, 9, 20) << Points3D{};
+    QTest::newRow("NaN end") << Point3Df(5, 5, 5) << Point3Df(5, 5, NaN) << Points3D{};
+    QTest::newRow("NaN start") << Point3Df(NaN, 5, 5) << Point3Df(5, 5, 5) << Points3D{};
+    QTest::newRow("infinite start") << Point3Df(5, -Inf, 5) << Point3Df(5, 5, 5) << Points3D{};
 }
 
 void tst_ClipSegment::clip3D()

@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <limits>
 
 using geom::Bounds2Df;
 using geom::IntersectionPoints2Dd;
@@ -14,6 +15,8 @@ using geom::Point2Df;
 namespace {
 
 const double Pi = 3.141592653589793;
+const double NaN = std::numeric_limits<double>::quiet_NaN();
+const double Inf = std::numeric_limits<double>::infinity();
 
 Point2Dd widened(const Point2Df &p)
 {
@@ -65,6 +68,8 @@ private slots:
     void lineIntersectLine();
     void segmentIntersectSegment_data();
     void segmentIntersectSegment();
+    void parallelIsAnAngle_data();
+    void parallelIsAnAngle();
     void rayIntersectSegment_data();
     void rayIntersectSegment();
     void segmentIntersectLine();
@@ -80,6 +85,8 @@ private slots:
     void lineIntersectCircle();
     void degenerateLineMeetsNoCircle_data();
     void degenerateLineMeetsNoCircle();
+    void nonFiniteLineMeetsNoCircle_data();
+    void nonFiniteLineMeetsNoCircle();
 };
 
 void tst_Intersections2D::initTestCase()
@@ -142,6 +149,21 @@ void tst_Intersections2D::segmentIntersectSegment_data()
                                               << Point2Df();
     QTest::newRow("boxes apart") << Point2Df(0, 0) << Point2Df(1, 1) << Point2Df(2, 2) << Point2Df(3, 1) << 0 << Point2Df();
     QTest::newRow("parallel") << Point2Df(0, 0) << Point2Df(2, 2) << Point2Df(0, 1) << Point2Df(2, 3) << 0 << Point2Df();
+    // Small and large segments alike.
+    QTest::newRow("cross, 2e-3 long") << Point2Df(0, 0) << Point2Df(0.002f, 0.002f) << Point2Df(0, 0.002f)
+                                      << Point2Df(0.002f, 0) << 1 << Point2Df(0.001f, 0.001f);
+    QTest::newRow("cross, 2e-6 long") << Point2Df(0, 0) << Point2Df(2e-6f, 2e-6f) << Point2Df(0, 2e-6f)
+                                      << Point2Df(2e-6f, 0) << 1 << Point2Df(1e-6f, 1e-6f);
+    QTest::newRow("cross, 2e6 long") << Point2Df(0, 0) << Point2Df(2e6f, 2e6f) << Point2Df(0, 2e6f) << Point2Df(2e6f, 0)
+                                     << 1 << Point2Df(1e6f, 1e6f);
+    QTest::newRow("parallel, 2e-3 long, rounded") << Point2Df(0, 0) << Point2Df(0.002f, 0.002f) << Point2Df(0, 0.001f)
+                                                  << Point2Df(0.002f, 0.003f) << 0 << Point2Df();
+    QTest::newRow("collinear, overlapping, 2e-3 long") << Point2Df(0, 0) << Point2Df(0.002f, 0) << Point2Df(0.001f, 0)
+                                                       << Point2Df(0.003f, 0) << 0 << Point2Df();
+    QTest::newRow("collinear, overlapping, 3e6 long") << Point2Df(0, 0) << Point2Df(3e6f, 1e6f) << Point2Df(1.5e6f, 5e5f)
+                                                      << Point2Df(6e6f, 2e6f) << 0 << Point2Df();
+    QTest::newRow("a point on a segment") << Point2Df(1, 1) << Point2Df(1, 1) << Point2Df(0, 0) << Point2Df(2, 2) << 0
+                                          << Point2Df();
 }
 
 void tst_Intersections2D::segmentIntersectSegment()
@@ -163,6 +185,44 @@ void tst_Intersections2D::segmentIntersectSegment()
     }
     // The order of the two segments does not matter.
     QCOMPARE(util2D::segmentIntersectSegment(b1, b2, a1, a2).count, count);
+}
+
+void tst_Intersections2D::parallelIsAnAngle_data()
+{
+    QTest::addColumn<float>("length");
+    QTest::addColumn<float>("angle");
+    QTest::addColumn<int>("floatCount");
+    QTest::addColumn<int>("doubleCount");
+
+    // Segments are parallel when the angle between them is below 1e-5 (float)
+    // or 1e-12 (double), however long they are.
+    for (float length : {1e-3f, 1.0f, 1e3f, 1e6f}) {
+        QTest::addRow("angle 1e-4, %g long", double(length)) << length << 1e-4f << 1 << 1;
+        QTest::addRow("angle 2e-6, %g long", double(length)) << length << 2e-6f << 0 << 1;
+        QTest::addRow("angle 2e-13, %g long", double(length)) << length << 2e-13f << 0 << 0;
+    }
+}
+
+void tst_Intersections2D::parallelIsAnAngle()
+{
+    QFETCH(float, length);
+    QFETCH(float, angle);
+    QFETCH(int, floatCount);
+    QFETCH(int, doubleCount);
+
+    // Along the x axis, and across it through (length / 2, 0) at a small angle.
+    const float rise = length * angle / 2;
+    const Point2Df a1(0, 0), a2(length, 0), b1(0, -rise), b2(length, rise);
+    const Point2Df middle(length / 2, 0);
+    const IntersectionPoints2Df f = util2D::segmentIntersectSegment(a1, a2, b1, b2);
+    QCOMPARE(f.count, floatCount);
+    if (floatCount)
+        QCOMPARE(f.p1, middle);
+    QCOMPARE(util2D::segmentIntersectSegment(b1, b2, a1, a2).count, floatCount);
+    const IntersectionPoints2Dd d = util2D::segmentIntersectSegment(widened(a1), widened(a2), widened(b1), widened(b2));
+    QCOMPARE(d.count, doubleCount);
+    if (doubleCount)
+        QVERIFY2(near(d.p1, widened(middle), 1e-9 * double(length)), describe(d.p1).constData());
 }
 
 void tst_Intersections2D::rayIntersectSegment_data()
@@ -220,28 +280,51 @@ void tst_Intersections2D::segmentIntersectBounds_data()
 {
     QTest::addColumn<Point2Df>("a");
     QTest::addColumn<Point2Df>("b");
+    QTest::addColumn<Bounds2Df>("box");
     QTest::addColumn<int>("count");
     QTest::addColumn<Point2Df>("point");
 
-    // The box is (0, 0)-(10, 10).
-    QTest::newRow("up through both y sides: the minY crossing") << Point2Df(5, 15) << Point2Df(5, -5) << 1 << Point2Df(5, 0);
-    QTest::newRow("out through the right side") << Point2Df(5, 5) << Point2Df(15, 5) << 1 << Point2Df(10, 5);
-    QTest::newRow("out through the left side") << Point2Df(5, 5) << Point2Df(-5, 7) << 1 << Point2Df(0, 6);
-    QTest::newRow("inside") << Point2Df(2, 2) << Point2Df(8, 8) << 0 << Point2Df();
-    QTest::newRow("beside") << Point2Df(-5, -5) << Point2Df(-1, 20) << 0 << Point2Df();
+    const Bounds2Df box(Point2Df(0, 0), Point2Df(10, 10));
+    QTest::newRow("up through both y sides: the minY crossing") << Point2Df(5, 15) << Point2Df(5, -5) << box << 1
+                                                                << Point2Df(5, 0);
+    QTest::newRow("out through the right side") << Point2Df(5, 5) << Point2Df(15, 5) << box << 1 << Point2Df(10, 5);
+    QTest::newRow("out through the left side") << Point2Df(5, 5) << Point2Df(-5, 7) << box << 1 << Point2Df(0, 6);
+    QTest::newRow("inside") << Point2Df(2, 2) << Point2Df(8, 8) << box << 0 << Point2Df();
+    QTest::newRow("beside") << Point2Df(-5, -5) << Point2Df(-1, 20) << box << 0 << Point2Df();
+    // Small boxes have sides as short as the segments that cross them.
+    QTest::newRow("2e-3 box, out through the right side")
+        << Point2Df(0.001f, 0.001f) << Point2Df(0.003f, 0.001f) << Bounds2Df(Point2Df(0, 0), Point2Df(0.002f, 0.002f)) << 1
+        << Point2Df(0.002f, 0.001f);
+    QTest::newRow("2.5e-3 box, out through the left side")
+        << Point2Df(0.00125f, 0.00125f) << Point2Df(-0.001f, 0.00125f)
+        << Bounds2Df(Point2Df(0, 0), Point2Df(0.0025f, 0.0025f)) << 1 << Point2Df(0, 0.00125f);
+    QTest::newRow("1e6 box, out through the top") << Point2Df(5e5f, 5e5f) << Point2Df(5e5f, 2e6f)
+                                                  << Bounds2Df(Point2Df(0, 0), Point2Df(1e6f, 1e6f)) << 1
+                                                  << Point2Df(5e5f, 1e6f);
+    // A side that is not finite makes no box; the other sides are not crossed either.
+    const float nan = float(NaN);
+    const float inf = float(Inf);
+    QTest::newRow("box with a NaN side") << Point2Df(5, 5) << Point2Df(15, 5) << Bounds2Df(Point2Df(nan, 0), Point2Df(10, 10)) << 0
+                                         << Point2Df();
+    QTest::newRow("box with an infinite side") << Point2Df(5, 5) << Point2Df(15, 5) << Bounds2Df(Point2Df(-inf, 0), Point2Df(10, 10)) << 0
+                                               << Point2Df();
+    QTest::newRow("NaN end") << Point2Df(5, 5) << Point2Df(15, nan) << box << 0 << Point2Df();
 }
 
 void tst_Intersections2D::segmentIntersectBounds()
 {
     QFETCH(Point2Df, a);
     QFETCH(Point2Df, b);
+    QFETCH(Bounds2Df, box);
     QFETCH(int, count);
     QFETCH(Point2Df, point);
 
-    const IntersectionPoints2Df r = util2D::segmentIntersectBounds(a, b, Bounds2Df(Point2Df(0, 0), Point2Df(10, 10)));
+    const IntersectionPoints2Df r = util2D::segmentIntersectBounds(a, b, box);
     QCOMPARE(r.count, count);
+    // Within rounding of the box's size.
+    const double tol = 1e-6 * double(box.maxX - box.minX);
     if (count)
-        QCOMPARE(r.p1, point);
+        QVERIFY2(near(widened(r.p1), widened(point), tol), describe(r.p1).constData());
 }
 
 void tst_Intersections2D::arcs_data()
@@ -314,6 +397,13 @@ void tst_Intersections2D::circleIntersectCircle_data()
                                                         << Point2Dd(1.9990014985014988, 0.06319026023654703);
     QTest::newRow("touching from inside, diagonal") << 1.0 << Point2Dd(0.6, 0.8) << 2.0 << 1 << Point2Dd(1.2, 1.6)
                                                     << Point2Dd(1.2, 1.6);
+    // Input that is not a number meets nothing.
+    QTest::newRow("NaN radius 1") << NaN << Point2Dd(1, 0) << 1.0 << 0 << Point2Dd() << Point2Dd();
+    QTest::newRow("NaN radius 2") << 1.0 << Point2Dd(1, 0) << NaN << 0 << Point2Dd() << Point2Dd();
+    QTest::newRow("NaN in centre 1") << 1.0 << Point2Dd(NaN, 0) << 1.0 << 0 << Point2Dd() << Point2Dd();
+    QTest::newRow("NaN in centre 1, y") << 1.0 << Point2Dd(1, NaN) << 1.0 << 0 << Point2Dd() << Point2Dd();
+    QTest::newRow("infinite radius 1") << Inf << Point2Dd(1, 0) << 1.0 << 0 << Point2Dd() << Point2Dd();
+    QTest::newRow("infinite centre 1") << 1.0 << Point2Dd(Inf, 0) << 1.0 << 0 << Point2Dd() << Point2Dd();
 }
 
 void tst_Intersections2D::circleIntersectCircle()
@@ -328,6 +418,7 @@ void tst_Intersections2D::circleIntersectCircle()
     warnings = 0;
     IntersectionPoints2Dd r = util2D::circleIntersectCircle(r1, c1, r2);
     QCOMPARE(r.count, count);
+    QVERIFY(isFinite(r));
     if (count) {
         QVERIFY2(near(r.p1, p1, 1e-9), describe(r.p1).constData());
         QVERIFY2(near(r.p2, p2, 1e-9), describe(r.p2).constData());
@@ -338,6 +429,12 @@ void tst_Intersections2D::circleIntersectCircle()
     QCOMPARE(r.count, count);
     if (count)
         QVERIFY(near(r.p1, p1 + o, 1e-9) && near(r.p2, p2 + o, 1e-9));
+    // A second centre that is not a number spoils any pair.
+    for (const Point2Dd &c2 : {Point2Dd(NaN, 0), Point2Dd(0, NaN), Point2Dd(Inf, 0)}) {
+        r = util2D::circleIntersectCircle(r1, c1, r2, c2);
+        QCOMPARE(r.count, 0);
+        QVERIFY(isFinite(r));
+    }
     QCOMPARE(warnings, 0);
 }
 
@@ -356,6 +453,13 @@ void tst_Intersections2D::arcIntersectArc()
     QCOMPARE(util2D::arcIntersectArc(0.0, -Pi, 1.0, Point2Dd(0, 0), 0.0, Pi, 1.0, Point2Dd(1, 0)).count, 0);
     // Circles apart: nothing.
     QCOMPARE(util2D::arcIntersectArc(0.0, Pi, 1.0, Point2Dd(0, 0), 0.0, Pi, 1.0, Point2Dd(5, 0)).count, 0);
+    // An angle that is not finite gives no arc.
+    for (double bad : {NaN, Inf, -Inf}) {
+        QCOMPARE(util2D::arcIntersectArc(bad, 2 * Pi, 1.0, Point2Dd(0, 0), -Pi, 2 * Pi, 1.0, Point2Dd(1, 0)).count, 0);
+        QCOMPARE(util2D::arcIntersectArc(-Pi, bad, 1.0, Point2Dd(0, 0), -Pi, 2 * Pi, 1.0, Point2Dd(1, 0)).count, 0);
+        QCOMPARE(util2D::arcIntersectArc(-Pi, 2 * Pi, 1.0, Point2Dd(0, 0), bad, 2 * Pi, 1.0, Point2Dd(1, 0)).count, 0);
+        QCOMPARE(util2D::arcIntersectArc(-Pi, 2 * Pi, 1.0, Point2Dd(0, 0), -Pi, bad, 1.0, Point2Dd(1, 0)).count, 0);
+    }
 }
 
 void tst_Intersections2D::lineIntersectCircle_data()
@@ -433,6 +537,49 @@ void tst_Intersections2D::degenerateLineMeetsNoCircle()
     }
     // Ends just far enough apart make a line again.
     QCOMPARE(util2D::lineIntersectCircle(Point2Dd(0.5, 0), Point2Dd(0.5, 2e-6), 1.0, Point2Dd(0, 0)).count, 2);
+}
+
+void tst_Intersections2D::nonFiniteLineMeetsNoCircle_data()
+{
+    QTest::addColumn<Point2Dd>("a");
+    QTest::addColumn<Point2Dd>("b");
+    QTest::addColumn<double>("r");
+    QTest::addColumn<Point2Dd>("c");
+    QTest::addColumn<double>("start");
+    QTest::addColumn<double>("sweep");
+    QTest::addColumn<int>("lineCount");
+    QTest::addColumn<int>("arcCount");
+
+    // The segment y = 0.5 across the unit circle about (1, 2) and its upper half, then with one input spoilt.
+    const Point2Dd a(-1, 2.5), b(3, 2.5), c(1, 2);
+    QTest::newRow("finite") << a << b << 1.0 << c << 0.0 << Pi << 2 << 2;
+    QTest::newRow("NaN in a") << Point2Dd(NaN, 2.5) << b << 1.0 << c << 0.0 << Pi << 0 << 0;
+    QTest::newRow("infinite b") << a << Point2Dd(3, Inf) << 1.0 << c << 0.0 << Pi << 0 << 0;
+    QTest::newRow("NaN radius") << a << b << NaN << c << 0.0 << Pi << 0 << 0;
+    QTest::newRow("infinite radius") << a << b << Inf << c << 0.0 << Pi << 0 << 0;
+    QTest::newRow("NaN in the centre") << a << b << 1.0 << Point2Dd(1, NaN) << 0.0 << Pi << 0 << 0;
+    QTest::newRow("NaN start") << a << b << 1.0 << c << NaN << Pi << 2 << 0;
+    QTest::newRow("infinite sweep") << a << b << 1.0 << c << 0.0 << Inf << 2 << 0;
+}
+
+void tst_Intersections2D::nonFiniteLineMeetsNoCircle()
+{
+    QFETCH(Point2Dd, a);
+    QFETCH(Point2Dd, b);
+    QFETCH(double, r);
+    QFETCH(Point2Dd, c);
+    QFETCH(double, start);
+    QFETCH(double, sweep);
+    QFETCH(int, lineCount);
+    QFETCH(int, arcCount);
+
+    for (const IntersectionPoints2Dd &result : {util2D::lineIntersectCircle(a, b, r, c), util2D::segmentIntersectCircle(a, b, r, c)}) {
+        QCOMPARE(result.count, lineCount);
+        QVERIFY(isFinite(result));
+    }
+    const IntersectionPoints2Dd arc = util2D::segmentIntersectArc(a, b, start, sweep, r, c);
+    QCOMPARE(arc.count, arcCount);
+    QVERIFY(isFinite(arc));
 }
 
 QTEST_APPLESS_MAIN(tst_Intersections2D)

@@ -4,12 +4,16 @@
 #include <QTest>
 
 #include <cmath>
+#include <limits>
 
 using geom::IntersectionPoints3Df;
 using geom::Point3Df;
 using geom::Sphere3Df;
 
 namespace {
+
+const float NaN = std::numeric_limits<float>::quiet_NaN();
+const float Inf = std::numeric_limits<float>::infinity();
 
 bool near(const Point3Df &a, const Point3Df &b, float tol = 1e-6f)
 {
@@ -49,12 +53,20 @@ private slots:
     void sphere();
     void lineIntersectSphere_data();
     void lineIntersectSphere();
+    void lineIntersectSphereAtScale_data();
+    void lineIntersectSphereAtScale();
     void degenerateLineMeetsNoSphere();
+    void nonFiniteLineMeetsNoSphere_data();
+    void nonFiniteLineMeetsNoSphere();
     void planes_data();
     void planes();
     void axisPlanes();
+    void nonFiniteLineMeetsNoPlane_data();
+    void nonFiniteLineMeetsNoPlane();
     void rayIntersectTriangle_data();
     void rayIntersectTriangle();
+    void nonFiniteRayMeetsNoTriangle_data();
+    void nonFiniteRayMeetsNoTriangle();
 };
 
 void tst_Util3D::planeProjection()
@@ -214,6 +226,61 @@ void tst_Util3D::lineIntersectSphere()
     QCOMPARE(util3D::rayIntersectSphere(a, b, 1.0, Point3Df::zero).count, rayCount);
 }
 
+void tst_Util3D::lineIntersectSphereAtScale_data()
+{
+    QTest::addColumn<double>("r");
+    QTest::addColumn<float>("height");
+    QTest::addColumn<float>("reach");
+    QTest::addColumn<int>("lineCount");
+    QTest::addColumn<int>("rayCount");
+    QTest::addColumn<int>("segmentCount");
+
+    // The line y = height * r through the sphere of radius r about the origin,
+    // given by its points at x = +-reach * r. The answer depends on neither the
+    // scale nor how far apart the two given points lie.
+    QTest::newRow("y 0.9, points at +-2000") << 1.0 << 0.9f << 2000.0f << 2 << 2 << 2;
+    QTest::newRow("y 0.9, points at +-20000") << 1.0 << 0.9f << 20000.0f << 2 << 2 << 2;
+    QTest::newRow("y 1.1, points at +-20000: a miss") << 1.0 << 1.1f << 20000.0f << 0 << 0 << 0;
+    QTest::newRow("y 1.1, points at +-2000: a miss") << 1.0 << 1.1f << 2000.0f << 0 << 0 << 0;
+    QTest::newRow("y 1.0001, just outside") << 1.0 << 1.0001f << 2.0f << 0 << 0 << 0;
+    QTest::newRow("y 0.9999, just inside") << 1.0 << 0.9999f << 2.0f << 2 << 2 << 2;
+    QTest::newRow("touching, points at +-2000") << 1.0 << 1.0f << 2000.0f << 1 << 1 << 1;
+    QTest::newRow("through the centre, points 1e-3 apart") << 1.0 << 0.0f << 0.0005f << 2 << 1 << 0;
+    QTest::newRow("sphere of radius 1e-4, y 0.9") << 1e-4 << 0.9f << 2.0f << 2 << 2 << 2;
+    QTest::newRow("sphere of radius 1e-4, through the centre, points at +-1") << 1e-4 << 0.0f << 1e4f << 2 << 2 << 2;
+    QTest::newRow("sphere of radius 1e4, y 0.9") << 1e4 << 0.9f << 2.0f << 2 << 2 << 2;
+    QTest::newRow("sphere of radius 1e4, y 0.9, points at +-2e7") << 1e4 << 0.9f << 2000.0f << 2 << 2 << 2;
+}
+
+void tst_Util3D::lineIntersectSphereAtScale()
+{
+    QFETCH(double, r);
+    QFETCH(float, height);
+    QFETCH(float, reach);
+    QFETCH(int, lineCount);
+    QFETCH(int, rayCount);
+    QFETCH(int, segmentCount);
+
+    const float y = float(height * r);
+    const Point3Df a(float(-reach * r), y, 0), b(float(reach * r), y, 0);
+    const IntersectionPoints3Df line = util3D::lineIntersectSphere(a, b, r);
+    QCOMPARE(line.count, lineCount);
+    QCOMPARE(util3D::rayIntersectSphere(a, b, r, Point3Df::zero).count, rayCount);
+    QCOMPARE(util3D::segmentIntersectSphere(a, b, r, Point3Df::zero).count, segmentCount);
+    if (lineCount == 0)
+        return;
+    // Where the line meets the sphere, from the float height the line has; the
+    // nearer to a in parameter, so the left one, first.
+    const double x = std::sqrt(std::max(0.0, r * r - double(y) * double(y)));
+    const double tol = 1e-6 * r;
+    for (const Point3Df &p : {line.p1, line.p2}) {
+        QCOMPARE(p.y, y);
+        QCOMPARE(p.z, 0.0f);
+    }
+    QVERIFY2(std::fabs(line.p1.x + x) <= tol, describe(line.p1).constData());
+    QVERIFY2(std::fabs(line.p2.x - (lineCount == 2 ? x : -x)) <= tol, describe(line.p2).constData());
+}
+
 void tst_Util3D::degenerateLineMeetsNoSphere()
 {
     const Point3Df points[][2] = {{Point3Df(0, 0, 0), Point3Df(0, 0, 0)},
@@ -228,6 +295,43 @@ void tst_Util3D::degenerateLineMeetsNoSphere()
                 QVERIFY(isFinite(result));
             }
         }
+    }
+}
+
+void tst_Util3D::nonFiniteLineMeetsNoSphere_data()
+{
+    QTest::addColumn<Point3Df>("a");
+    QTest::addColumn<Point3Df>("b");
+    QTest::addColumn<double>("r");
+    QTest::addColumn<Point3Df>("centre");
+    QTest::addColumn<int>("count");
+
+    // A line through the unit sphere about (1, 2, 3), then with one input spoilt.
+    const Point3Df a(-2, 2, 3), b(4, 2, 3), c(1, 2, 3);
+    QTest::newRow("finite") << a << b << 1.0 << c << 2;
+    QTest::newRow("NaN in a") << Point3Df(NaN, 2, 3) << b << 1.0 << c << 0;
+    QTest::newRow("NaN in b") << a << Point3Df(4, NaN, 3) << 1.0 << c << 0;
+    QTest::newRow("NaN radius") << a << b << double(NaN) << c << 0;
+    QTest::newRow("NaN in the centre") << a << b << 1.0 << Point3Df(1, 2, NaN) << 0;
+    QTest::newRow("infinite a") << Point3Df(-Inf, 2, 3) << b << 1.0 << c << 0;
+    QTest::newRow("infinite radius") << a << b << double(Inf) << c << 0;
+}
+
+void tst_Util3D::nonFiniteLineMeetsNoSphere()
+{
+    QFETCH(Point3Df, a);
+    QFETCH(Point3Df, b);
+    QFETCH(double, r);
+    QFETCH(Point3Df, centre);
+    QFETCH(int, count);
+
+    const Sphere3Df sphere(centre, float(r));
+    for (const IntersectionPoints3Df &result :
+         {util3D::lineIntersectSphere(a, b, r, centre), util3D::lineIntersectSphere(a, b, sphere),
+          util3D::rayIntersectSphere(a, b, r, centre), util3D::rayIntersectSphere(a, b, sphere),
+          util3D::segmentIntersectSphere(a, b, r, centre), util3D::segmentIntersectSphere(a, b, sphere)}) {
+        QCOMPARE(result.count, count);
+        QVERIFY(isFinite(result));
     }
 }
 
@@ -299,6 +403,44 @@ void tst_Util3D::axisPlanes()
     QCOMPARE(util3D::segmentIntersectPlaneZ(Point3Df(0, 0, 0), Point3Df(4, 2, 2), 1.0f).p1, Point3Df(2, 1, 1));
 }
 
+void tst_Util3D::nonFiniteLineMeetsNoPlane_data()
+{
+    QTest::addColumn<Point3Df>("a");
+    QTest::addColumn<Point3Df>("b");
+    QTest::addColumn<float>("value");
+    QTest::addColumn<int>("count");
+
+    // The segment from the origin to (2, 2, 2) crosses the planes x = 1, y = 1
+    // and z = 1 at (1, 1, 1).
+    const Point3Df a(0, 0, 0), b(2, 2, 2);
+    QTest::newRow("finite") << a << b << 1.0f << 1;
+    QTest::newRow("NaN in a") << Point3Df(0, NaN, 0) << b << 1.0f << 0;
+    QTest::newRow("NaN in b") << a << Point3Df(2, 2, NaN) << 1.0f << 0;
+    QTest::newRow("NaN value") << a << b << NaN << 0;
+    QTest::newRow("infinite value") << a << b << Inf << 0;
+    QTest::newRow("infinite b") << a << Point3Df(Inf, 2, 2) << 1.0f << 0;
+    QTest::newRow("b infinitely high") << a << Point3Df(2, 2, Inf) << 1.0f << 0;
+}
+
+void tst_Util3D::nonFiniteLineMeetsNoPlane()
+{
+    QFETCH(Point3Df, a);
+    QFETCH(Point3Df, b);
+    QFETCH(float, value);
+    QFETCH(int, count);
+
+    const Point3Df n(0, 0, 1), q(5, -5, value);
+    for (const IntersectionPoints3Df &result :
+         {util3D::rayIntersectPlaneX(a, b, value), util3D::rayIntersectPlaneY(a, b, value),
+          util3D::rayIntersectPlaneZ(a, b, value), util3D::segmentIntersectPlaneZ(a, b, value),
+          util3D::rayIntersectPlane(a, b, n, q), util3D::segmentIntersectPlane(a, b, n, q)}) {
+        QCOMPARE(result.count, count);
+        QVERIFY(isFinite(result));
+        if (count)
+            QCOMPARE(result.p1, Point3Df(1, 1, 1));
+    }
+}
+
 void tst_Util3D::rayIntersectTriangle_data()
 {
     QTest::addColumn<Point3Df>("o");
@@ -329,6 +471,42 @@ void tst_Util3D::rayIntersectTriangle()
     QCOMPARE(r.count, count);
     if (count)
         QVERIFY2(near(r.p1, point), describe(r.p1).constData());
+}
+
+void tst_Util3D::nonFiniteRayMeetsNoTriangle_data()
+{
+    QTest::addColumn<Point3Df>("o");
+    QTest::addColumn<Point3Df>("d");
+    QTest::addColumn<Point3Df>("t0");
+    QTest::addColumn<Point3Df>("t1");
+    QTest::addColumn<Point3Df>("t2");
+    QTest::addColumn<int>("count");
+
+    // A ray onto the triangle (0,0,0), (1,0,0), (0,1,0) from the front, then with one input spoilt.
+    const Point3Df o(0.2f, 0.2f, 1), d(0, 0, -1), t0(0, 0, 0), t1(1, 0, 0), t2(0, 1, 0);
+    QTest::newRow("finite") << o << d << t0 << t1 << t2 << 1;
+    QTest::newRow("NaN in the direction's z") << o << Point3Df(0, 0, NaN) << t0 << t1 << t2 << 0;
+    QTest::newRow("NaN in the direction's x") << o << Point3Df(NaN, 0, -1) << t0 << t1 << t2 << 0;
+    QTest::newRow("NaN in the origin") << Point3Df(NaN, 0.2f, 1) << d << t0 << t1 << t2 << 0;
+    QTest::newRow("NaN in the first vertex") << o << d << Point3Df(0, 0, NaN) << t1 << t2 << 0;
+    QTest::newRow("NaN in the second vertex") << o << d << t0 << Point3Df(1, NaN, 0) << t2 << 0;
+    QTest::newRow("NaN in the third vertex") << o << d << t0 << t1 << Point3Df(0, NaN, 0) << 0;
+    QTest::newRow("infinite direction") << o << Point3Df(0, 0, -Inf) << t0 << t1 << t2 << 0;
+    QTest::newRow("infinite vertex") << o << d << t0 << t1 << Point3Df(0, Inf, 0) << 0;
+}
+
+void tst_Util3D::nonFiniteRayMeetsNoTriangle()
+{
+    QFETCH(Point3Df, o);
+    QFETCH(Point3Df, d);
+    QFETCH(Point3Df, t0);
+    QFETCH(Point3Df, t1);
+    QFETCH(Point3Df, t2);
+    QFETCH(int, count);
+
+    const IntersectionPoints3Df r = util3D::rayIntersectTriangle(o, d, t0, t1, t2);
+    QCOMPARE(r.count, count);
+    QVERIFY(isFinite(r));
 }
 
 QTEST_APPLESS_MAIN(tst_Util3D)

@@ -311,6 +311,19 @@ void TestContourQueries::sortedPoints_data()
     // Equal keys keep one entry: the later point.
     QTest::newRow("equal keys") << Points{{1, 0}, {0, 1}, {2, 0}} << 2u << origin << QList<double>{1, 2}
                                 << Points{{0, 1}, {2, 0}};
+    // A point that is not a number has no key: it is left out and takes no other point's place.
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    QTest::newRow("NaN point between") << Points{{3, 4}, {nan, 0}, {1, 0}} << 2u << origin << QList<double>{1, 5}
+                                       << Points{{1, 0}, {3, 4}};
+    QTest::newRow("NaN point last") << Points{{3, 4}, {1, 0}, {nan, nan}} << 0u << origin << QList<double>{1, 25}
+                                    << Points{{1, 0}, {3, 4}};
+    QTest::newRow("NaN point, reversed") << Points{{3, 4}, {0, nan}, {1, 0}} << 0x12u << origin << QList<double>{1, 5}
+                                         << Points{{3, 4}, {1, 0}};
+    QTest::newRow("NaN point, cross") << Points{{3, 4}, {nan, 1}, {1, 0}} << 4u << Point2Df(1, 0)
+                                      << QList<double>{-4, 0} << Points{{3, 4}, {1, 0}};
+    QTest::newRow("NaN point only") << Points{{nan, nan}} << 2u << origin << QList<double>{} << Points{};
+    // Without a reference direction no point has a projection.
+    QTest::newRow("projection on a zero ref") << two << 3u << origin << QList<double>{} << Points{};
 }
 
 void TestContourQueries::sortedPoints()
