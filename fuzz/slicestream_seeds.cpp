@@ -29,6 +29,7 @@ QByteArray record(const T &value, char mode)
     stream.setByteOrder((mode & 1) ? QDataStream::LittleEndian : QDataStream::BigEndian);
     stream.setFloatingPointPrecision((mode & 2) ? QDataStream::DoublePrecision : QDataStream::SinglePrecision);
     stream << value;
+    fuzzsupport::check(stream.status() == QDataStream::Ok, "a seed record was not written");
     return bytes;
 }
 
@@ -63,6 +64,14 @@ int main(int argc, char **argv)
         deep = parent;
     }
 
+    // As deep as a record may nest: the writer and the readers meet here.
+    Contour deepest = square(0, 0, 1, false);
+    for (int i = 0; i < Contour::maxStreamDepth; ++i) {
+        Contour parent;
+        parent.addChild(deepest);
+        deepest = parent;
+    }
+
     const QByteArray flatRecord = record(flat, 0);
     QByteArray twoSlices = record(flat, 1);
     twoSlices += record(grouped, 1).mid(1);
@@ -75,6 +84,9 @@ int main(int argc, char **argv)
         && fuzzsupport::saveSeed(dir, QStringLiteral("empty-slice"), record(Slice(1.0f, 0.2f), 0))
         && fuzzsupport::saveSeed(dir, QStringLiteral("contour-nested"), record(nested, 4))
         && fuzzsupport::saveSeed(dir, QStringLiteral("contour-deep"), record(deep, 5))
+        && fuzzsupport::saveSeed(dir, QStringLiteral("contour-deepest"), record(deepest, 5))
+        && fuzzsupport::saveSeed(dir, QStringLiteral("slice-deepest"),
+                                 record(Slice(2.0f, 0.1f, QVector<Contour>{deepest, square(5, 0, 1, false)}), 1))
         && fuzzsupport::saveSeed(dir, QStringLiteral("contour-triangle"), record(Contour({0, 0}, {1, 0}, {0, 1}), 6))
         && fuzzsupport::saveSeed(dir, QStringLiteral("flat-cut"), flatRecord.left(flatRecord.size() - 11));
     return ok ? 0 : 1;

@@ -157,13 +157,15 @@ public:
 
     static constexpr int maxResamplePoints = 1 << 24;
     // Records nested deeper than this are corrupt data: a short hostile
-    // stream must not recurse without bound.
+    // stream must not recurse without bound. A contour with descendants more
+    // than this many levels below it is not written either.
     static constexpr int maxStreamDepth = 256;
 
     // Children first, then the points as a raw little-endian float array.
-    // Reading appends the children read after those already present and
-    // replaces the points; on any stream failure the contour is left as it
-    // was.
+    // Writing a contour nested deeper than maxStreamDepth writes nothing and
+    // sets the stream's status to WriteFailed. Reading appends the children
+    // read after those already present and replaces the points; on any
+    // stream failure the contour is left as it was.
     friend QDataStream &operator>>(QDataStream &stream, Contour &contour);
 
 private:

@@ -34,7 +34,7 @@ bool readContour(QDataStream &stream, Contour &contour, int depth)
 
 bool readRecord(QDataStream &stream, QVector<Contour> &children, QVector<Point2Df> &points, int depth)
 {
-    if (depth > Contour::maxStreamDepth) {
+    if (!slicestream::depthFits(depth)) {
         stream.setStatus(QDataStream::ReadCorruptData);
         return false;
     }
@@ -53,14 +53,20 @@ bool readRecord(QDataStream &stream, QVector<Contour> &children, QVector<Point2D
     return geom::readRaw2Df(stream, points) >= 0 && stream.status() == QDataStream::Ok;
 }
 
+void writeRecord(QDataStream &stream, const Contour &contour)
+{
+    stream << qint32(contour.children().size());
+    for (const Contour &child : contour.children())
+        writeRecord(stream, child);
+    geom::writeRaw2Df(stream, contour.points().constData(), contour.points().size());
+}
+
 } // namespace
 
 QDataStream &operator<<(QDataStream &stream, const Contour &contour)
 {
-    stream << qint32(contour.children().size());
-    for (const Contour &child : contour.children())
-        stream << child;
-    geom::writeRaw2Df(stream, contour.points().constData(), contour.points().size());
+    if (slicestream::writable(stream, contour))
+        writeRecord(stream, contour);
     return stream;
 }
 

@@ -106,7 +106,9 @@ public:
     void paint(QPainter *painter) const;
     QPainterPath toPainterPath(bool windingFill) const;
 
-    // The record: contour count, the contours, z and thickness. Reading appends
+    // The record: contour count, the contours, z and thickness. A slice with
+    // a contour nested deeper than Contour::maxStreamDepth is not written at
+    // all, and the stream's status becomes WriteFailed. Reading appends
     // the contours to those present, takes z and thickness, drops the cached
     // totals and derives the format afresh; on any stream failure the slice is
     // left as it was.

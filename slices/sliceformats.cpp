@@ -125,6 +125,12 @@ void Slice::toHierarchyFormat()
 
 QDataStream &operator<<(QDataStream &stream, const Slice &slice)
 {
+    // A slice that could not be read back is refused whole: not even its
+    // count reaches the device.
+    for (const Contour &contour : slice.contours()) {
+        if (!slicestream::writable(stream, contour))
+            return stream;
+    }
     stream << qint32(slice.contours().size());
     for (const Contour &contour : slice.contours())
         stream << contour;

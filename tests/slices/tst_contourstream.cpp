@@ -10,6 +10,7 @@
 #include <QPolygonF>
 #include <QtTest>
 
+#include <algorithm>
 #include <cstring>
 
 using geom::Point2Df;
@@ -56,13 +57,16 @@ bool sameSlice(const Slice &a, const Slice &b)
 
 template <typename T>
 QByteArray written(const T &value, QDataStream::ByteOrder order = QDataStream::BigEndian,
-                   QDataStream::FloatingPointPrecision precision = QDataStream::SinglePrecision)
+                   QDataStream::FloatingPointPrecision precision = QDataStream::SinglePrecision,
+                   QDataStream::Status *status = nullptr)
 {
     QByteArray bytes;
     QDataStream stream(&bytes, QIODevice::WriteOnly);
     stream.setByteOrder(order);
     stream.setFloatingPointPrecision(precision);
     stream << value;
+    if (status)
+        *status = stream.status();
     return bytes;
 }
 
@@ -118,6 +122,31 @@ QByteArray floats(std::initializer_list<float> values)
     return bytes;
 }
 
+// rings concentric squares, turning alternately counter-clockwise and
+// clockwise, and a small square beside them, in the hierarchy format: the
+// rings nest into one chain, each the only child of the one around it.
+Slice concentricRings(int rings)
+{
+    QVector<Contour> contours;
+    for (int k = 0; k < rings; ++k) {
+        const Points ring = square(float(k), float(k), float(2 * rings - k), float(2 * rings - k));
+        contours.append(Contour(k % 2 ? slctest::reversed(ring) : ring));
+    }
+    contours.append(Contour(square(float(3 * rings), 0, float(3 * rings + 1), 1)));
+    Slice slice(0.5f, 0.1f, contours);
+    QTest::ignoreMessage(QtWarningMsg, "Slice.toHierarchyFormat : Not fully working");
+    slice.setFormat(1);
+    return slice;
+}
+
+int nestingDepth(const Contour &contour)
+{
+    int depth = 0;
+    for (const Contour &child : contour.children())
+        depth = std::max(depth, 1 + nestingDepth(child));
+    return depth;
+}
+
 } // namespace
 
 class TestContourStream : public QObject
@@ -138,6 +167,8 @@ private slots:
     void hostile();
     void everyCutIsRefused();
     void deepChainFailsFast();
+    void writerKeepsToWhatReads_data();
+    void writerKeepsToWhatReads();
     void painterPathAndPolygon();
     void draw();
 };
@@ -387,6 +418,53 @@ void TestContourStream::deepChainFailsFast()
         QCOMPARE(readInto(bytes, target, sequential), QDataStream::ReadCorruptData);
         QVERIFY(target.children().isEmpty());
     }
+}
+
+void TestContourStream::writerKeepsToWhatReads_data()
+{
+    QTest::addColumn<int>("rings");
+    QTest::addColumn<bool>("fits");
+    // The outermost ring and 256 nested in it are as deep as a record reads.
+    QTest::newRow("255 rings") << 255 << true;
+    QTest::newRow("256 rings") << 256 << true;
+    QTest::newRow("257 rings") << 257 << true;
+    QTest::newRow("258 rings") << 258 << false;
+}
+
+void TestContourStream::writerKeepsToWhatReads()
+{
+    QFETCH(int, rings);
+    QFETCH(bool, fits);
+    const Slice slice = concentricRings(rings);
+    QCOMPARE(slice.format(), 1);
+    QCOMPARE(slice.contours().size(), 2);
+    const Contour &deepest = slice.contours().constFirst();
+    QCOMPARE(nestingDepth(deepest), rings - 1);
+
+    // What is written reads back the same; what would not read is refused
+    // with a failed status before a byte of the record is written.
+    QDataStream::Status status = QDataStream::Ok;
+    const QByteArray sliceBytes = written(slice, QDataStream::BigEndian, QDataStream::SinglePrecision, &status);
+    if (!fits) {
+        QCOMPARE(status, QDataStream::WriteFailed);
+        QVERIFY(sliceBytes.isEmpty());
+        const QByteArray contourBytes = written(deepest, QDataStream::BigEndian, QDataStream::SinglePrecision, &status);
+        QCOMPARE(status, QDataStream::WriteFailed);
+        QVERIFY(contourBytes.isEmpty());
+        return;
+    }
+    QCOMPARE(status, QDataStream::Ok);
+    for (const bool sequential : {false, true}) {
+        Slice read;
+        QCOMPARE(readInto(sliceBytes, read, sequential), QDataStream::Ok);
+        QVERIFY(sameSlice(read, slice));
+        QCOMPARE(read.format(), 1);
+    }
+    const QByteArray contourBytes = written(deepest, QDataStream::BigEndian, QDataStream::SinglePrecision, &status);
+    QCOMPARE(status, QDataStream::Ok);
+    Contour read;
+    QCOMPARE(readInto(contourBytes, read), QDataStream::Ok);
+    QVERIFY(sameTree(read, deepest));
 }
 
 void TestContourStream::painterPathAndPolygon()
