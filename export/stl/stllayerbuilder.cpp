@@ -103,6 +103,22 @@ void separateTouchingCorners(StlLayer &layer, double length)
     }
 }
 
+// Appends the facet a, b, c with the unit normal of its own float vertices,
+// worked out in double: where rounding turns a sliver a little off the plane
+// or the wall it belongs to, a reader that checks the stored normal against
+// the vertices (or uses it to tell inside from outside) finds them agreeing.
+// A facet whose vertices give no direction is left out.
+inline void appendFacet(QVector<Facet> &facets, const Point3Df &a, const Point3Df &b, const Point3Df &c)
+{
+    const double ux = double(b.x) - a.x, uy = double(b.y) - a.y, uz = double(b.z) - a.z;
+    const double wx = double(c.x) - a.x, wy = double(c.y) - a.y, wz = double(c.z) - a.z;
+    const double nx = uy * wz - uz * wy, ny = uz * wx - ux * wz, nz = ux * wy - uy * wx;
+    const double length = std::sqrt(nx * nx + ny * ny + nz * nz);
+    if (!(length > 0.0) || !std::isfinite(length))
+        return;
+    facets.append(Facet(a, b, c, Point3Df(float(nx / length), float(ny / length), float(nz / length))));
+}
+
 } // namespace
 
 // Where the face up (on the lower layer) and the face down (under the upper
@@ -466,7 +482,6 @@ bool StlLayerBuilder::faces(const StlLayer &lower, const StlLayer &upper, float 
         sortSplits(*splits[side]);
     }
 
-    const Point3Df upNormal(0, 0, 1), downNormal(0, 0, -1);
     const float liftedZ = z + d->lift;
     facets.reserve(facets.size() + int(mesh.triangles.size()));
     for (const FaceMesh::Triangle &t : mesh.triangles) {
@@ -476,7 +491,10 @@ bool StlLayerBuilder::faces(const StlLayer &lower, const StlLayer &upper, float 
             return Point3Df(mesh.vertices[size_t(v)], t.down && !lifted.empty() && lifted[size_t(v)] ? liftedZ : z);
         };
         const Point3Df p = at(t.v[0]), q = at(t.v[1]), r = at(t.v[2]);
-        facets.append(t.down ? Facet(p, r, q, downNormal) : Facet(p, q, r, upNormal));
+        if (t.down)
+            appendFacet(facets, p, r, q);
+        else
+            appendFacet(facets, p, q, r);
     }
     return true;
 }
@@ -530,10 +548,6 @@ void StlLayerBuilder::walls(const StlLayer &layer, const StlEdgeSplits &bottom, 
             upperT.push_back(1.0);
             lowerZ.push_back(endZ);
 
-            // In double: an edge far shorter than a micrometre still has a
-            // direction.
-            const double nx = double(c.y) - p.y, ny = double(p.x) - c.x, length = std::sqrt(nx * nx + ny * ny);
-            const Point3Df normal(float(nx / length), float(ny / length), 0.0f);
             // Zip the two split lines together, always advancing along the
             // line whose next point comes first.
             size_t lo = 0, hi = 0;
@@ -542,10 +556,10 @@ void StlLayerBuilder::walls(const StlLayer &layer, const StlEdgeSplits &bottom, 
                 const bool advanceLower = hi == lastHi || (lo < lastLo && lowerT[lo + 1] <= upperT[hi + 1]);
                 const Point3Df b0(lowerLine[lo], lowerZ[lo]), t0(upperLine[hi], z1);
                 if (advanceLower) {
-                    facets.append(Facet(b0, Point3Df(lowerLine[lo + 1], lowerZ[lo + 1]), t0, normal));
+                    appendFacet(facets, b0, Point3Df(lowerLine[lo + 1], lowerZ[lo + 1]), t0);
                     ++lo;
                 } else {
-                    facets.append(Facet(b0, Point3Df(upperLine[hi + 1], z1), t0, normal));
+                    appendFacet(facets, b0, Point3Df(upperLine[hi + 1], z1), t0);
                     ++hi;
                 }
             }

@@ -91,11 +91,12 @@ double startAngle(int layer)
     return layer * 0.61;
 }
 
-QByteArray exportStl(const QList<Slice> &slices, StlExporter **keep = nullptr)
+QByteArray exportStl(const QList<Slice> &slices, StlExporter **keep = nullptr, float minimumThickness = 0)
 {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     auto *exporter = new StlExporter(&buffer, slices);
+    exporter->setMinimumThickness(minimumThickness);
     exporter->run();
     const bool ok = exporter->succeeded();
     if (keep)
@@ -132,9 +133,22 @@ void TestStlManifold::addStacks()
     QTest::addColumn<QList<Slice>>("slices");
     QTest::addColumn<double>("volume");
     QTest::addColumn<int>("euler");
+    QTest::addColumn<float>("thickness");
 
     QList<QVector<Contour>> layers;
     Stack s;
+    // The stack exported with a minimum thickness of three layers: every
+    // third slice is kept, each reaching up to the next one kept.
+    auto addThick = [](const char *name, const QList<QVector<Contour>> &all, double step, int euler) {
+        QList<QVector<Contour>> kept;
+        QList<double> z;
+        for (int i = 0; i < all.size(); i += 3) {
+            kept.append(all[i]);
+            z.append(i * step);
+        }
+        const Stack thick = stackAt(z, kept);
+        QTest::newRow(name) << evenStack(all, step).slices << thick.volume << euler << float(3 * step);
+    };
 
     const int sphereLayers = 60;
     for (int i = 0; i < sphereLayers; ++i) {
@@ -142,7 +156,8 @@ void TestStlManifold::addStacks()
         layers.append({circle(0, 0, std::sqrt(100.0 - zc * zc), vertexCount(i, 40), startAngle(i))});
     }
     s = evenStack(layers, 20.0 / sphereLayers);
-    QTest::newRow("sphere") << s.slices << s.volume << 2;
+    QTest::newRow("sphere") << s.slices << s.volume << 2 << 0.0f;
+    addThick("sphere, minimum thickness", layers, 20.0 / sphereLayers, 2);
 
     layers.clear();
     for (int i = 0; i < 30; ++i)
@@ -150,13 +165,15 @@ void TestStlManifold::addStacks()
     // A layer identical to the next.
     layers[11] = layers[10];
     s = evenStack(layers, 0.1);
-    QTest::newRow("cylinder") << s.slices << s.volume << 2;
+    QTest::newRow("cylinder") << s.slices << s.volume << 2 << 0.0f;
+    addThick("cylinder, minimum thickness", layers, 0.1, 2);
 
     layers.clear();
     for (int i = 0; i < 40; ++i)
         layers.append(gear(i * 3.0 * M_PI / 180.0, vertexCount(i, 16)));
     s = evenStack(layers, 0.15);
-    QTest::newRow("twisting gear") << s.slices << s.volume << 0;
+    QTest::newRow("twisting gear") << s.slices << s.volume << 0 << 0.0f;
+    addThick("twisting gear, minimum thickness", layers, 0.15, 0);
 
     // A disc with a cavity (layers 5 to 10), an island beside it (3 to 8) and
     // a blind hole from layer 14 to the top: three shells.
@@ -172,57 +189,58 @@ void TestStlManifold::addStacks()
         layers.append(c);
     }
     s = evenStack(layers, 0.2);
-    QTest::newRow("holes and islands") << s.slices << s.volume << 6;
+    QTest::newRow("holes and islands") << s.slices << s.volume << 6 << 0.0f;
+    addThick("holes and islands, minimum thickness", layers, 0.2, 6);
 
     // Two squares that touch at a corner make two solids that touch along a
     // vertical line; the outline keeps them apart.
     layers = {{rectangle(0, 0, 2, 2), rectangle(2, 2, 4, 4)}, {rectangle(0, 0, 2, 2), rectangle(2, 2, 4, 4)}};
     s = evenStack(layers, 0.1);
-    QTest::newRow("contours touching at a vertex") << s.slices << s.volume << 4;
+    QTest::newRow("contours touching at a vertex") << s.slices << s.volume << 4 << 0.0f;
 
     layers = {{rectangle(0, 0, 2, 2), rectangle(2, 0, 4, 2)}, {rectangle(0, 0, 2, 2), rectangle(2, 0.5f, 4, 3)}};
     s = evenStack(layers, 0.1);
-    QTest::newRow("contours touching along an edge") << s.slices << s.volume << 2;
+    QTest::newRow("contours touching along an edge") << s.slices << s.volume << 2 << 0.0f;
 
     // Consecutive outlines that share stretches of their edges.
     layers = {{rectangle(0, 0, 4, 2)}, {rectangle(1, 0, 5, 2)}, {rectangle(1, 0, 3, 3)}, {rectangle(0, 0, 3, 3)}};
     s = evenStack(layers, 0.1);
-    QTest::newRow("outlines overlapping along a stretch") << s.slices << s.volume << 2;
+    QTest::newRow("outlines overlapping along a stretch") << s.slices << s.volume << 2 << 0.0f;
 
     // The upper layer starts where the lower one ends: the face down and the
     // face up meet along an edge, where the two solids are parted.
     layers = {{rectangle(0, 0, 2, 2)}, {rectangle(2, 0, 4, 2)}, {rectangle(2, 0, 4, 2)}};
     s = evenStack(layers, 0.1);
-    QTest::newRow("faces up and down touching") << s.slices << s.volume << 4;
+    QTest::newRow("faces up and down touching") << s.slices << s.volume << 4 << 0.0f;
 
     // The same along part of an edge, next to an overlap, and in a
     // checkerboard of layers (six solids meeting along edges).
     layers = {{rectangle(0, 0, 2, 2)}, {rectangle(2, 1, 4, 3)}, {rectangle(2, 1, 4, 3)}};
     s = evenStack(layers, 0.1);
-    QTest::newRow("touching part of an edge") << s.slices << s.volume << 4;
+    QTest::newRow("touching part of an edge") << s.slices << s.volume << 4 << 0.0f;
     const Contour ell(QVector<Point2Df>{{2, 0}, {4, 0}, {4, 2}, {1, 2}, {1, 1}, {2, 1}});
     layers = {{rectangle(0, 0, 2, 2)}, {ell}, {ell}};
     s = evenStack(layers, 0.1);
-    QTest::newRow("touching and overlapping") << s.slices << s.volume << 2;
+    QTest::newRow("touching and overlapping") << s.slices << s.volume << 2 << 0.0f;
     // The faces meet along a stretch that overlaps begin at both ends of:
     // the upper layer is a C over the lower one's edge, its arms resting on it.
     const Contour cee(QVector<Point2Df>{{1, 0}, {4, 0}, {4, 3}, {1, 3}, {1, 2}, {2, 2}, {2, 1}, {1, 1}});
     layers = {{rectangle(0, 0, 2, 3)}, {cee}, {cee}};
     s = evenStack(layers, 0.1);
-    QTest::newRow("touching between overlaps") << s.slices << s.volume << 0;
+    QTest::newRow("touching between overlaps") << s.slices << s.volume << 0 << 0.0f;
     layers = {{cee}, {rectangle(0, 0, 2, 3)}, {rectangle(0, 0, 2, 3)}};
     s = evenStack(layers, 0.1);
-    QTest::newRow("touching between overlaps, upside down") << s.slices << s.volume << 0;
+    QTest::newRow("touching between overlaps, upside down") << s.slices << s.volume << 0 << 0.0f;
     const QVector<Contour> black{rectangle(0, 0, 1, 1), rectangle(1, 1, 2, 2)};
     const QVector<Contour> white{rectangle(1, 0, 2, 1), rectangle(0, 1, 1, 2)};
     s = evenStack({black, white, black}, 0.1);
-    QTest::newRow("checkerboard") << s.slices << s.volume << 12;
+    QTest::newRow("checkerboard") << s.slices << s.volume << 12 << 0.0f;
 
     layers.clear();
     for (int i = 0; i < 6; ++i)
         layers.append({circle(0, 0, 3 + 0.3 * (i % 3), vertexCount(i, 20), startAngle(i))});
     s = stackAt({0, 0.1, 0.2, 0.2005, 0.3, 0.4}, layers);
-    QTest::newRow("very thin layer") << s.slices << s.volume << 2;
+    QTest::newRow("very thin layer") << s.slices << s.volume << 2 << 0.0f;
 }
 
 void TestStlManifold::slicerLikeStacks_data()
@@ -235,8 +253,9 @@ void TestStlManifold::slicerLikeStacks()
     QFETCH(QList<Slice>, slices);
     QFETCH(double, volume);
     QFETCH(int, euler);
+    QFETCH(float, thickness);
 
-    const QByteArray bytes = exportStl(slices);
+    const QByteArray bytes = exportStl(slices, nullptr, thickness);
     QVERIFY(!bytes.isEmpty());
     const stltest::StlFile stl = stltest::readStl(bytes);
     QVERIFY(stl.valid);
@@ -260,6 +279,7 @@ void TestStlManifold::admeshAcceptsTheModel()
     QFETCH(QList<Slice>, slices);
     QFETCH(double, volume);
     QFETCH(int, euler);
+    QFETCH(float, thickness);
     // Every shell here is a sphere or a torus.
     const int parts = euler == 0 ? 1 : euler / 2;
 
@@ -272,7 +292,7 @@ void TestStlManifold::admeshAcceptsTheModel()
     {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        const QByteArray bytes = exportStl(slices);
+        const QByteArray bytes = exportStl(slices, nullptr, thickness);
         QVERIFY(!bytes.isEmpty());
         QCOMPARE(file.write(bytes), qint64(bytes.size()));
     }
