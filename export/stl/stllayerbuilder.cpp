@@ -12,18 +12,24 @@ namespace geom {
 
 namespace {
 
-bool isFinite(const Slice &slice)
+// Whether the slice's height and coordinates are finite (LayerOk), and its
+// coordinates within the reach of the outline clean-up, whose float products
+// of coordinate differences must not overflow.
+StlLayerBuilder::LayerStatus rangeOf(const Slice &slice)
 {
     if (!std::isfinite(slice.z()))
-        return false;
+        return StlLayerBuilder::LayerNotFinite;
+    StlLayerBuilder::LayerStatus status = StlLayerBuilder::LayerOk;
     const int count = slice.contourCount();
     for (int i = 0; i < count; ++i) {
         for (const Point2Df &p : slice.contourAt(i).points()) {
             if (!std::isfinite(p.x) || !std::isfinite(p.y))
-                return false;
+                return StlLayerBuilder::LayerNotFinite;
+            if (std::fabs(p.x) > StlLayerBuilder::maxCoordinate || std::fabs(p.y) > StlLayerBuilder::maxCoordinate)
+                status = StlLayerBuilder::LayerOutOfRange;
         }
     }
-    return true;
+    return status;
 }
 
 bool hasUsableContours(const Slice &slice)
@@ -317,8 +323,9 @@ StlLayerBuilder::~StlLayerBuilder()
 StlLayerBuilder::LayerStatus StlLayerBuilder::layer(const Slice &slice, double tolerance, StlLayer &layer)
 {
     layer.loops.clear();
-    if (!isFinite(slice))
-        return LayerNotFinite;
+    const LayerStatus range = rangeOf(slice);
+    if (range != LayerOk)
+        return range;
     Slice copy(slice);
     copy.reduce(tolerance);
     copy.snapToGrid(tolerance * tolerance);

@@ -208,6 +208,7 @@ private slots:
     void writeFailure();
     void badGeometry_data();
     void badGeometry();
+    void coordinatesBeyondReach();
     void clockwiseSliceIsReported();
     void exportToFile();
     void facetCount_data();
@@ -752,6 +753,23 @@ void TestStlExporter::badGeometry()
     QCOMPARE(e.finished, 1);
     QVERIFY(e.stl.valid);
     QVERIFY(stltest::checkMesh(e.stl.facets).finite);
+}
+
+// A valid outline too far out for the export's float arithmetic is not
+// passed off as a slice whose contours run clockwise: the export fails and
+// says why. Up to the limit the model is written, closed.
+void TestStlExporter::coordinatesBeyondReach()
+{
+    ignoreExporterWarning();
+    const Export far = exportSlices(stack({square(2e30f), square(2e30f)}));
+    QVERIFY(!far.succeeded);
+    QVERIFY2(far.error.contains(QLatin1String("Slice 1 has coordinates beyond")), qPrintable(far.error));
+
+    const Export near = exportSlices(stack({square(2e18f), square(2e18f)}));
+    QVERIFY2(near.succeeded, qPrintable(near.error));
+    const stltest::MeshReport mesh = stltest::checkMesh(near.stl.facets);
+    QVERIFY2(mesh.faults().isEmpty(), qPrintable(mesh.faults()));
+    QCOMPARE(mesh.euler(), 2);
 }
 
 // A slice whose contours all run clockwise has no material under the positive
