@@ -109,6 +109,39 @@ void separateTouchingCorners(StlLayer &layer, double length)
     }
 }
 
+// The loops of an outline with every vertex on the grid (of the given step;
+// none below 1e-5) and as the file stores it, without collinear or repeated
+// vertices; loops that collapse are left out.
+void roundOutline(const Slice &outline, double grid, StlLayer &layer)
+{
+    const int count = outline.contourCount();
+    layer.loops.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        const QVector<Point2Df> points = PolygonSimplifier<Point2Df>::removeCollinear(outline.contourAt(i).points());
+        if (points.size() <= 2)
+            continue;
+        QVector<double> values;
+        values.reserve(points.size() * 2);
+        for (const Point2Df &p : points) {
+            // Every vertex on the grid: GLU's crossing points are not, nor is
+            // the first vertex of a contour after Slice::snapToGrid, and a
+            // vertex of one layer a unit in the last place off one of the
+            // next would leave a wall facet too thin to have a direction.
+            const Point2Df f = grid >= double(1e-5f)
+                                   ? filePoint(std::round(double(p.x) / grid) * grid, std::round(double(p.y) / grid) * grid)
+                                   : filePoint(p.x, p.y);
+            if (!values.isEmpty() && double(f.x) == values[values.size() - 2] && double(f.y) == values.last())
+                continue;
+            values.append(double(f.x));
+            values.append(double(f.y));
+        }
+        if (values.size() > 2 && values[0] == values[values.size() - 2] && values[1] == values.last())
+            values.resize(values.size() - 2);
+        if (values.size() >= 6)
+            layer.loops.append(values);
+    }
+}
+
 // Appends the facet a, b, c with the unit normal of its own float vertices,
 // worked out in double: where rounding turns a sliver a little off the plane
 // or the wall it belongs to, a reader that checks the stored normal against
@@ -336,41 +369,38 @@ StlLayerBuilder::LayerStatus StlLayerBuilder::layer(const Slice &slice, double t
     // tessellator.
     Slice outline;
     int usable = 0;
-    if (!d->cleanOutline.find(copy, outline, usable)) {
+    auto tessellated = [&](const Slice &contours) {
         Tessellator::OutlineStatus status = Tessellator::OutlineOk;
         d->tessellator.setWindingRule(Tessellator::WindingPositive);
-        outline = d->tessellator.outline(copy, &status);
-        if (status == Tessellator::OutlineFailed || d->tessellator.failed())
-            return LayerFailed;
+        outline = d->tessellator.outline(contours, &status);
+        const bool ok = status != Tessellator::OutlineFailed && !d->tessellator.failed();
         d->tessellator.setBoundaryOnly(false);
-    }
+        return ok;
+    };
+    if (!d->cleanOutline.find(copy, outline, usable) && !tessellated(copy))
+        return LayerFailed;
 
     const double grid = tolerance * tolerance;
-    const int count = outline.contourCount();
-    layer.loops.reserve(count);
-    for (int i = 0; i < count; ++i) {
-        const QVector<Point2Df> points = PolygonSimplifier<Point2Df>::removeCollinear(outline.contourAt(i).points());
-        if (points.size() <= 2)
-            continue;
-        QVector<double> values;
-        values.reserve(points.size() * 2);
-        for (const Point2Df &p : points) {
-            // Every vertex on the grid: GLU's crossing points are not, nor is
-            // the first vertex of a contour after Slice::snapToGrid, and a
-            // vertex of one layer a unit in the last place off one of the
-            // next would leave a wall facet too thin to have a direction.
-            const Point2Df f = grid >= double(1e-5f)
-                                   ? filePoint(std::round(double(p.x) / grid) * grid, std::round(double(p.y) / grid) * grid)
-                                   : filePoint(p.x, p.y);
-            if (!values.isEmpty() && double(f.x) == values[values.size() - 2] && double(f.y) == values.last())
-                continue;
-            values.append(double(f.x));
-            values.append(double(f.y));
+    roundOutline(outline, grid, layer);
+    // Rounding to the grid can make loops meet that were apart (an island's
+    // corner comes onto its neighbour's edge, two islands onto one stretch
+    // that their loops would then run along twice, back to back): the
+    // rounded loops are outlined once more, which merges them where they
+    // meet, and rounded again.
+    if (!layer.loops.isEmpty()) {
+        Slice rounded(slice.z(), slice.thickness());
+        for (const QVector<double> &loop : layer.loops) {
+            QVector<Point2Df> points(loop.size() / 2);
+            for (int i = 0; i < points.size(); ++i)
+                points[i] = Point2Df(float(loop[2 * i]), float(loop[2 * i + 1]));
+            rounded.addContour(Contour(points));
         }
-        if (values.size() > 2 && values[0] == values[values.size() - 2] && values[1] == values.last())
-            values.resize(values.size() - 2);
-        if (values.size() >= 6)
-            layer.loops.append(values);
+        if (!d->cleanOutline.find(rounded, outline, usable)) {
+            if (!tessellated(rounded))
+                return LayerFailed;
+            layer.loops.clear();
+            roundOutline(outline, grid, layer);
+        }
     }
     separateTouchingCorners(layer, std::fmax(0.5 * tolerance * tolerance, 1e-6));
     return layer.loops.isEmpty() && hasUsableContours(slice) ? LayerWithoutOutline : LayerOk;
