@@ -65,9 +65,9 @@ int EdgeGrid::candidates(const Point2Df &u, const Point2Df &w, bool down, int *f
     *ambiguous = false;
     const double ux = double(w.x) - u.x, uy = double(w.y) - u.y;
     const double mx = 0.5 * (double(u.x) + w.x), my = 0.5 * (double(u.y) + w.y);
-    // A few units in the last place of a float: where the rounding of a
-    // crossing point to float can put it.
-    const double eps = 1e-6 * std::fmax(1.0, std::fmax(std::fabs(mx), std::fabs(my)));
+    // Where the rounding of a crossing point to float can put it, and the
+    // face mesh's snapping of a crossing point to a vertex (twice its radius).
+    const double eps = 4e-6 * std::fmax(1.0, std::fmax(std::fabs(mx), std::fabs(my)));
     const size_t c = size_t(cell(my, m_minY)) * size_t(m_side) + size_t(cell(mx, m_minX));
     double best = std::numeric_limits<double>::max();
     int count = 0;

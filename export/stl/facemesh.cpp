@@ -21,7 +21,8 @@ void FaceMesh::clear(const StlLayer &lower, const StlLayer &upper)
     }
     vertexIndex.reset(2 * count + 1024);
     cells.reset(2 * count + 1024);
-    cell = 2.0 * std::ldexp(double(std::fmax(magnitude, 1e-3f)), -23);
+    cell = std::fmax(2.0 * std::ldexp(double(std::fmax(magnitude, 1e-3f)), -23),
+                     snapRadius * std::fmax(1.0, double(magnitude)));
     for (const StlLayer *layer : {&lower, &upper}) {
         for (const QVector<double> &loop : layer->loops) {
             for (int i = 0; i < loop.size(); i += 2) {
@@ -41,10 +42,12 @@ void FaceMesh::clear(const StlLayer &lower, const StlLayer &upper)
 
 int FaceMesh::newVertex(const Point2Df &p)
 {
-    // Two units in the last place of the point's own magnitude.
+    // Two units in the last place of the point's own magnitude, and at least
+    // the snap radius.
     int exponent = 0;
-    std::frexp(std::fmax(std::fabs(p.x), std::fabs(p.y)), &exponent);
-    const double near = std::ldexp(2.0, exponent - 24);
+    const float magnitude = std::fmax(std::fabs(p.x), std::fabs(p.y));
+    std::frexp(magnitude, &exponent);
+    const double near = std::fmax(std::ldexp(2.0, exponent - 24), snapRadius * std::fmax(1.0, double(magnitude)));
     int index = -1;
     const qint64 cx = cellOf(p.x), cy = cellOf(p.y);
     for (int dy = -1; dy <= 1 && index < 0; ++dy) {

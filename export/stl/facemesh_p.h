@@ -51,11 +51,16 @@ struct FaceMesh
 
     // Starts a pair of layers with their outline vertices. A vertex that GLU
     // makes (a crossing or band point) snaps to one already there when it
-    // rounds to within two units in the last place of it: a crossing point
+    // rounds to within two units in the last place of it, or within the snap
+    // radius (relative to its magnitude, at least 1 mm): a crossing point
     // that close to a vertex would leave a needle of a wall facet, too thin
-    // to have a direction in float, and two band points of the same edge of
-    // both layers, worked out from different ends, a sliver between them.
+    // to have a direction in float, or put a wall's top a few float steps
+    // off the vertex of the faces beside it (a T-junction once written), and
+    // two band points of the same edge of both layers, worked out from
+    // different ends, a sliver between them. The snap radius stays below the
+    // reach of EdgeGrid::candidates, so a snapped point still finds its edge.
     void clear(const StlLayer &lower, const StlLayer &upper);
+    static constexpr double snapRadius = 2e-6;
 
     int vertex(double x, double y)
     {

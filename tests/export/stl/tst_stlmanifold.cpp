@@ -259,6 +259,29 @@ void TestStlManifold::addStacks()
     // model has the rectangles as the grid puts them.
     QTest::newRow("islands onto one stretch in the clean-up") << s.slices << (4 * 0.3 + 2 * 2.27 * 0.2) << 2 << 0.0f << -1;
 
+    // Two layers of a twisted square post as a slicer gives them: where the
+    // outlines cross next to a corner, the crossing point lies 1.3e-5 mm from
+    // it, closer than the faces could keep apart from the corner.
+    const Contour post0(QVector<Point2Df>{{7.07359982f, 6.88600016f}, {14.3271999f, 0.00240000011f},
+                                          {21.3983994f, 7.07359982f}, {28.281601f, 14.3271999f},
+                                          {21.2108002f, 21.3983994f}, {13.9572001f, 28.281601f},
+                                          {6.88600016f, 21.2108002f}, {0.00240000011f, 13.9572001f}});
+    const Contour post1(QVector<Point2Df>{{6.88600016f, 7.07359982f}, {13.9572001f, 0.00240000011f},
+                                          {21.2108002f, 6.88600016f}, {28.281601f, 13.9572001f},
+                                          {21.3983994f, 21.2108002f}, {14.3271999f, 28.281601f},
+                                          {7.07359982f, 21.3983994f}, {0.00240000011f, 14.3271999f}});
+    s = evenStack({{post0}, {post1}, {post0}, {post1}}, 0.2);
+    QTest::newRow("crossing 1e-5 mm from a corner") << s.slices << s.volume << 2 << 0.0f << -1;
+    // The same through a file in inches: coordinates that are not round in mm.
+    auto inches = [](const Contour &c) {
+        QVector<Point2Df> points = c.points();
+        for (Point2Df &p : points)
+            p = Point2Df(float(double(float(p.x / 25.4)) * 25.4), float(double(float(p.y / 25.4)) * 25.4));
+        return Contour(points);
+    };
+    s = evenStack({{inches(post0)}, {inches(post1)}, {inches(post0)}, {inches(post1)}}, 0.2);
+    QTest::newRow("crossing 1e-5 mm from a corner, inch") << s.slices << s.volume << 2 << 0.0f << -1;
+
     layers.clear();
     for (int i = 0; i < 6; ++i)
         layers.append({circle(0, 0, 3 + 0.3 * (i % 3), vertexCount(i, 20), startAngle(i))});
