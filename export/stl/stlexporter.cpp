@@ -215,6 +215,12 @@ void StlExporterPrivate::buildRun(LayerRun &run, int index)
             run.error
                 = StlExporter::tr("Slice %1 has a height or coordinates that are not finite numbers.").arg(l.slice + 1);
             return false;
+        case StlLayerBuilder::LayerOutOfRange:
+            run.error = StlExporter::tr("Slice %1 has coordinates beyond what the STL export can represent "
+                                        "(more than %2 mm from the origin).")
+                            .arg(l.slice + 1)
+                            .arg(double(StlLayerBuilder::maxCoordinate), 0, 'g', 3);
+            return false;
         case StlLayerBuilder::LayerFailed:
             run.error = StlExporter::tr("The outline of slice %1 (z = %2) could not be tessellated.")
                             .arg(l.slice + 1)

@@ -37,7 +37,8 @@ class StlExporterPrivate;
 // The result is read after finished(): succeeded() is true only when every
 // slice was exported and the file was written and closed without error; a
 // failure (the device could not be written, a slice that cannot be
-// tessellated, coordinates or heights that are not finite numbers) leaves
+// tessellated, coordinates or heights that are not finite numbers, coordinates
+// beyond the reach of the float arithmetic, StlLayerBuilder::maxCoordinate) leaves
 // succeeded() false and errorString() saying why; wasCancelled() tells a
 // cancelled export, whose file is readable but open at the top. The caller
 // writes to a temporary file and keeps it only when succeeded().

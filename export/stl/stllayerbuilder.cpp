@@ -1,13 +1,10 @@
 #include "stllayerbuilder.h"
 
 #include "polygonsimplifier.h"
-#include "tessellator.h"
+#include "stllayerbuilder_p.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
-#include <cstdint>
-#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -15,18 +12,24 @@ namespace geom {
 
 namespace {
 
-bool isFinite(const Slice &slice)
+// Whether the slice's height and coordinates are finite (LayerOk), and its
+// coordinates within the reach of the outline clean-up, whose float products
+// of coordinate differences must not overflow.
+StlLayerBuilder::LayerStatus rangeOf(const Slice &slice)
 {
     if (!std::isfinite(slice.z()))
-        return false;
+        return StlLayerBuilder::LayerNotFinite;
+    StlLayerBuilder::LayerStatus status = StlLayerBuilder::LayerOk;
     const int count = slice.contourCount();
     for (int i = 0; i < count; ++i) {
         for (const Point2Df &p : slice.contourAt(i).points()) {
             if (!std::isfinite(p.x) || !std::isfinite(p.y))
-                return false;
+                return StlLayerBuilder::LayerNotFinite;
+            if (std::fabs(p.x) > StlLayerBuilder::maxCoordinate || std::fabs(p.y) > StlLayerBuilder::maxCoordinate)
+                status = StlLayerBuilder::LayerOutOfRange;
         }
     }
-    return true;
+    return status;
 }
 
 bool hasUsableContours(const Slice &slice)
@@ -38,1033 +41,6 @@ bool hasUsableContours(const Slice &slice)
     }
     return false;
 }
-
-// The GLU tessellator spends time in proportion to the number of edges that
-// span the x of each vertex it sweeps over, so two long outlines with many
-// short edges stacked in x (teeth, scan noise, a twisting part) cost time
-// quadratic in their length. Such faces are tessellated in vertical bands of
-// a few dozen vertices each; the points where outline edges cross a band line
-// become vertices of the faces, which are merged out of them afterwards
-// wherever the faces allow (see mergeBandPoints), so that they split no wall.
-// Smooth outlines, which GLU sweeps in linear time, get one band.
-class Bands
-{
-public:
-    // The band lines, ascending; band i lies between lines[i - 1] and
-    // lines[i]. No lines: one band.
-    std::vector<double> lines;
-
-    static Bands forPlane(const StlLayer &lower, const StlLayer &upper)
-    {
-        constexpr int minVertices = 256;
-        constexpr int buckets = 64;
-        // The mean number of edges a vertex sweeps past, beyond which bands pay.
-        constexpr double maxSweptEdges = 24.0;
-        constexpr double targetVertices = 96.0;
-        Bands bands;
-        int vertices = 0;
-        double lo = std::numeric_limits<double>::max(), hi = -lo;
-        for (const StlLayer *layer : {&lower, &upper}) {
-            for (const QVector<double> &loop : layer->loops) {
-                vertices += loop.size() / 2;
-                for (int i = 0; i < loop.size(); i += 2) {
-                    lo = std::fmin(lo, loop[i]);
-                    hi = std::fmax(hi, loop[i]);
-                }
-            }
-        }
-        if (vertices < minVertices || !(hi > lo))
-            return bands;
-        const double scale = buckets / (hi - lo) * (1.0 - 1e-12);
-        std::array<double, buckets> spanned{}, inside{};
-        for (const StlLayer *layer : {&lower, &upper}) {
-            for (const QVector<double> &loop : layer->loops) {
-                const int n = loop.size() / 2;
-                for (int i = 0, j = n - 1; i < n; j = i++) {
-                    const int a = int((loop[2 * j] - lo) * scale), b = int((loop[2 * i] - lo) * scale);
-                    for (int k = std::min(a, b); k <= std::max(a, b); ++k)
-                        spanned[size_t(k)] += 1.0;
-                    inside[size_t(b)] += 1.0;
-                }
-            }
-        }
-        double swept = 0.0;
-        for (int k = 0; k < buckets; ++k)
-            swept += spanned[size_t(k)] * inside[size_t(k)];
-        if (swept < maxSweptEdges * vertices)
-            return bands;
-
-        std::vector<double> xs;
-        xs.reserve(size_t(vertices));
-        for (const StlLayer *layer : {&lower, &upper}) {
-            for (const QVector<double> &loop : layer->loops) {
-                for (int i = 0; i < loop.size(); i += 2)
-                    xs.push_back(loop[i]);
-            }
-        }
-        std::sort(xs.begin(), xs.end());
-        const int n = std::min(4096, int(vertices / targetVertices));
-        for (int i = 1; i < n; ++i) {
-            size_t q = size_t(double(xs.size()) * i / n);
-            while (q < xs.size() && xs[q] == xs[q - 1])
-                ++q;
-            if (q >= xs.size())
-                break;
-            // Between two vertices, so that no vertex lies on a line.
-            const double line = 0.5 * (xs[q - 1] + xs[q]);
-            if (line > xs[q - 1] && line < xs[q] && (bands.lines.empty() || line > bands.lines.back()))
-                bands.lines.push_back(line);
-        }
-        return bands;
-    }
-
-    bool active() const { return !lines.empty(); }
-
-    int bandOf(double x) const { return int(std::upper_bound(lines.begin(), lines.end(), x) - lines.begin()); }
-
-    // The line on the left of band k (k from 1 to the number of lines).
-    double line(int k) const { return lines[size_t(k - 1)]; }
-};
-
-// The loops of one layer for the faces of one pair of layers: split at the
-// band lines, and for each band the parts of each loop inside it, closed along
-// the band lines.
-struct LayerContours
-{
-    struct Piece
-    {
-        int band;
-        int offset; // in values
-        int count;  // in points
-    };
-
-    QList<QVector<double>> loops;
-    QVector<double> bandValues;
-    QVector<Piece> pieces; // ordered by band
-
-    bool isEmpty() const { return loops.isEmpty(); }
-    void clear()
-    {
-        loops.clear();
-        bandValues.clear();
-        pieces.clear();
-    }
-};
-
-// Appends p to the loop, preceded by the points where the edge from the
-// loop's last point crosses band lines.
-void appendSplit(QVector<double> &loop, const Bands &bands, double x, double y)
-{
-    if (bands.active() && !loop.isEmpty()) {
-        const double px = loop[loop.size() - 2], py = loop[loop.size() - 1];
-        const int a = bands.bandOf(px), b = bands.bandOf(x);
-        if (a != b) {
-            const int step = b > a ? 1 : -1;
-            // Moving right the lines a+1..b lie between, moving left a..b+1.
-            for (int k = step > 0 ? a + 1 : a; step > 0 ? k <= b : k > b; k += step) {
-                const double lx = bands.line(k);
-                if (lx == px || lx == x)
-                    continue;
-                loop.append(lx);
-                loop.append(py + (lx - px) * (y - py) / (x - px));
-            }
-        }
-    }
-    loop.append(x);
-    loop.append(y);
-}
-
-// Divides the loops among the bands: the edges of a loop inside one band form
-// chains from band line to band line; a band's chains of one loop, joined in
-// loop order, make its piece of that loop (the joins run along the band
-// lines, where the excursions outside the band left and re-entered it).
-void buildPieces(LayerContours &layer, const Bands &bands)
-{
-    struct Chain
-    {
-        int band, loop, first, length; // first and length in points
-    };
-    QVector<Chain> chains;
-    for (int l = 0; l < layer.loops.size(); ++l) {
-        const QVector<double> &v = layer.loops[l];
-        const int n = v.size() / 2;
-        auto edgeBand = [&](int i) {
-            const int j = (i + 1) % n;
-            return bands.bandOf(0.5 * (v[2 * i] + v[2 * j]));
-        };
-        // Start at an edge that begins a chain, if the loop has more than one.
-        int start = 0;
-        for (int i = 0; i < n; ++i) {
-            if (edgeBand(i) != edgeBand((i + n - 1) % n)) {
-                start = i;
-                break;
-            }
-        }
-        for (int e = 0; e < n;) {
-            const int band = edgeBand((start + e) % n);
-            int length = 1;
-            while (e + length < n && edgeBand((start + e + length) % n) == band)
-                ++length;
-            chains.append({band, l, (start + e) % n, length + 1});
-            e += length;
-        }
-    }
-    std::stable_sort(chains.begin(), chains.end(), [](const Chain &a, const Chain &b) {
-        return a.band != b.band ? a.band < b.band : a.loop < b.loop;
-    });
-    for (int c = 0; c < chains.size();) {
-        const int band = chains[c].band, loop = chains[c].loop;
-        const QVector<double> &v = layer.loops[loop];
-        const int n = v.size() / 2;
-        const int offset = layer.bandValues.size();
-        int count = 0;
-        for (; c < chains.size() && chains[c].band == band && chains[c].loop == loop; ++c) {
-            for (int k = 0; k < chains[c].length; ++k) {
-                const int i = (chains[c].first + k) % n;
-                // A chain whose first point closes the previous one adds it once.
-                if (k == 0 && count > 0 && layer.bandValues[layer.bandValues.size() - 2] == v[2 * i]
-                    && layer.bandValues[layer.bandValues.size() - 1] == v[2 * i + 1])
-                    continue;
-                layer.bandValues.append(v[2 * i]);
-                layer.bandValues.append(v[2 * i + 1]);
-                ++count;
-            }
-        }
-        // A whole loop's closing point repeats its first one.
-        if (count > 1 && layer.bandValues[offset] == layer.bandValues[layer.bandValues.size() - 2]
-            && layer.bandValues[offset + 1] == layer.bandValues[layer.bandValues.size() - 1]) {
-            layer.bandValues.resize(layer.bandValues.size() - 2);
-            --count;
-        }
-        if (count >= 3)
-            layer.pieces.append({band, offset, count});
-        else
-            layer.bandValues.resize(offset);
-    }
-}
-
-
-// Orientation of c against the line a->b; 0 when the sign is uncertain in
-// double arithmetic.
-int orientation(const Point2Df &a, const Point2Df &b, const Point2Df &c)
-{
-    const double l = (double(b.x) - a.x) * (double(c.y) - a.y);
-    const double r = (double(b.y) - a.y) * (double(c.x) - a.x);
-    const double det = l - r;
-    const double bound = 1e-12 * (std::fabs(l) + std::fabs(r));
-    return det > bound ? 1 : (det < -bound ? -1 : 0);
-}
-
-// Whether the closed segments a-b and c-d may share a point (uncertain signs
-// count as contact).
-bool mayTouch(const Point2Df &a, const Point2Df &b, const Point2Df &c, const Point2Df &d)
-{
-    if (std::fmax(a.x, b.x) < std::fmin(c.x, d.x) || std::fmax(c.x, d.x) < std::fmin(a.x, b.x)
-        || std::fmax(a.y, b.y) < std::fmin(c.y, d.y) || std::fmax(c.y, d.y) < std::fmin(a.y, b.y))
-        return false;
-    const int o1 = orientation(a, b, c), o2 = orientation(a, b, d);
-    if (o1 != 0 && o1 == o2)
-        return false;
-    const int o3 = orientation(c, d, a), o4 = orientation(c, d, b);
-    return !(o3 != 0 && o3 == o4);
-}
-
-// Twice the signed area.
-double doubleArea(const QVector<Point2Df> &p)
-{
-    double sum = 0.0;
-    const int n = p.size();
-    for (int i = 0, j = n - 1; i < n; j = i++)
-        sum += (double(p[j].x) - p[i].x) * (double(p[j].y) + p[i].y);
-    return sum;
-}
-
-// The winding number of q about the closed polygon p; q must not lie on it.
-int windingNumber(const Point2Df &q, const QVector<Point2Df> &p)
-{
-    int w = 0;
-    const int n = p.size();
-    for (int i = 0, j = n - 1; i < n; j = i++) {
-        const Point2Df &a = p[j], &b = p[i];
-        if (a.y <= q.y) {
-            if (b.y > q.y && orientation(a, b, q) > 0)
-                ++w;
-        } else if (b.y <= q.y && orientation(a, b, q) < 0) {
-            --w;
-        }
-    }
-    return w;
-}
-
-// The outline of a slice whose contours are simple and keep clear of each
-// other, found without the GLU tessellator: each contour bounds the region of
-// positive winding number exactly when the winding number on its right side
-// is 0, and it keeps its direction (that region on its left). find() fails
-// when the contours meet, cross or fold back anywhere, or when that cannot be
-// told apart from touching in double precision: such slices take the
-// tessellator. The working storage is kept from slice to slice.
-class CleanOutline
-{
-public:
-    bool find(const Slice &slice, Slice &outline, int &usable)
-    {
-        m_contours.clear();
-        const int count = slice.contourCount();
-        for (int i = 0; i < count; ++i) {
-            const QVector<Point2Df> &points = slice.contourAt(i).points();
-            if (points.size() >= 3)
-                m_contours.push_back(&points);
-        }
-        usable = int(m_contours.size());
-        outline = Slice(slice.z(), slice.thickness());
-        if (m_contours.empty())
-            return true;
-        if (!separate())
-            return false;
-
-        // No contour meets another, so each has one winding number of the
-        // others all along it.
-        m_boxes.clear();
-        m_areas.clear();
-        for (const QVector<Point2Df> *c : m_contours) {
-            Bounds2Df box;
-            box.extend(c->constData(), c->size());
-            m_boxes.push_back(box);
-            const double a = doubleArea(*c);
-            if (a == 0.0)
-                return false;
-            m_areas.push_back(a);
-        }
-        const int n = int(m_contours.size());
-        // The boxes go into the grid of the edges, so that a contour meets
-        // only the others whose box covers the cell of its first vertex.
-        const size_t cells = size_t(m_side) * m_side;
-        m_boxStart.assign(cells + 1, 0);
-        qint64 entries = 0;
-        for (const Bounds2Df &b : m_boxes)
-            entries += qint64(cellOf(b.maxX, m_minX) - cellOf(b.minX, m_minX) + 1)
-                       * (cellOf(b.maxY, m_minY) - cellOf(b.minY, m_minY) + 1);
-        const bool indexed = entries <= 16 * qint64(n) + qint64(cells);
-        if (indexed) {
-            for (const Bounds2Df &b : m_boxes)
-                for (int y = cellOf(b.minY, m_minY); y <= cellOf(b.maxY, m_minY); ++y)
-                    for (int x = cellOf(b.minX, m_minX); x <= cellOf(b.maxX, m_minX); ++x)
-                        ++m_boxStart[size_t(y) * m_side + x + 1];
-            for (size_t k = 0; k < cells; ++k)
-                m_boxStart[k + 1] += m_boxStart[k];
-            m_boxContours.resize(size_t(entries));
-            m_fill.assign(m_boxStart.begin(), m_boxStart.end() - 1);
-            for (int d = 0; d < n; ++d) {
-                const Bounds2Df &b = m_boxes[size_t(d)];
-                for (int y = cellOf(b.minY, m_minY); y <= cellOf(b.maxY, m_minY); ++y)
-                    for (int x = cellOf(b.minX, m_minX); x <= cellOf(b.maxX, m_minX); ++x)
-                        m_boxContours[size_t(m_fill[size_t(y) * m_side + x]++)] = d;
-            }
-        }
-        for (int c = 0; c < n; ++c) {
-            const Point2Df &q = m_contours[size_t(c)]->first();
-            const size_t cell = size_t(cellOf(q.y, m_minY)) * m_side + cellOf(q.x, m_minX);
-            const int from = indexed ? m_boxStart[cell] : 0, to = indexed ? m_boxStart[cell + 1] : n;
-            int w = 0;
-            for (int k = from; k < to; ++k) {
-                const int d = indexed ? m_boxContours[size_t(k)] : k;
-                const Bounds2Df &b = m_boxes[size_t(d)];
-                if (d != c && q.x >= b.minX && q.x <= b.maxX && q.y >= b.minY && q.y <= b.maxY)
-                    w += windingNumber(q, *m_contours[size_t(d)]);
-            }
-            if (w + (m_areas[size_t(c)] > 0.0 ? 0 : -1) == 0)
-                outline.addContour(Contour(*m_contours[size_t(c)]));
-        }
-        return true;
-    }
-
-private:
-    struct Edge
-    {
-        Point2Df a, b;
-        int contour, index, size;
-    };
-
-    // True when no two edges share a point other than the vertex between
-    // neighbours. The edges go into a uniform grid and only edges sharing a
-    // cell are compared; input that would make the grid or the comparisons
-    // costly is left to the tessellator.
-    bool separate()
-    {
-        int edgeCount = 0;
-        double minX = std::numeric_limits<double>::max(), minY = minX, maxX = -minX, maxY = -minX;
-        for (const QVector<Point2Df> *c : m_contours) {
-            edgeCount += c->size();
-            for (const Point2Df &p : *c) {
-                minX = std::fmin(minX, double(p.x));
-                maxX = std::fmax(maxX, double(p.x));
-                minY = std::fmin(minY, double(p.y));
-                maxY = std::fmax(maxY, double(p.y));
-            }
-        }
-        const double extent = std::fmax(maxX - minX, maxY - minY);
-        if (!(extent > 0.0) || !std::isfinite(extent))
-            return false;
-        m_side = int(std::fmax(1.0, std::fmin(std::sqrt(double(edgeCount)), 2048.0)));
-        m_scale = m_side / (extent * (1.0 + 1e-9));
-        m_minX = minX;
-        m_minY = minY;
-        const int side = m_side;
-
-        m_edges.clear();
-        m_ranges.clear();
-        m_cellStart.assign(size_t(side) * side + 1, 0);
-        qint64 entries = 0;
-        for (int c = 0; c < int(m_contours.size()); ++c) {
-            const QVector<Point2Df> &p = *m_contours[size_t(c)];
-            const int n = p.size();
-            for (int i = 0; i < n; ++i) {
-                const Point2Df &a = p[i], &b = p[i + 1 < n ? i + 1 : 0];
-                if (a == b)
-                    return false;
-                const int x0 = cellOf(std::fmin(a.x, b.x), minX), x1 = cellOf(std::fmax(a.x, b.x), minX);
-                const int y0 = cellOf(std::fmin(a.y, b.y), minY), y1 = cellOf(std::fmax(a.y, b.y), minY);
-                entries += qint64(x1 - x0 + 1) * (y1 - y0 + 1);
-                if (entries > 16 * qint64(edgeCount) + 1024)
-                    return false;
-                m_edges.push_back({a, b, c, i, n});
-                m_ranges.push_back({x0, x1, y0, y1});
-                for (int y = y0; y <= y1; ++y)
-                    for (int x = x0; x <= x1; ++x)
-                        ++m_cellStart[size_t(y) * side + x + 1];
-            }
-        }
-        const size_t cells = size_t(side) * side;
-        for (size_t k = 0; k < cells; ++k)
-            m_cellStart[k + 1] += m_cellStart[k];
-        m_cellEdges.resize(size_t(entries));
-        m_fill.assign(m_cellStart.begin(), m_cellStart.end() - 1);
-        for (int e = 0; e < int(m_edges.size()); ++e) {
-            const std::array<int, 4> &r = m_ranges[size_t(e)];
-            for (int y = r[2]; y <= r[3]; ++y)
-                for (int x = r[0]; x <= r[1]; ++x)
-                    m_cellEdges[size_t(m_fill[size_t(y) * side + x]++)] = e;
-        }
-
-        qint64 pairs = 0;
-        for (size_t k = 0; k < cells; ++k) {
-            const int from = m_cellStart[k], to = m_cellStart[k + 1];
-            pairs += qint64(to - from) * (to - from - 1) / 2;
-            if (pairs > 64 * qint64(edgeCount) + 4096)
-                return false;
-            for (int i = from; i < to; ++i) {
-                const Edge &e = m_edges[size_t(m_cellEdges[size_t(i)])];
-                for (int j = i + 1; j < to; ++j) {
-                    const Edge &f = m_edges[size_t(m_cellEdges[size_t(j)])];
-                    if (e.contour == f.contour) {
-                        const bool next = (e.index + 1) % e.size == f.index;
-                        const bool previous = (f.index + 1) % e.size == e.index;
-                        if (next || previous) {
-                            // Neighbours share a vertex; they must not fold
-                            // back over each other.
-                            const Point2Df &p0 = next ? e.a : f.a, &shared = next ? e.b : e.a,
-                                           &p1 = next ? f.b : e.b;
-                            if (orientation(p0, shared, p1) == 0
-                                && (double(p0.x) - shared.x) * (double(p1.x) - shared.x)
-                                           + (double(p0.y) - shared.y) * (double(p1.y) - shared.y)
-                                       >= 0.0)
-                                return false;
-                            continue;
-                        }
-                    }
-                    if (mayTouch(e.a, e.b, f.a, f.b))
-                        return false;
-                }
-            }
-        }
-        return true;
-    }
-
-    int cellOf(double v, double lo) const { return std::min(m_side - 1, std::max(0, int((v - lo) * m_scale))); }
-
-    std::vector<const QVector<Point2Df> *> m_contours;
-    int m_side = 1;
-    double m_scale = 0.0;
-    double m_minX = 0.0;
-    double m_minY = 0.0;
-    std::vector<int> m_boxStart;
-    std::vector<int> m_boxContours;
-    std::vector<Edge> m_edges;
-    std::vector<std::array<int, 4>> m_ranges;
-    std::vector<int> m_cellStart;
-    std::vector<int> m_cellEdges;
-    std::vector<int> m_fill;
-    std::vector<Bounds2Df> m_boxes;
-    std::vector<double> m_areas;
-};
-
-// The winding number about the pieces of one band of a layer (0 or 1 inside
-// the band, as the pieces are parts of an outline), for many points: the edges
-// are sorted into horizontal rows so that a point meets only the edges of its
-// row. The storage is kept from band to band.
-class BandWinding
-{
-public:
-    void build(const LayerContours &layer, int from, int to)
-    {
-        m_edges.clear();
-        double lo = std::numeric_limits<double>::max(), hi = -lo;
-        for (int k = from; k < to; ++k) {
-            const LayerContours::Piece &piece = layer.pieces[k];
-            const double *v = layer.bandValues.constData() + piece.offset;
-            const int n = piece.count;
-            for (int i = 0, j = n - 1; i < n; j = i++) {
-                // A horizontal edge crosses no horizontal ray.
-                if (v[2 * j + 1] == v[2 * i + 1])
-                    continue;
-                m_edges.push_back({v[2 * j], v[2 * j + 1], v[2 * i], v[2 * i + 1]});
-                lo = std::fmin(lo, std::fmin(v[2 * j + 1], v[2 * i + 1]));
-                hi = std::fmax(hi, std::fmax(v[2 * j + 1], v[2 * i + 1]));
-            }
-        }
-        m_rows = 0;
-        if (m_edges.empty())
-            return;
-        m_rows = std::max(1, std::min(1024, int(m_edges.size()) / 2));
-        m_y0 = lo;
-        m_scale = hi > lo ? m_rows / (hi - lo) : 0.0;
-        m_start.assign(size_t(m_rows) + 1, 0);
-        for (const Edge &e : m_edges) {
-            const int r0 = row(std::fmin(e.ay, e.by)), r1 = row(std::fmax(e.ay, e.by));
-            for (int r = r0; r <= r1; ++r)
-                ++m_start[size_t(r) + 1];
-        }
-        for (int r = 0; r < m_rows; ++r)
-            m_start[size_t(r) + 1] += m_start[size_t(r)];
-        m_index.resize(size_t(m_start[size_t(m_rows)]));
-        m_fill.assign(m_start.begin(), m_start.end() - 1);
-        for (int e = 0; e < int(m_edges.size()); ++e) {
-            const Edge &edge = m_edges[size_t(e)];
-            const int r0 = row(std::fmin(edge.ay, edge.by)), r1 = row(std::fmax(edge.ay, edge.by));
-            for (int r = r0; r <= r1; ++r)
-                m_index[size_t(m_fill[size_t(r)]++)] = e;
-        }
-    }
-
-    // -1 when a sign cannot be told in double precision.
-    int at(double x, double y) const
-    {
-        if (m_rows == 0)
-            return 0;
-        const int r = row(y);
-        int w = 0;
-        for (int k = m_start[size_t(r)]; k < m_start[size_t(r) + 1]; ++k) {
-            const Edge &e = m_edges[size_t(m_index[size_t(k)])];
-            const bool up = e.ay <= y && e.by > y, down = e.ay > y && e.by <= y;
-            if (!up && !down)
-                continue;
-            const double left = (e.bx - e.ax) * (y - e.ay), right = (e.by - e.ay) * (x - e.ax);
-            const double det = left - right;
-            if (std::fabs(det) <= 1e-12 * (std::fabs(left) + std::fabs(right)))
-                return -1;
-            if (up && det > 0)
-                ++w;
-            else if (down && det < 0)
-                --w;
-        }
-        return w;
-    }
-
-private:
-    struct Edge
-    {
-        double ax, ay, bx, by;
-    };
-
-    int row(double y) const { return std::max(0, std::min(m_rows - 1, int((y - m_y0) * m_scale))); }
-
-    std::vector<Edge> m_edges;
-    std::vector<int> m_start;
-    std::vector<int> m_index;
-    std::vector<int> m_fill;
-    int m_rows = 0;
-    double m_y0 = 0.0;
-    double m_scale = 0.0;
-};
-
-
-// Hash tables with open addressing for the faces of one pair of layers, kept
-// from pair to pair. Keys are 64-bit; the all-ones key marks a free slot (it
-// is no pair of vertex numbers and no pair of finite floats).
-class HashTable
-{
-public:
-    static constexpr quint64 freeKey = ~quint64(0);
-
-    void reset(size_t expected)
-    {
-        size_t size = 64;
-        while (size < 2 * expected)
-            size *= 2;
-        // A table up to four times the size is kept rather than made anew.
-        if (m_slots.size() < size || m_slots.size() > 4 * size)
-            m_slots.assign(size, Slot{freeKey, -1});
-        else
-            std::fill(m_slots.begin(), m_slots.end(), Slot{freeKey, -1});
-        m_used = 0;
-    }
-
-    // The value of the key, or -1.
-    int find(quint64 key) const
-    {
-        const size_t mask = m_slots.size() - 1;
-        for (size_t i = hash(key) & mask;; i = (i + 1) & mask) {
-            if (m_slots[i].key == key)
-                return m_slots[i].value;
-            if (m_slots[i].key == freeKey)
-                return -1;
-        }
-    }
-
-    // The value of the key, set to value first when the key is new.
-    int insert(quint64 key, int value, bool overwrite)
-    {
-        if (2 * (m_used + 1) > m_slots.size())
-            grow();
-        const size_t mask = m_slots.size() - 1;
-        for (size_t i = hash(key) & mask;; i = (i + 1) & mask) {
-            if (m_slots[i].key == key) {
-                if (overwrite)
-                    m_slots[i].value = value;
-                return m_slots[i].value;
-            }
-            if (m_slots[i].key == freeKey) {
-                m_slots[i] = {key, value};
-                ++m_used;
-                return value;
-            }
-        }
-    }
-
-private:
-    struct Slot
-    {
-        quint64 key;
-        int value;
-    };
-
-    static size_t hash(quint64 key)
-    {
-        key ^= key >> 33;
-        key *= 0xff51afd7ed558ccdULL;
-        key ^= key >> 33;
-        key *= 0xc4ceb9fe1a85ec53ULL;
-        key ^= key >> 33;
-        return size_t(key);
-    }
-
-    void grow()
-    {
-        std::vector<Slot> old;
-        old.swap(m_slots);
-        m_slots.assign(std::max<size_t>(64, old.size() * 2), Slot{freeKey, -1});
-        m_used = 0;
-        for (const Slot &s : old) {
-            if (s.key != freeKey)
-                insert(s.key, s.value, true);
-        }
-    }
-
-    std::vector<Slot> m_slots;
-    size_t m_used = 0;
-};
-
-quint64 pointKey(const Point2Df &p)
-{
-    quint32 x, y;
-    std::memcpy(&x, &p.x, 4);
-    std::memcpy(&y, &p.y, 4);
-    return (quint64(x) << 32) | y;
-}
-
-quint64 edgeKey(int a, int b)
-{
-    return (quint64(quint32(a)) << 32) | quint32(b);
-}
-
-// A float point as the file stores it; -0 becomes 0, so that equal
-// coordinates have equal bytes.
-Point2Df filePoint(double x, double y)
-{
-    return Point2Df(float(x) + 0.0f, float(y) + 0.0f);
-}
-
-// The faces of one pair of layers as triangles over shared float vertices, all
-// wound counter-clockwise seen from above; `down` marks the downward ones.
-struct FaceMesh
-{
-    struct Triangle
-    {
-        int v[3];
-        bool down;
-        bool live;
-    };
-
-    std::vector<Point2Df> vertices;
-    // The vertices of the layers' outlines come first, the ones GLU made after.
-    int outlineVertices = 0;
-    std::vector<Triangle> triangles;
-    HashTable vertexIndex;
-    // The points vertex() found last, with their indices.
-    struct Recent
-    {
-        quint64 key;
-        int index;
-    };
-    std::array<Recent, 8> recent;
-    int nextRecent = 0;
-    HashTable cells;
-    double cell = 0.0;
-    HashTable edges; // directed edge -> triangle
-
-    // Starts a pair of layers with their outline vertices. A vertex that GLU
-    // makes (a crossing or band point) snaps to one already there when it
-    // rounds to within two units in the last place of it: a crossing point
-    // that close to a vertex would leave a needle of a wall facet, too thin
-    // to have a direction in float, and two band points of the same edge of
-    // both layers, worked out from different ends, a sliver between them.
-    void clear(const StlLayer &lower, const StlLayer &upper)
-    {
-        vertices.clear();
-        triangles.clear();
-        size_t count = 0;
-        float magnitude = 0.0f;
-        for (const StlLayer *layer : {&lower, &upper}) {
-            for (const QVector<double> &loop : layer->loops) {
-                count += size_t(loop.size() / 2);
-                for (double v : loop)
-                    magnitude = std::fmax(magnitude, std::fabs(float(v)));
-            }
-        }
-        vertexIndex.reset(2 * count + 1024);
-        cells.reset(2 * count + 1024);
-        cell = 2.0 * std::ldexp(double(std::fmax(magnitude, 1e-3f)), -23);
-        for (const StlLayer *layer : {&lower, &upper}) {
-            for (const QVector<double> &loop : layer->loops) {
-                for (int i = 0; i < loop.size(); i += 2) {
-                    const Point2Df p = Point2Df(float(loop[i]), float(loop[i + 1]));
-                    const int index = vertexIndex.insert(pointKey(p), int(vertices.size()), false);
-                    if (index == int(vertices.size())) {
-                        vertices.push_back(p);
-                        cells.insert(cellKey(p), index, false);
-                    }
-                }
-            }
-        }
-        outlineVertices = int(vertices.size());
-        recent.fill({HashTable::freeKey, -1});
-        nextRecent = 0;
-    }
-
-    int vertex(double x, double y)
-    {
-        const Point2Df p = filePoint(x, y);
-        const quint64 key = pointKey(p);
-        // GLU hands out neighbouring triangles one after the other, so most
-        // corners were asked for a moment ago; a point's index never changes
-        // once it is in the table.
-        for (const Recent &r : recent) {
-            if (r.key == key)
-                return r.index;
-        }
-        int index = vertexIndex.find(key);
-        if (index < 0)
-            index = newVertex(p);
-        recent[nextRecent] = {key, index};
-        nextRecent = (nextRecent + 1) % int(recent.size());
-        return index;
-    }
-
-    int newVertex(const Point2Df &p)
-    {
-        // Two units in the last place of the point's own magnitude.
-        int exponent = 0;
-        std::frexp(std::fmax(std::fabs(p.x), std::fabs(p.y)), &exponent);
-        const double near = std::ldexp(2.0, exponent - 24);
-        int index = -1;
-        const qint64 cx = cellOf(p.x), cy = cellOf(p.y);
-        for (int dy = -1; dy <= 1 && index < 0; ++dy) {
-            for (int dx = -1; dx <= 1 && index < 0; ++dx) {
-                const int v = cells.find(cellKey(cx + dx, cy + dy));
-                if (v >= 0 && std::fabs(double(vertices[size_t(v)].x) - p.x) <= near
-                    && std::fabs(double(vertices[size_t(v)].y) - p.y) <= near)
-                    index = v;
-            }
-        }
-        if (index < 0) {
-            index = int(vertices.size());
-            vertices.push_back(p);
-            cells.insert(cellKey(cx, cy), index, false);
-        }
-        vertexIndex.insert(pointKey(p), index, true);
-        return index;
-    }
-
-    qint64 cellOf(float v) const { return qint64(std::floor(double(v) / cell)); }
-
-    static quint64 cellKey(qint64 cx, qint64 cy) { return (quint64(quint32(qint32(cx))) << 32) | quint32(qint32(cy)); }
-
-    quint64 cellKey(const Point2Df &p) const { return cellKey(cellOf(p.x), cellOf(p.y)); }
-
-    void add(int a, int b, int c, bool down)
-    {
-        if (a != b && b != c && c != a)
-            triangles.push_back({{a, b, c}, down, true});
-    }
-
-    // Whether the triangle has an area and faces its way in the file's float
-    // arithmetic as well as in double.
-    bool sound(const Triangle &t) const
-    {
-        const Point2Df &a = vertices[size_t(t.v[0])], &b = vertices[size_t(t.v[1])], &c = vertices[size_t(t.v[2])];
-        const double det = (double(b.x) - a.x) * (double(c.y) - a.y) - (double(b.y) - a.y) * (double(c.x) - a.x);
-        const Facet f(Point3Df(a, 0.0f), Point3Df(b, 0.0f), Point3Df(c, 0.0f), Point3Df(0, 0, 1));
-        return det > 0.0 && f.crossNormal().z > 0.0f;
-    }
-
-    void setEdges(int t)
-    {
-        const Triangle &tri = triangles[size_t(t)];
-        for (int k = 0; k < 3; ++k)
-            edges.insert(edgeKey(tri.v[k], tri.v[(k + 1) % 3]), t, true);
-    }
-
-    int across(int a, int b) const
-    {
-        const int t = edges.find(edgeKey(b, a));
-        return t >= 0 && triangles[size_t(t)].live ? t : -1;
-    }
-
-    // Rounding to float can flatten a sliver triangle or turn it over. Such a
-    // triangle is dropped, and the neighbour across its longest edge is split
-    // at the opposite vertex, which lies on (or just across) that edge, so the
-    // surface stays closed; without a neighbour the edge is an outline edge,
-    // which the walls then split at that vertex.
-    void removeDegenerate()
-    {
-        edges.reset(triangles.size() * 3);
-        for (int t = 0; t < int(triangles.size()); ++t)
-            setEdges(t);
-        const size_t limit = 4 * triangles.size() + 16;
-        for (size_t t = 0; t < triangles.size() && t < limit; ++t) {
-            if (!triangles[t].live || sound(triangles[t]))
-                continue;
-            Triangle bad = triangles[t];
-            triangles[t].live = false;
-            int k = 0;
-            double longest = -1.0;
-            for (int i = 0; i < 3; ++i) {
-                const Point2Df &p = vertices[size_t(bad.v[i])], &q = vertices[size_t(bad.v[(i + 1) % 3])];
-                const double dx = double(q.x) - p.x, dy = double(q.y) - p.y, l = dx * dx + dy * dy;
-                if (l > longest) {
-                    longest = l;
-                    k = i;
-                }
-            }
-            const int p = bad.v[k], q = bad.v[(k + 1) % 3], r = bad.v[(k + 2) % 3];
-            const int n = across(p, q);
-            if (n < 0)
-                continue;
-            Triangle &other = triangles[size_t(n)];
-            int d = -1;
-            for (int i = 0; i < 3; ++i) {
-                if (other.v[i] != p && other.v[i] != q)
-                    d = other.v[i];
-            }
-            other.live = false;
-            const bool down = other.down;
-            if (d < 0 || d == r)
-                continue;
-            // The neighbour runs q -> p -> d; split at r on that edge.
-            add(q, r, d, down);
-            setEdges(int(triangles.size()) - 1);
-            add(r, p, d, down);
-            setEdges(int(triangles.size()) - 1);
-        }
-    }
-};
-
-// The outline edges of both layers of a pair, sorted into a grid, to find the
-// edge that a piece of a face's outline lies on.
-class EdgeGrid
-{
-public:
-    struct Edge
-    {
-        double px, py, qx, qy;
-        int side, loop, index;
-        // The bounding box.
-        double minX, maxX, minY, maxY;
-    };
-
-    void build(const StlLayer &lower, const StlLayer &upper)
-    {
-        m_edges.clear();
-        double minX = std::numeric_limits<double>::max(), minY = minX, maxX = -minX, maxY = -minX;
-        int side = 0;
-        for (const StlLayer *layer : {&lower, &upper}) {
-            m_loopStart[side].clear();
-            for (int l = 0; l < layer->loops.size(); ++l) {
-                const QVector<double> &v = layer->loops[l];
-                const int n = v.size() / 2;
-                m_loopStart[side].push_back(int(m_edges.size()));
-                for (int i = 0; i < n; ++i) {
-                    const int j = i + 1 < n ? i + 1 : 0;
-                    m_edges.push_back({v[2 * i], v[2 * i + 1], v[2 * j], v[2 * j + 1], side, l, i,
-                                       std::fmin(v[2 * i], v[2 * j]), std::fmax(v[2 * i], v[2 * j]),
-                                       std::fmin(v[2 * i + 1], v[2 * j + 1]), std::fmax(v[2 * i + 1], v[2 * j + 1])});
-                    minX = std::fmin(minX, v[2 * i]);
-                    maxX = std::fmax(maxX, v[2 * i]);
-                    minY = std::fmin(minY, v[2 * i + 1]);
-                    maxY = std::fmax(maxY, v[2 * i + 1]);
-                }
-            }
-            ++side;
-        }
-        // Outline edges lie along lines, so a grid of a few cells per edge
-        // holds few edges per cell.
-        m_side = int(std::fmax(1.0, std::fmin(4.0 * std::sqrt(double(m_edges.size())), 2048.0)));
-        const double extent = std::fmax(maxX - minX, maxY - minY);
-        m_scale = extent > 0.0 ? m_side / (extent * (1.0 + 1e-9)) : 0.0;
-        m_minX = minX;
-        m_minY = minY;
-        m_start.assign(size_t(m_side) * m_side + 1, 0);
-        for (int pass = 0; pass < 2; ++pass) {
-            if (pass == 1) {
-                for (size_t k = 1; k < m_start.size(); ++k)
-                    m_start[k] += m_start[k - 1];
-                m_index.resize(size_t(m_start.back()));
-                m_fill.assign(m_start.begin(), m_start.end() - 1);
-            }
-            for (int e = 0; e < int(m_edges.size()); ++e) {
-                const Edge &edge = m_edges[size_t(e)];
-                const int x0 = cell(edge.minX, m_minX), x1 = cell(edge.maxX, m_minX);
-                const int y0 = cell(edge.minY, m_minY), y1 = cell(edge.maxY, m_minY);
-                for (int y = y0; y <= y1; ++y) {
-                    for (int x = x0; x <= x1; ++x) {
-                        const size_t c = size_t(y) * size_t(m_side) + size_t(x);
-                        if (pass == 0)
-                            ++m_start[c + 1];
-                        else
-                            m_index[size_t(m_fill[c]++)] = e;
-                    }
-                }
-            }
-        }
-    }
-
-    // Adds the ends of the piece u-w of the outline of a face to the splits
-    // of the edge (or the coincident edges) it lies on. The face is on the
-    // left of the piece: an upward face (the lower layer's) runs along the
-    // lower layer's edges and against the upper one's, a downward face the
-    // other way round. False when it lies on no edge.
-    // The edges the piece may lie on, nearest first, in found (room for 4);
-    // when the nearest has a companion along the same line, both. More than
-    // one otherwise: the piece is too short to tell (see faces()).
-    int candidates(const Point2Df &u, const Point2Df &w, bool down, int *found, bool *ambiguous) const
-    {
-        *ambiguous = false;
-        const double ux = double(w.x) - u.x, uy = double(w.y) - u.y;
-        const double mx = 0.5 * (double(u.x) + w.x), my = 0.5 * (double(u.y) + w.y);
-        // A few units in the last place of a float: where the rounding of a
-        // crossing point to float can put it.
-        const double eps = 1e-6 * std::fmax(1.0, std::fmax(std::fabs(mx), std::fabs(my)));
-        const size_t c = size_t(cell(my, m_minY)) * size_t(m_side) + size_t(cell(mx, m_minX));
-        double best = std::numeric_limits<double>::max();
-        int count = 0;
-        for (int k = m_start[c]; k < m_start[c + 1]; ++k) {
-            const Edge &e = m_edges[size_t(m_index[size_t(k)])];
-            if (mx < e.minX - eps || mx > e.maxX + eps || my < e.minY - eps || my > e.maxY + eps)
-                continue;
-            // The direction first: it needs no square root, and rules out
-            // an edge without length as well.
-            const double dx = e.qx - e.px, dy = e.qy - e.py;
-            const double along = ux * dx + uy * dy;
-            if (!((e.side == 0) != down ? along > 0.0 : along < 0.0))
-                continue;
-            const double length = std::sqrt(dx * dx + dy * dy);
-            if (!(length > 0.0))
-                continue;
-            double worst = 0.0;
-            bool within = true;
-            for (const Point2Df &p : {u, w}) {
-                const double rx = double(p.x) - e.px, ry = double(p.y) - e.py;
-                const double along = (rx * dx + ry * dy) / length;
-                if (along < -eps || along > length + eps) {
-                    within = false;
-                    break;
-                }
-                worst = std::fmax(worst, std::fabs(rx * dy - ry * dx) / length);
-            }
-            if (!within || worst > eps)
-                continue;
-            if (count < 4)
-                found[count++] = m_index[size_t(k)];
-            if (worst < best) {
-                best = worst;
-                std::swap(found[0], found[count - 1]);
-            }
-        }
-        // Edges along the same line as the nearest one: where the faces up
-        // and down meet, the piece lies on an edge of both layers.
-        if (count > 1) {
-            const Edge &b = m_edges[size_t(found[0])];
-            const double bx = b.qx - b.px, by = b.qy - b.py, bl = std::sqrt(bx * bx + by * by);
-            for (int f = 1; f < count; ++f) {
-                const Edge &e = m_edges[size_t(found[f])];
-                const double ex = e.qx - e.px, ey = e.qy - e.py, el = std::sqrt(ex * ex + ey * ey);
-                if (!(std::fabs(bx * ey - by * ex) <= 1e-9 * bl * el))
-                    *ambiguous = true;
-            }
-        }
-        return count;
-    }
-
-    // Whether p is an end of the edge.
-    bool isEnd(int edge, const Point2Df &p) const
-    {
-        const Edge &e = m_edges[size_t(edge)];
-        return (double(p.x) == e.px && double(p.y) == e.py) || (double(p.x) == e.qx && double(p.y) == e.qy);
-    }
-
-    // Adds the ends of the piece u-w to the splits of the edge.
-    void split(int edge, const Point2Df &u, const Point2Df &w, StlEdgeSplits *splits) const
-    {
-        for (const Point2Df &p : {u, w}) {
-            if (!isEnd(edge, p))
-                splitAt(edge, p, 0.0f, splits);
-        }
-    }
-
-    // Adds the point p on the edge, lifted by lift, to the splits of the edge.
-    void splitAt(int edge, const Point2Df &p, float lift, StlEdgeSplits *splits) const
-    {
-        const Edge &e = m_edges[size_t(edge)];
-        const double dx = e.qx - e.px, dy = e.qy - e.py, l2 = dx * dx + dy * dy;
-        const double t = ((double(p.x) - e.px) * dx + (double(p.y) - e.py) * dy) / l2;
-        splits[e.side].push_back({e.loop, e.index, std::fmin(std::fmax(t, 0.0), 1.0), p, lift});
-    }
-
-    int indexOf(int side, int loop, int edge) const { return m_loopStart[side][size_t(loop)] + edge; }
-    int sideOf(int edge) const { return m_edges[size_t(edge)].side; }
-
-private:
-    int cell(double v, double lo) const
-    {
-        return std::min(m_side - 1, std::max(0, int((v - lo) * m_scale)));
-    }
-
-    std::vector<Edge> m_edges;
-    std::vector<int> m_loopStart[2];
-    std::vector<int> m_start, m_index, m_fill;
-    int m_side = 1;
-    double m_scale = 0.0, m_minX = 0.0, m_minY = 0.0;
-};
 
 void sortSplits(StlEdgeSplits &splits)
 {
@@ -1133,160 +109,56 @@ void separateTouchingCorners(StlLayer &layer, double length)
     }
 }
 
-} // namespace
-
-class StlLayerBuilderPrivate
+// The loops of an outline with every vertex on the grid (of the given step;
+// none below 1e-5) and as the file stores it, without collinear or repeated
+// vertices; loops that collapse are left out.
+void roundOutline(const Slice &outline, double grid, StlLayer &layer)
 {
-public:
-    StlLayerBuilderPrivate() : tessellator(Tessellator::WindingPositive) {}
-
-    LayerContours piecesOf(const StlLayer &layer, const Bands &bands) const;
-    bool bandFaces(const LayerContours &lower, const LayerContours &upper, int lowerFrom, int lowerTo, int upperFrom,
-                   int upperTo);
-    bool bandFace(const LayerContours &lower, const LayerContours &upper, int lowerFrom, int lowerTo, int upperFrom,
-                  int upperTo, bool downward);
-    void addTriangles(bool reversed, bool down);
-
-    Tessellator tessellator;
-    CleanOutline cleanOutline;
-    BandWinding bandWinding;
-    FaceMesh mesh;
-    EdgeGrid grid;
-    struct Deferred
-    {
-        Point2Df u, w;
-        int edges[4];
-    };
-    std::vector<Deferred> deferred;
-    // The outline pieces of the faces: ends (mesh vertices), the face's
-    // kind, whether a face of the other kind is across, and the layers
-    // (bit 0 lower, bit 1 upper) whose edges they were placed on.
-    struct Piece
-    {
-        int u, w;
-        bool down, touching;
-        int sides;
-    };
-    std::vector<Piece> pieces;
-    float lift = 0.0f;
-
-    // The triangles around each vertex, for mergeBandPoints().
-    std::vector<std::vector<int>> around;
-
-    std::vector<char> liftedVertices(const StlLayer &upper, float z, StlEdgeSplits *splits);
-    void mergeBandPoints();
-};
-
-// Where an outline edge crosses a band line, the faces have a vertex that
-// the plain faces would not have, and the wall on that edge would be split
-// there too: two facets more for each. Such a point, on a straight stretch
-// of a face's outline (its neighbours along the outline on the same edge),
-// is merged into one of those neighbours, where every triangle around it
-// keeps its area and direction and no edge would be made twice.
-void StlLayerBuilderPrivate::mergeBandPoints()
-{
-    const int count = int(mesh.vertices.size());
-    // The lists are kept from pair to pair, so that their storage is reused.
-    if (around.size() < size_t(count))
-        around.resize(size_t(count));
-    for (int v = 0; v < count; ++v)
-        around[size_t(v)].clear();
-    for (int t = 0; t < int(mesh.triangles.size()); ++t) {
-        if (mesh.triangles[size_t(t)].live) {
-            for (int v : mesh.triangles[size_t(t)].v)
-                around[size_t(v)].push_back(t);
-        }
-    }
-    // The one outline edge that the piece u-w lies on, or -1.
-    auto edgeOf = [&](int u, int w, bool down) {
-        int found[4];
-        bool ambiguous = false;
-        const int n = grid.candidates(mesh.vertices[size_t(u)], mesh.vertices[size_t(w)], down, found, &ambiguous);
-        return n == 1 ? found[0] : -1;
-    };
-    std::vector<int> fan;
-    std::vector<FaceMesh::Triangle> merged;
-    for (int v = mesh.outlineVertices; v < count; ++v) {
-        fan.clear();
-        for (int t : around[size_t(v)]) {
-            if (mesh.triangles[size_t(t)].live)
-                fan.push_back(t);
-        }
-        if (fan.empty())
+    const int count = outline.contourCount();
+    layer.loops.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        const QVector<Point2Df> points = PolygonSimplifier<Point2Df>::removeCollinear(outline.contourAt(i).points());
+        if (points.size() <= 2)
             continue;
-        const bool down = mesh.triangles[size_t(fan[0])].down;
-        // Where the faces up and down meet (a crossing point) the vertex
-        // stays; that is told before any edge is looked up.
-        bool oneKind = true;
-        for (int t : fan)
-            oneKind = oneKind && mesh.triangles[size_t(t)].down == down;
-        if (!oneKind)
-            continue;
-        int a = -1, b = -1, ins = 0, outs = 0;
-        for (int t : fan) {
-            const FaceMesh::Triangle &tri = mesh.triangles[size_t(t)];
-            const int k = tri.v[0] == v ? 0 : (tri.v[1] == v ? 1 : 2);
-            const int next = tri.v[(k + 1) % 3], previous = tri.v[(k + 2) % 3];
-            if (mesh.across(v, next) < 0) {
-                b = next;
-                ++outs;
-            }
-            if (mesh.across(previous, v) < 0) {
-                a = previous;
-                ++ins;
-            }
-            if (ins > 1 || outs > 1)
-                break;
-        }
-        if (ins != 1 || outs != 1 || a == b)
-            continue;
-        const int edge = edgeOf(a, v, down);
-        if (edge < 0 || edgeOf(v, b, down) != edge)
-            continue;
-        for (int target : {a, b}) {
-            merged.clear();
-            int dropped = 0;
-            bool ok = true;
-            for (int t : fan) {
-                FaceMesh::Triangle tri = mesh.triangles[size_t(t)];
-                if (tri.v[0] == target || tri.v[1] == target || tri.v[2] == target) {
-                    ++dropped;
-                    continue;
-                }
-                for (int &corner : tri.v) {
-                    if (corner == v)
-                        corner = target;
-                }
-                // Its edges at the target must not be edges of a triangle
-                // that stays.
-                for (int k = 0; k < 3 && ok; ++k) {
-                    const int p = tri.v[k], q = tri.v[(k + 1) % 3];
-                    if (p == target || q == target) {
-                        const int existing = mesh.edges.find(edgeKey(p, q));
-                        ok = !(existing >= 0 && mesh.triangles[size_t(existing)].live
-                               && std::find(fan.begin(), fan.end(), existing) == fan.end());
-                    }
-                }
-                ok = ok && mesh.sound(tri);
-                if (!ok)
-                    break;
-                merged.push_back(tri);
-            }
-            if (!ok || dropped != 1)
+        QVector<double> values;
+        values.reserve(points.size() * 2);
+        for (const Point2Df &p : points) {
+            // Every vertex on the grid: GLU's crossing points are not, nor is
+            // the first vertex of a contour after Slice::snapToGrid, and a
+            // vertex of one layer a unit in the last place off one of the
+            // next would leave a wall facet too thin to have a direction.
+            const Point2Df f = grid >= double(1e-5f)
+                                   ? filePoint(std::round(double(p.x) / grid) * grid, std::round(double(p.y) / grid) * grid)
+                                   : filePoint(p.x, p.y);
+            if (!values.isEmpty() && double(f.x) == values[values.size() - 2] && double(f.y) == values.last())
                 continue;
-            for (int t : fan)
-                mesh.triangles[size_t(t)].live = false;
-            for (const FaceMesh::Triangle &tri : merged) {
-                const int t = int(mesh.triangles.size());
-                mesh.triangles.push_back(tri);
-                mesh.setEdges(t);
-                for (int corner : tri.v)
-                    around[size_t(corner)].push_back(t);
-            }
-            break;
+            values.append(double(f.x));
+            values.append(double(f.y));
         }
+        if (values.size() > 2 && values[0] == values[values.size() - 2] && values[1] == values.last())
+            values.resize(values.size() - 2);
+        if (values.size() >= 6)
+            layer.loops.append(values);
     }
 }
+
+// Appends the facet a, b, c with the unit normal of its own float vertices,
+// worked out in double: where rounding turns a sliver a little off the plane
+// or the wall it belongs to, a reader that checks the stored normal against
+// the vertices (or uses it to tell inside from outside) finds them agreeing.
+// A facet whose vertices give no direction is left out.
+inline void appendFacet(QVector<Facet> &facets, const Point3Df &a, const Point3Df &b, const Point3Df &c)
+{
+    const double ux = double(b.x) - a.x, uy = double(b.y) - a.y, uz = double(b.z) - a.z;
+    const double wx = double(c.x) - a.x, wy = double(c.y) - a.y, wz = double(c.z) - a.z;
+    const double nx = uy * wz - uz * wy, ny = uz * wx - ux * wz, nz = ux * wy - uy * wx;
+    const double length = std::sqrt(nx * nx + ny * ny + nz * nz);
+    if (!(length > 0.0) || !std::isfinite(length))
+        return;
+    facets.append(Facet(a, b, c, Point3Df(float(nx / length), float(ny / length), float(nz / length))));
+}
+
+} // namespace
 
 // Where the face up (on the lower layer) and the face down (under the upper
 // one) meet along an edge, the two solids would share it, with the walls of
@@ -1388,33 +260,6 @@ std::vector<char> StlLayerBuilderPrivate::liftedVertices(const StlLayer &upper, 
     return marks;
 }
 
-LayerContours StlLayerBuilderPrivate::piecesOf(const StlLayer &layer, const Bands &bands) const
-{
-    LayerContours pieces;
-    pieces.loops.reserve(layer.loops.size());
-    for (const QVector<double> &loop : layer.loops) {
-        if (!bands.active()) {
-            pieces.loops.append(loop);
-            continue;
-        }
-        const int n = loop.size() / 2;
-        QVector<double> values;
-        values.reserve(loop.size() + 16);
-        for (int i = 0; i < n; ++i)
-            appendSplit(values, bands, loop[2 * i], loop[2 * i + 1]);
-        // The closing edge, from the last point back to the first.
-        QVector<double> closing;
-        closing.append(values[values.size() - 2]);
-        closing.append(values[values.size() - 1]);
-        appendSplit(closing, bands, values[0], values[1]);
-        for (int k = 2; k + 2 < closing.size(); ++k)
-            values.append(closing[k]);
-        pieces.loops.append(values);
-    }
-    buildPieces(pieces, bands);
-    return pieces;
-}
-
 // The triangles of the last polygon into the mesh; reversed turns triangles
 // wound counter-clockwise seen from below.
 void StlLayerBuilderPrivate::addTriangles(bool reversed, bool down)
@@ -1511,8 +356,9 @@ StlLayerBuilder::~StlLayerBuilder()
 StlLayerBuilder::LayerStatus StlLayerBuilder::layer(const Slice &slice, double tolerance, StlLayer &layer)
 {
     layer.loops.clear();
-    if (!isFinite(slice))
-        return LayerNotFinite;
+    const LayerStatus range = rangeOf(slice);
+    if (range != LayerOk)
+        return range;
     Slice copy(slice);
     copy.reduce(tolerance);
     copy.snapToGrid(tolerance * tolerance);
@@ -1523,41 +369,38 @@ StlLayerBuilder::LayerStatus StlLayerBuilder::layer(const Slice &slice, double t
     // tessellator.
     Slice outline;
     int usable = 0;
-    if (!d->cleanOutline.find(copy, outline, usable)) {
+    auto tessellated = [&](const Slice &contours) {
         Tessellator::OutlineStatus status = Tessellator::OutlineOk;
         d->tessellator.setWindingRule(Tessellator::WindingPositive);
-        outline = d->tessellator.outline(copy, &status);
-        if (status == Tessellator::OutlineFailed || d->tessellator.failed())
-            return LayerFailed;
+        outline = d->tessellator.outline(contours, &status);
+        const bool ok = status != Tessellator::OutlineFailed && !d->tessellator.failed();
         d->tessellator.setBoundaryOnly(false);
-    }
+        return ok;
+    };
+    if (!d->cleanOutline.find(copy, outline, usable) && !tessellated(copy))
+        return LayerFailed;
 
     const double grid = tolerance * tolerance;
-    const int count = outline.contourCount();
-    layer.loops.reserve(count);
-    for (int i = 0; i < count; ++i) {
-        const QVector<Point2Df> points = PolygonSimplifier<Point2Df>::removeCollinear(outline.contourAt(i).points());
-        if (points.size() <= 2)
-            continue;
-        QVector<double> values;
-        values.reserve(points.size() * 2);
-        for (const Point2Df &p : points) {
-            // Every vertex on the grid: GLU's crossing points are not, nor is
-            // the first vertex of a contour after Slice::snapToGrid, and a
-            // vertex of one layer a unit in the last place off one of the
-            // next would leave a wall facet too thin to have a direction.
-            const Point2Df f = grid >= double(1e-5f)
-                                   ? filePoint(std::round(double(p.x) / grid) * grid, std::round(double(p.y) / grid) * grid)
-                                   : filePoint(p.x, p.y);
-            if (!values.isEmpty() && double(f.x) == values[values.size() - 2] && double(f.y) == values.last())
-                continue;
-            values.append(double(f.x));
-            values.append(double(f.y));
+    roundOutline(outline, grid, layer);
+    // Rounding to the grid can make loops meet that were apart (an island's
+    // corner comes onto its neighbour's edge, two islands onto one stretch
+    // that their loops would then run along twice, back to back): the
+    // rounded loops are outlined once more, which merges them where they
+    // meet, and rounded again.
+    if (!layer.loops.isEmpty()) {
+        Slice rounded(slice.z(), slice.thickness());
+        for (const QVector<double> &loop : layer.loops) {
+            QVector<Point2Df> points(loop.size() / 2);
+            for (int i = 0; i < points.size(); ++i)
+                points[i] = Point2Df(float(loop[2 * i]), float(loop[2 * i + 1]));
+            rounded.addContour(Contour(points));
         }
-        if (values.size() > 2 && values[0] == values[values.size() - 2] && values[1] == values.last())
-            values.resize(values.size() - 2);
-        if (values.size() >= 6)
-            layer.loops.append(values);
+        if (!d->cleanOutline.find(rounded, outline, usable)) {
+            if (!tessellated(rounded))
+                return LayerFailed;
+            layer.loops.clear();
+            roundOutline(outline, grid, layer);
+        }
     }
     separateTouchingCorners(layer, std::fmax(0.5 * tolerance * tolerance, 1e-6));
     return layer.loops.isEmpty() && hasUsableContours(slice) ? LayerWithoutOutline : LayerOk;
@@ -1571,7 +414,7 @@ bool StlLayerBuilder::faces(const StlLayer &lower, const StlLayer &upper, float 
     if (lower.loops == upper.loops)
         return true;
     const Bands bands = Bands::forPlane(lower, upper);
-    const LayerContours a = d->piecesOf(lower, bands), b = d->piecesOf(upper, bands);
+    const LayerContours a = LayerContours::of(lower, bands), b = LayerContours::of(upper, bands);
     FaceMesh &mesh = d->mesh;
     mesh.clear(lower, upper);
     d->tessellator.setBoundaryOnly(false);
@@ -1608,7 +451,7 @@ bool StlLayerBuilder::faces(const StlLayer &lower, const StlLayer &upper, float 
     mesh.removeDegenerate();
     d->grid.build(lower, upper);
     if (bands.active())
-        d->mergeBandPoints();
+        mesh.mergeBandPoints(d->grid);
 
     // The outline of the faces: the edges of a triangle with no partner of
     // its own kind across them. Each lies on an outline edge of a layer (both
@@ -1676,7 +519,6 @@ bool StlLayerBuilder::faces(const StlLayer &lower, const StlLayer &upper, float 
         sortSplits(*splits[side]);
     }
 
-    const Point3Df upNormal(0, 0, 1), downNormal(0, 0, -1);
     const float liftedZ = z + d->lift;
     facets.reserve(facets.size() + int(mesh.triangles.size()));
     for (const FaceMesh::Triangle &t : mesh.triangles) {
@@ -1686,7 +528,10 @@ bool StlLayerBuilder::faces(const StlLayer &lower, const StlLayer &upper, float 
             return Point3Df(mesh.vertices[size_t(v)], t.down && !lifted.empty() && lifted[size_t(v)] ? liftedZ : z);
         };
         const Point3Df p = at(t.v[0]), q = at(t.v[1]), r = at(t.v[2]);
-        facets.append(t.down ? Facet(p, r, q, downNormal) : Facet(p, q, r, upNormal));
+        if (t.down)
+            appendFacet(facets, p, r, q);
+        else
+            appendFacet(facets, p, q, r);
     }
     return true;
 }
@@ -1740,10 +585,6 @@ void StlLayerBuilder::walls(const StlLayer &layer, const StlEdgeSplits &bottom, 
             upperT.push_back(1.0);
             lowerZ.push_back(endZ);
 
-            // In double: an edge far shorter than a micrometre still has a
-            // direction.
-            const double nx = double(c.y) - p.y, ny = double(p.x) - c.x, length = std::sqrt(nx * nx + ny * ny);
-            const Point3Df normal(float(nx / length), float(ny / length), 0.0f);
             // Zip the two split lines together, always advancing along the
             // line whose next point comes first.
             size_t lo = 0, hi = 0;
@@ -1752,10 +593,10 @@ void StlLayerBuilder::walls(const StlLayer &layer, const StlEdgeSplits &bottom, 
                 const bool advanceLower = hi == lastHi || (lo < lastLo && lowerT[lo + 1] <= upperT[hi + 1]);
                 const Point3Df b0(lowerLine[lo], lowerZ[lo]), t0(upperLine[hi], z1);
                 if (advanceLower) {
-                    facets.append(Facet(b0, Point3Df(lowerLine[lo + 1], lowerZ[lo + 1]), t0, normal));
+                    appendFacet(facets, b0, Point3Df(lowerLine[lo + 1], lowerZ[lo + 1]), t0);
                     ++lo;
                 } else {
-                    facets.append(Facet(b0, Point3Df(upperLine[hi + 1], z1), t0, normal));
+                    appendFacet(facets, b0, Point3Df(upperLine[hi + 1], z1), t0);
                     ++hi;
                 }
             }
@@ -1764,3 +605,4 @@ void StlLayerBuilder::walls(const StlLayer &layer, const StlEdgeSplits &bottom, 
 }
 
 } // namespace geom
+

@@ -59,12 +59,17 @@ public:
     StlLayerBuilder(const StlLayerBuilder &) = delete;
     StlLayerBuilder &operator=(const StlLayerBuilder &) = delete;
 
-    enum LayerStatus { LayerOk, LayerWithoutOutline, LayerNotFinite, LayerFailed };
+    enum LayerStatus { LayerOk, LayerWithoutOutline, LayerNotFinite, LayerOutOfRange, LayerFailed };
+
+    // The largest coordinate (in mm, either sign) a layer may have: beyond it
+    // the float arithmetic of the outline clean-up overflows.
+    static constexpr float maxCoordinate = 1e18f;
 
     // The cleaned-up outline of a slice (clean-up tolerance in mm; the grid
     // step is its square). LayerWithoutOutline: the slice had contours but
     // none bounds a region of positive winding (they all run clockwise, or
-    // vanished in the clean-up); the layer is then empty.
+    // vanished in the clean-up); the layer is then empty. LayerOutOfRange: a
+    // coordinate lies beyond maxCoordinate.
     LayerStatus layer(const Slice &slice, double tolerance, StlLayer &layer);
 
     // Appends the faces at z between the two layers (downward where the upper

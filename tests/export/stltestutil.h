@@ -98,6 +98,7 @@ struct MeshReport
     int degenerateFaces = 0; // facets with two equal vertices
     int flatFaces = 0;       // facets without area (collinear vertices)
     int misnormaled = 0;     // stored normal against the vertex winding, or not a unit vector
+    int normalsOff = 0;      // stored normal more than 1e-4 off (in a component) the vertices' own
     bool finite = true;
     double volume = 0;       // signed, from the vertex winding
     double area = 0;
@@ -121,6 +122,7 @@ struct MeshReport
         add(degenerateFaces, "degenerate facets");
         add(flatFaces, "facets without area");
         add(misnormaled, "facets facing against their winding");
+        add(normalsOff, "stored normals off their facets' own");
         return list.join(QStringLiteral(", "));
     }
 };
@@ -158,7 +160,14 @@ inline MeshReport checkMesh(const QVector<geom::Facet> &facets)
         const double ux = f.vertex2.x - ax, uy = f.vertex2.y - ay, uz = f.vertex2.z - az;
         const double wx = f.vertex3.x - ax, wy = f.vertex3.y - ay, wz = f.vertex3.z - az;
         const double cx = uy * wz - uz * wy, cy = uz * wx - ux * wz, cz = ux * wy - uy * wx;
-        report.area += 0.5 * std::sqrt(cx * cx + cy * cy + cz * cz);
+        const double cl = std::sqrt(cx * cx + cy * cy + cz * cz);
+        // The check of mesh repair tools (admesh: a component off by more than
+        // 0.001), tightened: the normal of the stored vertices, in double.
+        if (cl > 0
+            && (std::fabs(cx / cl - f.normal.x) > 1e-4 || std::fabs(cy / cl - f.normal.y) > 1e-4
+                || std::fabs(cz / cl - f.normal.z) > 1e-4))
+            ++report.normalsOff;
+        report.area += 0.5 * cl;
         report.volume += (ax * cx + ay * cy + az * cz) / 6.0;
     }
     report.vertices = int(vertices.size());

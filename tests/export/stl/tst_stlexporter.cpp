@@ -208,6 +208,7 @@ private slots:
     void writeFailure();
     void badGeometry_data();
     void badGeometry();
+    void coordinatesBeyondReach();
     void clockwiseSliceIsReported();
     void exportToFile();
     void facetCount_data();
@@ -382,10 +383,12 @@ void TestStlExporter::twistingPart()
     QCOMPARE(mesh.euler(), 0);
     QVERIFY2(qAbs(mesh.volume - volume) < 1e-3 * volume, qPrintable(QString::number(mesh.volume, 'g', 10)));
     double up = 0, down = 0;
+    // The faces by their normals; a wall whose foot is lifted a hair's
+    // breadth leans by as much.
     for (const Facet &f : e.stl.facets) {
-        if (f.normal.z > 0)
+        if (f.normal.z > 0.5f)
             up += f.area();
-        else if (f.normal.z < 0)
+        else if (f.normal.z < -0.5f)
             down += f.area();
     }
     // Seen from above, the faces up and down cover the same area.
@@ -750,6 +753,23 @@ void TestStlExporter::badGeometry()
     QCOMPARE(e.finished, 1);
     QVERIFY(e.stl.valid);
     QVERIFY(stltest::checkMesh(e.stl.facets).finite);
+}
+
+// A valid outline too far out for the export's float arithmetic is not
+// passed off as a slice whose contours run clockwise: the export fails and
+// says why. Up to the limit the model is written, closed.
+void TestStlExporter::coordinatesBeyondReach()
+{
+    ignoreExporterWarning();
+    const Export far = exportSlices(stack({square(2e30f), square(2e30f)}));
+    QVERIFY(!far.succeeded);
+    QVERIFY2(far.error.contains(QLatin1String("Slice 1 has coordinates beyond")), qPrintable(far.error));
+
+    const Export near = exportSlices(stack({square(2e18f), square(2e18f)}));
+    QVERIFY2(near.succeeded, qPrintable(near.error));
+    const stltest::MeshReport mesh = stltest::checkMesh(near.stl.facets);
+    QVERIFY2(mesh.faults().isEmpty(), qPrintable(mesh.faults()));
+    QCOMPARE(mesh.euler(), 2);
 }
 
 // A slice whose contours all run clockwise has no material under the positive

@@ -91,11 +91,12 @@ double startAngle(int layer)
     return layer * 0.61;
 }
 
-QByteArray exportStl(const QList<Slice> &slices, StlExporter **keep = nullptr)
+QByteArray exportStl(const QList<Slice> &slices, StlExporter **keep = nullptr, float minimumThickness = 0)
 {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     auto *exporter = new StlExporter(&buffer, slices);
+    exporter->setMinimumThickness(minimumThickness);
     exporter->run();
     const bool ok = exporter->succeeded();
     if (keep)
@@ -132,9 +133,25 @@ void TestStlManifold::addStacks()
     QTest::addColumn<QList<Slice>>("slices");
     QTest::addColumn<double>("volume");
     QTest::addColumn<int>("euler");
+    QTest::addColumn<float>("thickness");
+    // The shells admesh counts; -1: as the Euler characteristic says, every
+    // shell a sphere or a torus.
+    QTest::addColumn<int>("parts");
 
     QList<QVector<Contour>> layers;
     Stack s;
+    // The stack exported with a minimum thickness of three layers: every
+    // third slice is kept, each reaching up to the next one kept.
+    auto addThick = [](const char *name, const QList<QVector<Contour>> &all, double step, int euler) {
+        QList<QVector<Contour>> kept;
+        QList<double> z;
+        for (int i = 0; i < all.size(); i += 3) {
+            kept.append(all[i]);
+            z.append(i * step);
+        }
+        const Stack thick = stackAt(z, kept);
+        QTest::newRow(name) << evenStack(all, step).slices << thick.volume << euler << float(3 * step) << -1;
+    };
 
     const int sphereLayers = 60;
     for (int i = 0; i < sphereLayers; ++i) {
@@ -142,7 +159,8 @@ void TestStlManifold::addStacks()
         layers.append({circle(0, 0, std::sqrt(100.0 - zc * zc), vertexCount(i, 40), startAngle(i))});
     }
     s = evenStack(layers, 20.0 / sphereLayers);
-    QTest::newRow("sphere") << s.slices << s.volume << 2;
+    QTest::newRow("sphere") << s.slices << s.volume << 2 << 0.0f << -1;
+    addThick("sphere, minimum thickness", layers, 20.0 / sphereLayers, 2);
 
     layers.clear();
     for (int i = 0; i < 30; ++i)
@@ -150,13 +168,15 @@ void TestStlManifold::addStacks()
     // A layer identical to the next.
     layers[11] = layers[10];
     s = evenStack(layers, 0.1);
-    QTest::newRow("cylinder") << s.slices << s.volume << 2;
+    QTest::newRow("cylinder") << s.slices << s.volume << 2 << 0.0f << -1;
+    addThick("cylinder, minimum thickness", layers, 0.1, 2);
 
     layers.clear();
     for (int i = 0; i < 40; ++i)
         layers.append(gear(i * 3.0 * M_PI / 180.0, vertexCount(i, 16)));
     s = evenStack(layers, 0.15);
-    QTest::newRow("twisting gear") << s.slices << s.volume << 0;
+    QTest::newRow("twisting gear") << s.slices << s.volume << 0 << 0.0f << -1;
+    addThick("twisting gear, minimum thickness", layers, 0.15, 0);
 
     // A disc with a cavity (layers 5 to 10), an island beside it (3 to 8) and
     // a blind hole from layer 14 to the top: three shells.
@@ -172,57 +192,101 @@ void TestStlManifold::addStacks()
         layers.append(c);
     }
     s = evenStack(layers, 0.2);
-    QTest::newRow("holes and islands") << s.slices << s.volume << 6;
+    QTest::newRow("holes and islands") << s.slices << s.volume << 6 << 0.0f << -1;
+    addThick("holes and islands, minimum thickness", layers, 0.2, 6);
 
     // Two squares that touch at a corner make two solids that touch along a
     // vertical line; the outline keeps them apart.
     layers = {{rectangle(0, 0, 2, 2), rectangle(2, 2, 4, 4)}, {rectangle(0, 0, 2, 2), rectangle(2, 2, 4, 4)}};
     s = evenStack(layers, 0.1);
-    QTest::newRow("contours touching at a vertex") << s.slices << s.volume << 4;
+    QTest::newRow("contours touching at a vertex") << s.slices << s.volume << 4 << 0.0f << -1;
 
     layers = {{rectangle(0, 0, 2, 2), rectangle(2, 0, 4, 2)}, {rectangle(0, 0, 2, 2), rectangle(2, 0.5f, 4, 3)}};
     s = evenStack(layers, 0.1);
-    QTest::newRow("contours touching along an edge") << s.slices << s.volume << 2;
+    QTest::newRow("contours touching along an edge") << s.slices << s.volume << 2 << 0.0f << -1;
 
     // Consecutive outlines that share stretches of their edges.
     layers = {{rectangle(0, 0, 4, 2)}, {rectangle(1, 0, 5, 2)}, {rectangle(1, 0, 3, 3)}, {rectangle(0, 0, 3, 3)}};
     s = evenStack(layers, 0.1);
-    QTest::newRow("outlines overlapping along a stretch") << s.slices << s.volume << 2;
+    QTest::newRow("outlines overlapping along a stretch") << s.slices << s.volume << 2 << 0.0f << -1;
 
     // The upper layer starts where the lower one ends: the face down and the
     // face up meet along an edge, where the two solids are parted.
     layers = {{rectangle(0, 0, 2, 2)}, {rectangle(2, 0, 4, 2)}, {rectangle(2, 0, 4, 2)}};
     s = evenStack(layers, 0.1);
-    QTest::newRow("faces up and down touching") << s.slices << s.volume << 4;
+    QTest::newRow("faces up and down touching") << s.slices << s.volume << 4 << 0.0f << -1;
 
     // The same along part of an edge, next to an overlap, and in a
     // checkerboard of layers (six solids meeting along edges).
     layers = {{rectangle(0, 0, 2, 2)}, {rectangle(2, 1, 4, 3)}, {rectangle(2, 1, 4, 3)}};
     s = evenStack(layers, 0.1);
-    QTest::newRow("touching part of an edge") << s.slices << s.volume << 4;
+    QTest::newRow("touching part of an edge") << s.slices << s.volume << 4 << 0.0f << -1;
     const Contour ell(QVector<Point2Df>{{2, 0}, {4, 0}, {4, 2}, {1, 2}, {1, 1}, {2, 1}});
     layers = {{rectangle(0, 0, 2, 2)}, {ell}, {ell}};
     s = evenStack(layers, 0.1);
-    QTest::newRow("touching and overlapping") << s.slices << s.volume << 2;
+    QTest::newRow("touching and overlapping") << s.slices << s.volume << 2 << 0.0f << -1;
     // The faces meet along a stretch that overlaps begin at both ends of:
     // the upper layer is a C over the lower one's edge, its arms resting on it.
     const Contour cee(QVector<Point2Df>{{1, 0}, {4, 0}, {4, 3}, {1, 3}, {1, 2}, {2, 2}, {2, 1}, {1, 1}});
     layers = {{rectangle(0, 0, 2, 3)}, {cee}, {cee}};
     s = evenStack(layers, 0.1);
-    QTest::newRow("touching between overlaps") << s.slices << s.volume << 0;
+    QTest::newRow("touching between overlaps") << s.slices << s.volume << 0 << 0.0f << -1;
     layers = {{cee}, {rectangle(0, 0, 2, 3)}, {rectangle(0, 0, 2, 3)}};
     s = evenStack(layers, 0.1);
-    QTest::newRow("touching between overlaps, upside down") << s.slices << s.volume << 0;
+    QTest::newRow("touching between overlaps, upside down") << s.slices << s.volume << 0 << 0.0f << -1;
     const QVector<Contour> black{rectangle(0, 0, 1, 1), rectangle(1, 1, 2, 2)};
     const QVector<Contour> white{rectangle(1, 0, 2, 1), rectangle(0, 1, 1, 2)};
     s = evenStack({black, white, black}, 0.1);
-    QTest::newRow("checkerboard") << s.slices << s.volume << 12;
+    QTest::newRow("checkerboard") << s.slices << s.volume << 12 << 0.0f << -1;
+
+    // Islands that come to touch in the clean-up: a turned square whose
+    // corner lies on its neighbour's edge, or a micrometre inside it on one
+    // layer (as a slicer's rounding leaves it), and two rectangles a tenth of
+    // a micrometre apart, which the grid puts onto one stretch.
+    const Contour block = rectangle(0, 0, 10, 10);
+    const Contour onEdge(QVector<Point2Df>{{6.590395f, 10.918214f}, {7.59808f, 11.5f}, {6.973079f, 12.582542f},
+                                           {6.09808f, 14.0981f}, {4.582532f, 13.223099f}, {3.5f, 12.5981f},
+                                           {4.125f, 11.515557f}, {5.0f, 10.0f}});
+    QVector<Point2Df> inside = onEdge.points();
+    inside.last() = Point2Df(5.0f, 9.999999f);
+    s = evenStack({{block, onEdge}, {block, Contour(inside)}, {block, onEdge}, {block, Contour(inside)}}, 0.1);
+    // Where the corner reaches into the block the two shells share its
+    // vertices (no edge): two parts, one vertex-connected surface.
+    QTest::newRow("island corner onto an edge in the clean-up") << s.slices << s.volume << 2 << 0.0f << 2;
+    const QVector<Contour> apart{rectangle(0, 0, 2, 2), Contour(QVector<Point2Df>{{2.0001f, 0.5f}, {4, 0.5f}, {4, 2.77f}, {2.0001f, 2.77f}})};
+    s = evenStack({apart, apart, {rectangle(0, 0, 2, 2)}}, 0.1);
+    // The clean-up leaves the first vertex of a contour off the grid; the
+    // model has the rectangles as the grid puts them.
+    QTest::newRow("islands onto one stretch in the clean-up") << s.slices << (4 * 0.3 + 2 * 2.27 * 0.2) << 2 << 0.0f << -1;
+
+    // Two layers of a twisted square post as a slicer gives them: where the
+    // outlines cross next to a corner, the crossing point lies 1.3e-5 mm from
+    // it, closer than the faces could keep apart from the corner.
+    const Contour post0(QVector<Point2Df>{{7.07359982f, 6.88600016f}, {14.3271999f, 0.00240000011f},
+                                          {21.3983994f, 7.07359982f}, {28.281601f, 14.3271999f},
+                                          {21.2108002f, 21.3983994f}, {13.9572001f, 28.281601f},
+                                          {6.88600016f, 21.2108002f}, {0.00240000011f, 13.9572001f}});
+    const Contour post1(QVector<Point2Df>{{6.88600016f, 7.07359982f}, {13.9572001f, 0.00240000011f},
+                                          {21.2108002f, 6.88600016f}, {28.281601f, 13.9572001f},
+                                          {21.3983994f, 21.2108002f}, {14.3271999f, 28.281601f},
+                                          {7.07359982f, 21.3983994f}, {0.00240000011f, 14.3271999f}});
+    s = evenStack({{post0}, {post1}, {post0}, {post1}}, 0.2);
+    QTest::newRow("crossing 1e-5 mm from a corner") << s.slices << s.volume << 2 << 0.0f << -1;
+    // The same through a file in inches: coordinates that are not round in mm.
+    auto inches = [](const Contour &c) {
+        QVector<Point2Df> points = c.points();
+        for (Point2Df &p : points)
+            p = Point2Df(float(double(float(p.x / 25.4)) * 25.4), float(double(float(p.y / 25.4)) * 25.4));
+        return Contour(points);
+    };
+    s = evenStack({{inches(post0)}, {inches(post1)}, {inches(post0)}, {inches(post1)}}, 0.2);
+    QTest::newRow("crossing 1e-5 mm from a corner, inch") << s.slices << s.volume << 2 << 0.0f << -1;
 
     layers.clear();
     for (int i = 0; i < 6; ++i)
         layers.append({circle(0, 0, 3 + 0.3 * (i % 3), vertexCount(i, 20), startAngle(i))});
     s = stackAt({0, 0.1, 0.2, 0.2005, 0.3, 0.4}, layers);
-    QTest::newRow("very thin layer") << s.slices << s.volume << 2;
+    QTest::newRow("very thin layer") << s.slices << s.volume << 2 << 0.0f << -1;
 }
 
 void TestStlManifold::slicerLikeStacks_data()
@@ -235,8 +299,9 @@ void TestStlManifold::slicerLikeStacks()
     QFETCH(QList<Slice>, slices);
     QFETCH(double, volume);
     QFETCH(int, euler);
+    QFETCH(float, thickness);
 
-    const QByteArray bytes = exportStl(slices);
+    const QByteArray bytes = exportStl(slices, nullptr, thickness);
     QVERIFY(!bytes.isEmpty());
     const stltest::StlFile stl = stltest::readStl(bytes);
     QVERIFY(stl.valid);
@@ -260,8 +325,10 @@ void TestStlManifold::admeshAcceptsTheModel()
     QFETCH(QList<Slice>, slices);
     QFETCH(double, volume);
     QFETCH(int, euler);
-    // Every shell here is a sphere or a torus.
-    const int parts = euler == 0 ? 1 : euler / 2;
+    QFETCH(float, thickness);
+    QFETCH(int, parts);
+    if (parts < 0)
+        parts = euler == 0 ? 1 : euler / 2;
 
     const QString admesh = QStandardPaths::findExecutable(QStringLiteral("admesh"));
     if (admesh.isEmpty())
@@ -272,7 +339,7 @@ void TestStlManifold::admeshAcceptsTheModel()
     {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        const QByteArray bytes = exportStl(slices);
+        const QByteArray bytes = exportStl(slices, nullptr, thickness);
         QVERIFY(!bytes.isEmpty());
         QCOMPARE(file.write(bytes), qint64(bytes.size()));
     }
