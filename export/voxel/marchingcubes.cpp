@@ -539,11 +539,19 @@ bool MarchingCubes::writeFacets(QIODevice *device)
         d->errorString = tr("The STL file cannot be written: %1").arg(writer.errorString());
         return false;
     }
+    // In runs of facets, so that a cancel while a large model is written
+    // ends it soon.
+    const int run = 1 << 16;
     for (const QVector<Facet> &block : blocks) {
-        if (writer.write(block) < block.size()) {
-            qCritical("MarchingCubes: Cannot write facets.");
-            d->errorString = tr("The STL file could not be written: %1").arg(writer.errorString());
-            return false;
+        for (int from = 0; from < block.size(); from += run) {
+            if (d->cancelled.load())
+                return false;
+            const int n = std::min(run, block.size() - from);
+            if (writer.write(n, block.constData() + from) < n) {
+                qCritical("MarchingCubes: Cannot write facets.");
+                d->errorString = tr("The STL file could not be written: %1").arg(writer.errorString());
+                return false;
+            }
         }
     }
     writer.finish();

@@ -178,17 +178,19 @@ bool tiles(const QVector<GridTriangle> &triangles, const GridPolygon &polygon, c
 }
 
 // Removes triangles whose corners are collinear (three points of a straight
-// rim run, which the contours keep where other polygons need them) by
-// splitting the neighbour across the long edge at the middle point. False
-// when that cannot be done.
-bool removeFlat(QVector<GridTriangle> &triangles, const Frame &frame)
+// rim run, which the contours keep where other polygons need them), and
+// slivers that rounding would take the area of in millimetres (fine(t)
+// false), by cutting each together with its neighbour across its longest
+// edge along the other diagonal. False when that cannot be done.
+template<typename Fine>
+bool removeFlat(QVector<GridTriangle> &triangles, const Frame &frame, Fine fine)
 {
     QVector<int> flats;
     for (int i = 0; i < triangles.size(); ++i) {
         const int s = frame.side(triangles.at(i));
         if (s < 0)
             return false;
-        if (s == 0)
+        if (s == 0 || !fine(triangles.at(i)))
             flats.append(i);
     }
     if (flats.isEmpty())
@@ -212,21 +214,21 @@ bool removeFlat(QVector<GridTriangle> &triangles, const Frame &frame)
             return false;
         const int flat = flats.takeLast();
         const GridTriangle t = triangles.at(flat);
-        if (frame.side(t) != 0)
+        if (frame.side(t) > 0 && fine(t))
             continue;
-        // The middle point of the three is the one between the other two.
+        // The corner across the longest edge: between the other two when
+        // they are collinear.
         int middle = -1;
+        double longest = -1.0;
         for (int k = 0; k < 3; ++k) {
-            const GridPoint &p = t[k], &a = t[(k + 2) % 3], &c = t[(k + 1) % 3];
-            const qint64 along = qint64(p.x - a.x) * (c.x - a.x) + qint64(p.y - a.y) * (c.y - a.y)
-                                 + qint64(p.z - a.z) * (c.z - a.z);
-            const qint64 length = qint64(c.x - a.x) * (c.x - a.x) + qint64(c.y - a.y) * (c.y - a.y)
-                                  + qint64(c.z - a.z) * (c.z - a.z);
-            if (along > 0 && along < length)
+            const GridPoint &a = t[(k + 2) % 3], &c = t[(k + 1) % 3];
+            const double dx = c.x - a.x, dy = c.y - a.y, dz = frame.warped ? frame.height(c) - frame.height(a) : double(c.z - a.z);
+            const double length = dx * dx + dy * dy + dz * dz;
+            if (length > longest) {
+                longest = length;
                 middle = k;
+            }
         }
-        if (middle < 0)
-            return false;
         // t = (a, b, c) with b in the middle: the neighbour holds a -> c.
         const GridPoint a = t[(middle + 2) % 3], b = t[middle], c = t[(middle + 1) % 3];
         const auto it = owner.constFind(qMakePair(a, c));
@@ -249,7 +251,7 @@ bool removeFlat(QVector<GridTriangle> &triangles, const Frame &frame)
             const int s = frame.side(triangles.at(i));
             if (s < 0)
                 return false;
-            if (s == 0)
+            if (s == 0 || !fine(triangles.at(i)))
                 flats.append(i);
         }
     }
@@ -258,7 +260,8 @@ bool removeFlat(QVector<GridTriangle> &triangles, const Frame &frame)
 
 // The polygon cut into triangles on the grid, where its plane is exact.
 // False when no tiling was found.
-bool gridTriangles(const GridPolygon &polygon, const Frame &frame, Tessellator &tessellator,
+template<typename Fine>
+bool gridTriangles(const GridPolygon &polygon, const Frame &frame, Fine fine, Tessellator &tessellator,
                    QVector<GridTriangle> *triangles)
 {
     triangles->clear();
@@ -318,7 +321,7 @@ bool gridTriangles(const GridPolygon &polygon, const Frame &frame, Tessellator &
             triangles->clear();
     }
     tessellator.clear();
-    return ok && !triangles->isEmpty() && removeFlat(*triangles, frame) && tiles(*triangles, polygon, frame);
+    return ok && !triangles->isEmpty() && removeFlat(*triangles, frame, fine) && tiles(*triangles, polygon, frame);
 }
 
 } // namespace
@@ -351,14 +354,21 @@ QVector<Facet> MarchingCubesTessellator::polygonFacets(const QVector<GridFacet> 
                                        : Point3Df(0.0f, 0.0f, polygon.normal[2] > 0.0f ? 1.0f : -1.0f);
     QVector<GridTriangle> triangles;
     QVector<Facet> facets;
-    if (gridTriangles(polygon, frame, tessellator, &triangles) && toMillimetres(triangles, mapping, expected, &facets))
+    // A triangle that keeps an area and its side once in millimetres.
+    auto fine = [&mapping, &expected](const GridTriangle &t) {
+        Facet f;
+        const Point3Df a = mapping.map(t[0]), b = mapping.map(t[1]), c = mapping.map(t[2]);
+        return mapping.mirrored ? mmFacet(a, c, b, expected, &f) : mmFacet(a, b, c, expected, &f);
+    };
+    if (gridTriangles(polygon, frame, fine, tessellator, &triangles) && toMillimetres(triangles, mapping, expected, &facets))
         return facets;
     // Straight edges between far points of a skewed vertical polygon can
     // cross; the cut on the grid itself still tiles it, and mostly keeps its
     // sides in millimetres too.
     if (frame.warped) {
         frame.warped = false;
-        if (gridTriangles(polygon, frame, tessellator, &triangles) && toMillimetres(triangles, mapping, expected, &facets))
+        if (gridTriangles(polygon, frame, fine, tessellator, &triangles)
+            && toMillimetres(triangles, mapping, expected, &facets))
             return facets;
     }
     return gridFacets(grid, polygon, mapping);
