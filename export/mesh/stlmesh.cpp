@@ -288,6 +288,17 @@ void StlMesh::scale(float factor)
     }
     QWriteLocker locker(d->lock);
     const int n = d->vertices.size() * 3;
+    // A factor that overflows a coordinate would leave vertices the next
+    // rebuild drops with their triangles: refused before anything changes.
+    float largest = 0.0f;
+    const float *q = reinterpret_cast<const float *>(d->vertices.constData());
+    for (int i = 0; i < n; ++i)
+        largest = std::max(largest, std::fabs(q[i]));
+    if (!std::isfinite(largest * factor) || !std::isfinite(d->area * factor * factor)) {
+        qWarning("StlMesh::scale: refused the factor %g; it would take coordinates beyond the float range.",
+                 double(factor));
+        return;
+    }
     if (n > 0) {
         float *p = reinterpret_cast<float *>(d->vertices.data());
         for (int i = 0; i < n; ++i)

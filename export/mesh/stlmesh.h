@@ -135,7 +135,9 @@ public:
     // the attribute of the run's last; returns the number removed.
     int removeDuplicates();
 
-    // In place; a factor that is not a finite positive number is refused.
+    // In place; a factor that is not a finite positive number, or that would
+    // take a coordinate (or the area) beyond the float range, is refused
+    // with a warning and nothing changed.
     void scale(float factor);
     void translate(const QVector3D &offset);
     // The box of the vertices mapped through matrix.

@@ -27,4 +27,21 @@ Point3Df GridMapping::mapNormal(const float *normal, int z) const
                     float(normal[2] / dz));
 }
 
+bool GridMapping::evenGaps(int low, int high) const
+{
+    const int first = std::min(std::max(low - 1, 0), zTable.size() - 1);
+    const int last = std::min(std::max(high - 1, 0), zTable.size() - 1);
+    if (last - first < 2)
+        return true; // one table step is affine by itself
+    float smallest = zTable.at(first + 1) - zTable.at(first);
+    float largest = smallest;
+    for (int i = first + 1; i < last; ++i) {
+        const float step = zTable.at(i + 1) - zTable.at(i);
+        smallest = std::min(smallest, step);
+        largest = std::max(largest, step);
+    }
+    // Heights come from float slices: equal gaps differ by their rounding.
+    return largest - smallest <= 1e-3f * largest;
+}
+
 } // namespace geom

@@ -22,6 +22,12 @@ struct GridMapping
     // The direction of a grid normal in millimetres, the z scale taken at
     // grid height z.
     Point3Df mapNormal(const float *normal, int z) const;
+    // Whether z maps affinely between grid heights low and high: the layer
+    // gaps in that range are equal (up to the rounding of float heights).
+    // Uneven gaps (adaptive layers, missing layers) bend a grid plane that
+    // is neither horizontal nor vertical, and skew the shapes in a vertical
+    // one.
+    bool evenGaps(int low, int high) const;
 };
 
 } // namespace geom

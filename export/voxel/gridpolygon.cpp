@@ -5,6 +5,7 @@
 #include <QtGlobal>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 #include <tuple>
@@ -81,7 +82,8 @@ struct BoundaryEdges
 };
 
 template<typename Surface, typename In>
-QList<QVector<GridPoint>> chainBoundary(const Surface &surface, BoundaryEdges &boundary, In in);
+QList<QVector<GridPoint>> chainBoundary(const Surface &surface, BoundaryEdges &boundary, In in,
+                                        const GridMapping *mapping = nullptr);
 
 // Chains the boundary of the patch whose facets (ascending) are those for
 // which in(j) holds.
@@ -135,7 +137,8 @@ QList<QVector<GridPoint>> chain(const GridSurface &surface, const QVector<int> &
 // Chains the boundary edges of the patch whose facets are those for which
 // in(j) holds into contours.
 template<typename Surface, typename In>
-QList<QVector<GridPoint>> chainBoundary(const Surface &surface, BoundaryEdges &boundary, In in)
+QList<QVector<GridPoint>> chainBoundary(const Surface &surface, BoundaryEdges &boundary, In in,
+                                        const GridMapping *mapping)
 {
     // In key order, of equal keys the latest recorded first.
     std::vector<BoundaryEdges::Edge> &edges = boundary.list;
@@ -207,8 +210,10 @@ QList<QVector<GridPoint>> chainBoundary(const Surface &surface, BoundaryEdges &b
         for (int i = 0; i < n; ++i) {
             const bool end = !closed && (i == 0 || i == n - 1);
             const GridPoint &p = points.at(i);
-            if (end || n < 3 || step(points.at((i + n - 1) % n), p) != step(p, points.at((i + 1) % n))
-                || pinned(p))
+            const GridPoint arriving = step(points.at((i + n - 1) % n), p);
+            if (end || n < 3 || arriving != step(p, points.at((i + 1) % n)) || pinned(p)
+                || (mapping && arriving.z != 0 && (arriving.x != 0 || arriving.y != 0)
+                    && !mapping->evenGaps(p.z - std::abs(arriving.z), p.z + std::abs(arriving.z))))
                 contour.append(p);
         }
         if (distinctPoints(contour) >= 3)
@@ -312,11 +317,13 @@ QVector<QVector<int>> normalGroups(const GridSurface &surface)
     return normalGroups(surface.facets);
 }
 
-QVector<QVector<int>> normalGroups(const QVector<GridFacet> &facets)
+QVector<QVector<int>> normalGroups(const QVector<GridFacet> &facets, const std::atomic<bool> *cancel)
 {
     QVector<QVector<int>> groups;
     QMap<std::tuple<quint32, quint32, quint32>, int> index;
     for (int i = 0; i < facets.size(); ++i) {
+        if (cancel && (i & 0xFFFF) == 0 && cancel->load())
+            break;
         const auto key = normalKey(facets.at(i));
         auto it = index.find(key);
         if (it == index.end()) {
@@ -331,7 +338,8 @@ QVector<QVector<int>> normalGroups(const QVector<GridFacet> &facets)
 namespace {
 
 template<typename Surface>
-QList<GridPolygon> polygonsOfGroup(const Surface &surface, const QVector<int> &group, int *regionOf, bool closed)
+QList<GridPolygon> polygonsOfGroup(const Surface &surface, const QVector<int> &group, int *regionOf, bool closed,
+                                   const GridMapping *mapping, const std::atomic<bool> *cancel)
 {
     QList<GridPolygon> polygons;
     if (group.isEmpty())
@@ -350,6 +358,8 @@ QList<GridPolygon> polygonsOfGroup(const Surface &surface, const QVector<int> &g
     // rather than through the surface's point map: a flood over a few
     // million facets then stays in memory it reads in order.
     const int n = group.size();
+    if (cancel && cancel->load())
+        return polygons;
     std::vector<EdgeRecord> records;
     records.reserve(size_t(3) * size_t(n));
     for (int local = 0; local < n; ++local) {
@@ -375,6 +385,8 @@ QList<GridPolygon> polygonsOfGroup(const Surface &surface, const QVector<int> &g
         i = j;
     }
     std::vector<EdgeRecord>().swap(records);
+    if (cancel && cancel->load())
+        return polygons;
 
     QVector<int> stack;
     stack.reserve(32);
@@ -382,11 +394,16 @@ QList<GridPolygon> polygonsOfGroup(const Surface &surface, const QVector<int> &g
         const int first = group.at(start);
         if (regionOf[first] != -1)
             continue;
+        if (cancel && (polygons.size() & 0xFF) == 0 && cancel->load())
+            break;
         regionOf[first] = first;
         QVector<int> region{first};
         BoundaryEdges boundary;
         stack.append(start);
-        while (!stack.isEmpty()) {
+        for (int popped = 1; !stack.isEmpty(); ++popped) {
+            // A patch can be most of a large surface.
+            if (cancel && (popped & 0x3FFF) == 0 && cancel->load())
+                return polygons;
             const int t = stack.takeLast();
             const GridFacet &ft = surface.facets.at(group.at(t));
             for (int position = 0; position < 3; ++position) {
@@ -412,7 +429,7 @@ QList<GridPolygon> polygonsOfGroup(const Surface &surface, const QVector<int> &g
             // The normal first: other groups' entries belong to other threads.
             contours = chainBoundary(surface, boundary, [&surface, &reference, regionOf, first](int j) {
                 return sameNormal(surface.facets.at(j), reference) && regionOf[j] == first;
-            });
+            }, mapping);
         }
         appendPatch(polygons, surface.facets, region, contours);
     }
@@ -421,15 +438,16 @@ QList<GridPolygon> polygonsOfGroup(const Surface &surface, const QVector<int> &g
 
 } // namespace
 
-QList<GridPolygon> groupPolygons(const GridSurface &surface, const QVector<int> &group, int *regionOf, bool closed)
+QList<GridPolygon> groupPolygons(const GridSurface &surface, const QVector<int> &group, int *regionOf, bool closed,
+                                 const GridMapping *mapping, const std::atomic<bool> *cancel)
 {
-    return polygonsOfGroup(surface, group, regionOf, closed);
+    return polygonsOfGroup(surface, group, regionOf, closed, mapping, cancel);
 }
 
 QList<GridPolygon> groupPolygons(const GridSurfaceParts &surface, const QVector<int> &group, int *regionOf,
-                                 bool closed)
+                                 bool closed, const GridMapping *mapping, const std::atomic<bool> *cancel)
 {
-    return polygonsOfGroup(surface, group, regionOf, closed);
+    return polygonsOfGroup(surface, group, regionOf, closed, mapping, cancel);
 }
 
 QList<GridPolygon> surfacePolygons(const GridSurface &surface)

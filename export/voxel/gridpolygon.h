@@ -1,12 +1,15 @@
 #ifndef GEOM_GRIDPOLYGON_H
 #define GEOM_GRIDPOLYGON_H
 
+#include "gridmapping.h"
 #include "gridsurface.h"
 #include "gridsurfaceparts.h"
 
 #include <QList>
 #include <QSet>
 #include <QVector>
+
+#include <atomic>
 
 namespace geom {
 
@@ -50,11 +53,17 @@ QList<QList<GridPolygon>> allSurfacePolygons(const QList<GridSurface> &surfaces)
 // of surfacePolygons. closed tells that the surface is known to be closed
 // (every edge has a facet across), which saves looking for its rim.
 QVector<QVector<int>> normalGroups(const GridSurface &surface);
-QVector<QVector<int>> normalGroups(const QVector<GridFacet> &facets);
+// With cancel, the flag is looked at every few ten thousand facets; when it
+// is set the groups found so far are returned, incomplete.
+QVector<QVector<int>> normalGroups(const QVector<GridFacet> &facets, const std::atomic<bool> *cancel = nullptr);
 QList<GridPolygon> groupPolygons(const GridSurface &surface, const QVector<int> &group, int *regionOf,
-                                 bool closed = false);
+                                 bool closed = false, const GridMapping *mapping = nullptr,
+                                 const std::atomic<bool> *cancel = nullptr);
+// cancel, when given, is looked at every few hundred patches; once it is
+// set the polygons found so far are returned, incomplete.
 QList<GridPolygon> groupPolygons(const GridSurfaceParts &surface, const QVector<int> &group, int *regionOf,
-                                 bool closed = false);
+                                 bool closed = false, const GridMapping *mapping = nullptr,
+                                 const std::atomic<bool> *cancel = nullptr);
 
 } // namespace geom
 

@@ -328,8 +328,10 @@ void MarchingCubes::reset()
 namespace {
 
 // The pieces of all jobs joined into connected surfaces: job i's pieces
-// meet job i - 1's only in the plane of points planes[i].
-QList<GridSurfaceParts> connectPieces(const QVector<QList<GridSurface>> &jobs, const QVector<int> &planes)
+// meet job i - 1's only in the plane of points planes[i]. Empty once
+// cancelled is set, which is looked at for every piece.
+QList<GridSurfaceParts> connectPieces(const QVector<QList<GridSurface>> &jobs, const QVector<int> &planes,
+                                      const std::atomic<bool> &cancelled)
 {
     QVector<int> firstOfJob;
     int count = 0;
@@ -348,12 +350,16 @@ QList<GridSurfaceParts> connectPieces(const QVector<QList<GridSurface>> &jobs, c
         const int z = planes.at(i);
         QHash<GridPoint, int> below;
         for (int a = 0; a < jobs.at(i - 1).size(); ++a) {
+            if (cancelled.load())
+                return {};
             for (const GridFacet &f : jobs.at(i - 1).at(a).facets)
                 for (int v = 0; v < 3; ++v)
                     if (f.vertex(v).z == z)
                         below.insert(f.vertex(v), firstOfJob.at(i - 1) + a);
         }
         for (int b = 0; b < jobs.at(i).size() && !below.isEmpty(); ++b) {
+            if (cancelled.load())
+                return {};
             for (const GridFacet &f : jobs.at(i).at(b).facets) {
                 for (int v = 0; v < 3; ++v) {
                     const auto it = f.vertex(v).z == z ? below.constFind(f.vertex(v)) : below.cend();
@@ -444,7 +450,7 @@ QList<QVector<Facet>> MarchingCubes::process()
 
         // Connected surfaces: the jobs' pieces that share points across the
         // planes between their layer ranges, in job order.
-        QList<GridSurfaceParts> surfaces = connectPieces(d->jobSurfaces, planes);
+        QList<GridSurfaceParts> surfaces = connectPieces(d->jobSurfaces, planes, d->cancelled);
         d->jobSurfaces.clear();
         std::stable_sort(surfaces.begin(), surfaces.end(),
                          [](const GridSurfaceParts &a, const GridSurfaceParts &b) { return a.order() < b.order(); });
@@ -465,9 +471,9 @@ QList<QVector<Facet>> MarchingCubes::process()
         QList<MarchingCubesTessellator> tessellators;
         QVector<QVector<MarchingCubesTessellator::Piece>> pieces;
         if (go) {
-            for (int s = 0; s < surfaces.size(); ++s) {
+            for (int s = 0; s < surfaces.size() && !d->cancelled.load(); ++s) {
                 regionOf[s] = QVector<int>(surfaces.at(s).facets.size(), -1);
-                for (const QVector<int> &group : normalGroups(surfaces.at(s).facets)) {
+                for (const QVector<int> &group : normalGroups(surfaces.at(s).facets, &d->cancelled)) {
                     tessellators.append(MarchingCubesTessellator{d, &surfaces.at(s), group, regionOf[s].data(), nullptr});
                     surfaceOfJob.append(s);
                 }
@@ -475,7 +481,8 @@ QList<QVector<Facet>> MarchingCubes::process()
             pieces.resize(tessellators.size());
             for (int i = 0; i < tessellators.size(); ++i)
                 tessellators[i].pieces = &pieces[i];
-            QtConcurrent::blockingMap(tessellators, [](MarchingCubesTessellator &job) { job.run(); });
+            if (!d->cancelled.load())
+                QtConcurrent::blockingMap(tessellators, [](MarchingCubesTessellator &job) { job.run(); });
         }
         tessellators.clear();
         if (go && !d->cancelled.load()) {
@@ -485,6 +492,8 @@ QList<QVector<Facet>> MarchingCubes::process()
                 bySurface[surfaceOfJob.at(i)] += pieces.at(i);
             pieces.clear();
             for (QVector<MarchingCubesTessellator::Piece> &list : bySurface) {
+                if (d->cancelled.load())
+                    break;
                 std::stable_sort(list.begin(), list.end(),
                                  [](const MarchingCubesTessellator::Piece &a,
                                     const MarchingCubesTessellator::Piece &b) { return a.order < b.order; });
@@ -502,6 +511,11 @@ QList<QVector<Facet>> MarchingCubes::process()
         }
         d->statistics.tessellateWallSeconds = double(wall.nsecsElapsed()) * 1e-9;
         d->statistics.tessellateCpuSeconds = cpuSeconds() - cpu;
+        if (d->cancelled.load()) {
+            // Freeing the point maps of a large model takes a good part of a
+            // second: a cancelled run does not wait for it.
+            QtConcurrent::run([heavy = std::move(surfaces)]() mutable { heavy = QList<GridSurfaceParts>(); });
+        }
     }
     if (d->cancelled.load() || !d->errorString.isEmpty() || d->fileFailed)
         blocks.clear();
@@ -525,11 +539,19 @@ bool MarchingCubes::writeFacets(QIODevice *device)
         d->errorString = tr("The STL file cannot be written: %1").arg(writer.errorString());
         return false;
     }
+    // In runs of facets, so that a cancel while a large model is written
+    // ends it soon.
+    const int run = 1 << 16;
     for (const QVector<Facet> &block : blocks) {
-        if (writer.write(block) < block.size()) {
-            qCritical("MarchingCubes: Cannot write facets.");
-            d->errorString = tr("The STL file could not be written: %1").arg(writer.errorString());
-            return false;
+        for (int from = 0; from < block.size(); from += run) {
+            if (d->cancelled.load())
+                return false;
+            const int n = std::min(run, block.size() - from);
+            if (writer.write(n, block.constData() + from) < n) {
+                qCritical("MarchingCubes: Cannot write facets.");
+                d->errorString = tr("The STL file could not be written: %1").arg(writer.errorString());
+                return false;
+            }
         }
     }
     writer.finish();

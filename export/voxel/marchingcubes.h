@@ -22,8 +22,9 @@ class MarchingCubesPrivate;
 // never held in memory whole. process() closes the stack with a blank layer
 // below and above, meshes neighbouring layers by marching cubes in parallel
 // jobs into connected surfaces, merges each surface's coplanar facets into
-// planar polygons and triangulates those again in millimetres, also in
-// parallel. The same layers always give the same facets in the same order.
+// planar polygons and triangulates those again on the grid, also in
+// parallel, so the surface stays closed whatever the layer gaps. The same
+// layers always give the same facets in the same order.
 //
 // Calling order: addLayer for each layer (any z order, each z once),
 // writeFacets or process, reset before the next stack. process, writeFacets
@@ -97,7 +98,8 @@ public:
     QList<QVector<Facet>> process();
     // process(), then a binary STL of all facets on the device, finished
     // explicitly (a stack without surfaces gives a valid file without
-    // facets). False after a cancel or a failure, with errorString().
+    // facets). False after a cancel or a failure, with errorString(); a
+    // cancel while the facets are written leaves those written so far.
     bool writeFacets(QIODevice *device);
 
     QString errorString() const;

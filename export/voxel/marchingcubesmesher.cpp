@@ -60,14 +60,79 @@ struct TriangleTable
                     used[e] = true;
                     loop.append(e);
                 }
-                for (int i = 1; i + 1 < loop.size(); ++i) {
-                    rows[code][1 + n++] = qint8(loop[i + 1]);
-                    rows[code][1 + n++] = qint8(loop[i]);
-                    rows[code][1 + n++] = qint8(loop[0]);
+                for (const std::array<int, 3> &t : triangulateLoop(loop)) {
+                    rows[code][1 + n++] = qint8(t[2]);
+                    rows[code][1 + n++] = qint8(t[1]);
+                    rows[code][1 + n++] = qint8(t[0]);
                 }
             }
             rows[code][0] = qint8(n);
         }
+    }
+
+    // Whether the midpoints of two edges lie in one face of the cube.
+    static bool shareFace(int e, int f)
+    {
+        const GridPoint a = MarchingCubesMesher::edgeMidpoint(e), b = MarchingCubesMesher::edgeMidpoint(f);
+        return (a.x != 0 && a.x == b.x) || (a.y != 0 && a.y == b.y) || (a.z != 0 && a.z == b.z);
+    }
+
+    // The loop's triangles (corners in loop order), none of whose inner
+    // edges joins two midpoints of one cube face. A triangle flat in a face,
+    // or an inner edge along one, is met by the cube on the other side of
+    // that face, which cuts the face alike: the two cubes would put the same
+    // triangle back to back, or use one edge four times. The fan from the
+    // first crossing is kept where it is clean; otherwise the first clean
+    // fan, otherwise any clean triangulation.
+    static QVector<std::array<int, 3>> triangulateLoop(const QVector<int> &loop)
+    {
+        const int n = loop.size();
+        // Loop neighbours are joined by the face cuts themselves.
+        auto joinable = [&](int i, int j) {
+            const int d = (j - i + n) % n;
+            return d == 1 || d == n - 1 || !shareFace(loop[i], loop[j]);
+        };
+        QVector<std::array<int, 3>> triangles;
+        for (int s = 0; s < n; ++s) {
+            bool clean = true;
+            for (int i = 2; i + 1 < n && clean; ++i)
+                clean = joinable(s, (s + i) % n);
+            if (!clean)
+                continue;
+            for (int i = 1; i + 1 < n; ++i)
+                triangles.append({loop[s], loop[(s + i) % n], loop[(s + i + 1) % n]});
+            return triangles;
+        }
+        // Interval search: split[i][j] is a corner k that closes a clean
+        // triangulation of the run i..j with the chord i-j, or -1.
+        int split[12][12];
+        for (int len = 1; len < n; ++len) {
+            for (int i = 0; i + len < n; ++i) {
+                const int j = i + len;
+                split[i][j] = len == 1 ? i : -1;
+                for (int k = i + 1; k < j && split[i][j] < 0 && len > 1; ++k) {
+                    if (joinable(i, k) && joinable(k, j) && split[i][k] >= 0 && split[k][j] >= 0)
+                        split[i][j] = k;
+                }
+            }
+        }
+        if (split[0][n - 1] < 0) {
+            qWarning("MarchingCubes: no clean triangulation of a cube loop");
+            for (int i = 1; i + 1 < n; ++i)
+                triangles.append({loop[0], loop[i], loop[i + 1]});
+            return triangles;
+        }
+        QVector<std::pair<int, int>> runs{{0, n - 1}};
+        while (!runs.isEmpty()) {
+            const auto run = runs.takeLast();
+            if (run.second - run.first < 2)
+                continue;
+            const int k = split[run.first][run.second];
+            triangles.append({loop[run.first], loop[k], loop[run.second]});
+            runs.append({run.first, k});
+            runs.append({k, run.second});
+        }
+        return triangles;
     }
 
     static int edgeOf(int a, int b)

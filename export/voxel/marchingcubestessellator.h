@@ -37,12 +37,14 @@ struct MarchingCubesTessellator
 
     void run();
 
-    // The facets of one polygon. Quadrilaterals are split along a diagonal
-    // that gives two triangles of positive area, anything else goes through
-    // the GLU tessellator; when that fails, or the polygon's winding does not
-    // agree with its own normal, the polygon's grid facets are written as
-    // they are, so no hole is ever left. With merge off, always the grid
-    // facets.
+    // The facets of one polygon, cut on the grid: quadrilaterals along a
+    // diagonal that gives two triangles of positive area in integers,
+    // anything else through the GLU tessellator on the grid coordinates (a
+    // vertical polygon over uneven layer gaps with z in millimetres). The cut
+    // is kept when it tiles the polygon exactly and every facet keeps an
+    // area and its side in millimetres; otherwise, and with merge off, the
+    // polygon's grid facets. Every facet carries the unit normal of its
+    // stored vertices.
     static QVector<Facet> polygonFacets(const QVector<GridFacet> &facets, const GridPolygon &polygon,
                                         const GridMapping &mapping, bool merge, Tessellator &tessellator);
 };

@@ -747,6 +747,21 @@ void TestStlMesh::scaleAndTranslate()
     mesh->translate(QVector3D(std::numeric_limits<float>::quiet_NaN(), 0, 0));
     QCOMPARE(mesh->vertices(), before);
     QVERIFY(fuzzy(mesh->volume(), 8));
+
+    // Finite, but it would take the corner at z = 8 past the float range:
+    // the next rebuild would drop those vertices and their triangles.
+    const float overflowing = std::numeric_limits<float>::max() / 4;
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^StlMesh::scale: refused the factor .* float range"));
+    mesh->scale(overflowing);
+    QCOMPARE(mesh->vertices(), before);
+    QCOMPARE(mesh->boundingBox(), Bounds3Df(Point3Df(2, 4, 6), Point3Df(4, 6, 8)));
+    QVERIFY(fuzzy(mesh->area(), 24));
+    QVERIFY(fuzzy(mesh->volume(), 8));
+    // Appending rebuilds the indices: nothing is dropped.
+    StlMesh copy;
+    copy.append(*mesh);
+    QCOMPARE(copy.indices().size(), 12);
+    QVERIFY(invariantFault(*mesh).isEmpty());
 }
 
 void TestStlMesh::queries()

@@ -7,9 +7,14 @@
 #include "voxeltestutil.h"
 
 #include <QBuffer>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 using geom::Facet;
 using geom::MarchingCubes;
@@ -40,6 +45,47 @@ QList<QVector<Facet>> meshSlices(const QList<Slice> &slices, float mmPerPixel, f
     return cubes.process();
 }
 
+// Heights of count layers from 0 whose gaps repeat the given pattern.
+QVector<float> heights(int count, const QVector<float> &gaps)
+{
+    QVector<float> z{0.0f};
+    double at = 0;
+    for (int i = 1; i < count; ++i) {
+        at += gaps.at((i - 1) % gaps.size());
+        z.append(float(at));
+    }
+    return z;
+}
+
+// Solids with slanted faces over a stack of the given heights, 0.1 mm pixels.
+QList<Slice> slantedSolid(const QString &name, const QVector<float> &z)
+{
+    QList<Slice> slices;
+    const float top = z.last();
+    for (float h : z) {
+        QVector<Contour> contours;
+        if (name == "cone") {
+            contours.append(voxeltest::circle(5, 5, 4.5f * (1.0f - 0.8f * h / top), 64));
+        } else if (name == "slab") {
+            // A plane slanted in x and y: its grid facets share one normal.
+            const float x = 1.0f + 0.5f * h, y = 1.0f + 0.25f * h;
+            contours.append(voxeltest::rectangle(x, y, x + 4.0f, y + 5.0f));
+        } else {
+            // A square lattice cell turning with height, with a square hole.
+            QVector<geom::Point2Df> outer, inner;
+            const double turn = 0.6 * h / top;
+            for (int i = 0; i < 4; ++i) {
+                const double a = turn + M_PI / 2 * i;
+                outer.append(geom::Point2Df(float(5 + 4.2 * std::cos(a)), float(5 + 4.2 * std::sin(a))));
+                inner.prepend(geom::Point2Df(float(5 + 2.0 * std::cos(a + 0.3)), float(5 + 2.0 * std::sin(a + 0.3))));
+            }
+            contours << Contour(outer) << Contour(inner);
+        }
+        slices.append(Slice(h, 0.1f, contours));
+    }
+    return slices;
+}
+
 QImage blankLayer(int w, int h)
 {
     QImage image(w, h, QImage::Format_Mono);
@@ -66,6 +112,11 @@ private slots:
     void emptyStack();
     void writeFailure();
     void disagreeingPolygonKeepsItsFacets();
+    void unevenStacks_data();
+    void unevenStacks();
+    void facetsInCubeFaces_data();
+    void facetsInCubeFaces();
+    void cancelLateInTheLastStage();
     void cleanup();
 
 private:
@@ -305,6 +356,174 @@ void TestMarchingCubes::disagreeingPolygonKeepsItsFacets()
         geom::MarchingCubesTessellator::polygonFacets(surface.facets, polygon, mapping, true, tessellator);
     QCOMPARE(stltest::checkMesh(merged).area, 4.0);
     QCOMPARE(stltest::checkMesh(merged).misnormaled, 0);
+}
+
+void TestMarchingCubes::unevenStacks_data()
+{
+    QTest::addColumn<QString>("shape");
+    QTest::addColumn<QVector<float>>("z");
+    QTest::addColumn<bool>("merge");
+    // Adaptive layers alternate their gaps; a file with a few layers missing
+    // has single wide gaps in an even stack.
+    QVector<float> missing = heights(48, {0.1f});
+    for (int i : {31, 30, 17, 9, 8, 7})
+        missing.removeAt(i);
+    const QList<QPair<QString, QVector<float>>> stacks = {{"even", heights(40, {0.1f})},
+                                                         {"alternating", heights(40, {0.1f, 0.2f})},
+                                                         {"layers missing", missing},
+                                                         {"adaptive", heights(40, {0.1f, 0.15f, 0.25f, 0.12f})}};
+    for (const char *shape : {"cone", "slab", "twisted cell"}) {
+        for (const auto &stack : stacks) {
+            for (bool merge : {true, false}) {
+                const QString row = QStringLiteral("%1, %2, merge %3").arg(shape, stack.first, merge ? "on" : "off");
+                QTest::newRow(qPrintable(row)) << QString(shape) << stack.second << merge;
+            }
+        }
+    }
+}
+
+// Whatever the gaps between the layers, with the merge on or off: every edge
+// once in each direction, no facet without area, every stored normal that of
+// its vertices, and the volume the layers stand for.
+void TestMarchingCubes::unevenStacks()
+{
+    QFETCH(QString, shape);
+    QFETCH(QVector<float>, z);
+    QFETCH(bool, merge);
+    const QList<Slice> slices = slantedSolid(shape, z);
+    const QVector<Facet> facets = joined(meshSlices(slices, 0.1f, 0.1f, merge));
+    const voxeltest::SolidReport report = voxeltest::checkSolid(facets);
+    QVERIFY2(report.clean(), qPrintable(report.faults()));
+    const double expected = voxeltest::layeredVolume(slices, 0.1f);
+    QVERIFY2(std::fabs(report.mesh.volume - expected) <= 0.01 * expected,
+             qPrintable(QStringLiteral("%1 against %2").arg(report.mesh.volume).arg(expected)));
+    if (merge) {
+        const QVector<Facet> raw = joined(meshSlices(slices, 0.1f, 0.1f, false));
+        // Polygons planar on the grid bend a little over uneven gaps.
+        QVERIFY(std::fabs(report.mesh.volume - stltest::checkMesh(raw).volume) <= 2e-3 * expected);
+        QVERIFY(facets.size() < raw.size());
+    }
+}
+
+void TestMarchingCubes::facetsInCubeFaces_data()
+{
+    QTest::addColumn<bool>("merge");
+    QTest::newRow("merge on") << true;
+    QTest::newRow("merge off") << false;
+}
+
+// Three 2 x 2 layers, all solid, then top-left and bottom-right, then all
+// but top-right: cube codes whose triangles would lie in a cube face, where
+// the neighbouring cube puts the same triangle the other way round.
+void TestMarchingCubes::facetsInCubeFaces()
+{
+    QFETCH(bool, merge);
+    auto layer = [](const QVector<QPoint> &pixels) {
+        QImage image(2, 2, QImage::Format_Mono);
+        image.setColor(0, qRgb(0, 0, 0));
+        image.setColor(1, qRgb(255, 255, 255));
+        image.fill(0);
+        for (const QPoint &p : pixels)
+            image.setPixel(p, 1);
+        image.setDotsPerMeterX(4000);
+        image.setDotsPerMeterY(4000);
+        return image;
+    };
+    MarchingCubes cubes;
+    cubes.setMergePlanes(merge);
+    QVERIFY(cubes.addLayer(layer({{0, 0}, {1, 0}, {0, 1}, {1, 1}}), 0.0f));
+    QVERIFY(cubes.addLayer(layer({{0, 0}, {1, 1}}), 0.25f));
+    QVERIFY(cubes.addLayer(layer({{0, 0}, {0, 1}, {1, 1}}), 0.5f));
+    const voxeltest::SolidReport report = voxeltest::checkSolid(joined(cubes.process()));
+    QVERIFY2(report.clean(), qPrintable(report.faults()));
+    QVERIFY(report.mesh.volume > 0);
+    cubes.reset();
+}
+
+// A cancel that comes while the planar polygons of a large surface are cut
+// into facets: the run ends soon, with nothing. The time from cancel() to
+// finished() is printed (a figure, not a test: machines differ).
+void TestMarchingCubes::cancelLateInTheLastStage()
+{
+    // A toothed ring that turns with height: many narrow planes.
+    QList<Slice> slices;
+    for (int l = 0; l < 120; ++l) {
+        QVector<geom::Point2Df> outer, inner;
+        const double turn = l * 0.004;
+        for (int i = 0; i < 600; ++i) {
+            const double a = turn + 2 * M_PI * i / 600, r = (i % 2 ? 25.0 : 24.8);
+            outer.append(geom::Point2Df(float(30 + r * std::cos(a)), float(30 + r * std::sin(a))));
+            inner.prepend(geom::Point2Df(float(30 + 0.4 * r * std::cos(a)), float(30 + 0.4 * r * std::sin(a))));
+        }
+        slices.append(Slice(0.1f * float(l), 0.1f, QVector<Contour>{Contour(outer), Contour(inner)}));
+    }
+    geom::ImagineSlice raster(slices);
+    raster.setScale(0.1f);
+    QVector<QImage> images;
+    for (int i = 0; i < slices.size(); ++i)
+        images.append(raster.imagine(i));
+    auto fill = [&](MarchingCubes &cubes) {
+        cubes.setPixelTransform(raster.transform().inverted());
+        cubes.setLayerGap(0.1f);
+        for (int i = 0; i < images.size(); ++i)
+            QVERIFY(cubes.addLayer(images.at(i), slices.at(i).z()));
+    };
+
+    // An uncancelled run first: when its last stage starts and how long it lasts.
+    MarchingCubes cubes;
+    fill(cubes);
+    QElapsedTimer clock;
+    std::atomic<qint64> lastStep{0};
+    const int steps = images.size() + 1; // layer pairs, the blank endings included
+    connect(&cubes, &MarchingCubes::progress, &cubes, [&](int p) {
+        if (p == steps)
+            lastStep = clock.nsecsElapsed();
+    }, Qt::DirectConnection);
+    clock.start();
+    QVERIFY(!cubes.process().isEmpty());
+    const MarchingCubes::Statistics full = cubes.statistics();
+    QVERIFY(lastStep.load() > 0);
+    const qint64 lastStageStarts = qint64(full.meshWallSeconds * 1e9) - lastStep.load();
+    const qint64 lastStage = qint64(full.tessellateWallSeconds * 1e9);
+    cubes.reset();
+
+    // Then the cancel, about two thirds into that last stage; on a busy
+    // machine the second run may be quicker and end first, so earlier again.
+    disconnect(&cubes, &MarchingCubes::progress, nullptr, nullptr);
+    bool landed = false;
+    for (int third = 2; third >= 0 && !landed; --third) {
+        MarchingCubes again;
+        fill(again);
+        std::atomic<qint64> cancelledAt{0};
+        qint64 finishedAt = 0;
+        std::thread canceller;
+        connect(&again, &MarchingCubes::progress, &again, [&](int p) {
+            if (p != steps)
+                return;
+            canceller = std::thread([&, from = clock.nsecsElapsed()] {
+                const qint64 at = from + std::max<qint64>(0, lastStageStarts) + lastStage * third / 3;
+                while (clock.nsecsElapsed() < at)
+                    std::this_thread::sleep_for(std::chrono::microseconds(200));
+                cancelledAt = clock.nsecsElapsed();
+                again.cancel();
+            });
+        }, Qt::DirectConnection);
+        connect(&again, &MarchingCubes::finished, &again, [&] { finishedAt = clock.nsecsElapsed(); },
+                Qt::DirectConnection);
+        clock.restart();
+        const QList<QVector<Facet>> blocks = again.process();
+        if (canceller.joinable())
+            canceller.join();
+        QVERIFY(again.wasCancelled());
+        landed = blocks.isEmpty();
+        if (landed)
+            qInfo("last stage %.0f ms of %.0f ms in all; cancelled %d/3 into it; cancel() to finished(): %.1f ms",
+                  double(lastStage) * 1e-6, (full.meshWallSeconds + full.tessellateWallSeconds) * 1e3, third,
+                  double(std::max<qint64>(0, finishedAt - cancelledAt.load())) * 1e-6);
+        again.reset();
+    }
+    QVERIFY(landed);
+    cubes.reset();
 }
 
 QTEST_MAIN(TestMarchingCubes)

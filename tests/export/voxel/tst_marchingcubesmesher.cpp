@@ -52,6 +52,9 @@ private slots:
     void everyCubeCodeCloses();
     void onePixelTwoLayers();
     void randomBlockIsClosed();
+    void nothingInACubeFace();
+    void neighboursCutFacesAlike_data();
+    void neighboursCutFacesAlike();
 };
 
 void TestMarchingCubesMesher::tableRows()
@@ -140,6 +143,72 @@ void TestMarchingCubesMesher::randomBlockIsClosed()
         for (int j = i + 1; j < surfaces.size(); ++j)
             for (auto it = surfaces.at(i).facetsAt.cbegin(); it != surfaces.at(i).facetsAt.cend(); ++it)
                 QVERIFY(!surfaces.at(j).facetsAt.contains(it.key()));
+}
+
+// No triangle of any cube code lies flat in a cube face, and no inner edge
+// (one used by two triangles of the cube) runs along a face: the cube across
+// that face would meet it there with the same triangle or edge the other
+// way round. Edges along a face are the face's cuts, used once.
+void TestMarchingCubesMesher::nothingInACubeFace()
+{
+    auto onFace = [](const QVector<GridPoint> &points) {
+        for (int axis = 0; axis < 3; ++axis) {
+            auto c = [axis](const GridPoint &p) { return axis == 0 ? p.x : axis == 1 ? p.y : p.z; };
+            const int first = c(points.first());
+            if (first != 0 && std::all_of(points.cbegin(), points.cend(), [&](const GridPoint &p) { return c(p) == first; }))
+                return true;
+        }
+        return false;
+    };
+    for (int code = 0; code < 256; ++code) {
+        const QVector<int> edges = MarchingCubesMesher::triangleEdges(code);
+        QCOMPARE(edges.size() % 3, 0);
+        QMap<QPair<int, int>, int> uses;
+        for (int i = 0; i < edges.size(); i += 3) {
+            QVector<GridPoint> corners;
+            for (int k = 0; k < 3; ++k)
+                corners.append(MarchingCubesMesher::edgeMidpoint(edges[i + k]));
+            QVERIFY2(!onFace(corners), qPrintable(QStringLiteral("code 0x%1").arg(code, 2, 16, QChar('0'))));
+            for (int k = 0; k < 3; ++k) {
+                const int a = edges[i + k], b = edges[i + (k + 1) % 3];
+                ++uses[qMakePair(std::min(a, b), std::max(a, b))];
+            }
+        }
+        for (auto it = uses.cbegin(); it != uses.cend(); ++it) {
+            const QVector<GridPoint> ends{MarchingCubesMesher::edgeMidpoint(it.key().first),
+                                          MarchingCubesMesher::edgeMidpoint(it.key().second)};
+            QVERIFY2(!onFace(ends) || it.value() == 1,
+                     qPrintable(QStringLiteral("code 0x%1, edges %2-%3")
+                                    .arg(code, 2, 16, QChar('0'))
+                                    .arg(it.key().first)
+                                    .arg(it.key().second)));
+        }
+    }
+}
+
+void TestMarchingCubesMesher::neighboursCutFacesAlike_data()
+{
+    // Layers of 2 x 2 pixels, one string each: the solid pixels in the order
+    // top-left, top-right, bottom-left, bottom-right.
+    QTest::addColumn<QStringList>("layers");
+    QTest::newRow("solid, diagonal, all but top-right") << QStringList{"1111", "1001", "1011"};
+    QTest::newRow("diagonal between solids") << QStringList{"1111", "0110", "1111"};
+    QTest::newRow("all but one, twice") << QStringList{"1110", "0111", "1101"};
+}
+
+// Stacks whose cube codes put a triangle flat in a face shared with the
+// neighbouring cube (0x5F, 0xD5 among them): a closed surface, no edge used
+// more than twice.
+void TestMarchingCubesMesher::neighboursCutFacesAlike()
+{
+    QFETCH(QStringList, layers);
+    QVector<QImage> stack{layer(2, 2, [](int, int) { return false; })};
+    for (const QString &pixels : layers)
+        stack.append(layer(2, 2, [&pixels](int x, int y) { return pixels.at(2 * y + x) == '1'; }));
+    stack.append(stack.first());
+    const stltest::MeshReport report = stltest::checkMesh(asFacets(mesh(stack)));
+    QVERIFY2(report.closed(), qPrintable(report.faults()));
+    QVERIFY(report.volume > 0);
 }
 
 QTEST_APPLESS_MAIN(TestMarchingCubesMesher)

@@ -16,6 +16,8 @@
 using geom::MarchingCubes;
 using geom::VoxelStl;
 
+Q_DECLARE_METATYPE(Slice)
+
 namespace {
 
 struct Run
@@ -82,6 +84,8 @@ private slots:
     void nonFiniteHeight();
     void deviceFailure();
     void progressAcrossThreads();
+    void cleanSolids_data();
+    void cleanSolids();
     void cleanup();
 
 private:
@@ -329,6 +333,49 @@ void TestVoxelStl::progressAcrossThreads()
     for (int p : values)
         QVERIFY(p >= 0 && p <= slices);
     QVERIFY(values.last() > slices / 4);
+}
+
+void TestVoxelStl::cleanSolids_data()
+{
+    QTest::addColumn<QList<Slice>>("slices");
+    QTest::addColumn<float>("pixel");
+    QTest::addColumn<float>("voxel");
+    // Slices 0.1 mm apart meshed 0.25 and 0.15 mm apart: the layers kept are
+    // unevenly spaced for 0.15.
+    const QList<Slice> cone = voxeltest::stack(60, 0, 0.1f, [](int i) {
+        return QVector<Contour>{voxeltest::circle(5, 5, 4.5f - 0.06f * float(i), 64)};
+    });
+    QTest::newRow("voxel 0.25 mm, slices 0.1 mm") << cone << 0.1f << 0.25f;
+    QTest::newRow("voxel 0.15 mm, slices 0.1 mm") << cone << 0.1f << 0.15f;
+    QTest::newRow("voxel 0.05 mm, pixel 0.1 mm") << cone << 0.1f << 0.05f;
+    // A seeded random volume: cells of one pixel, many touching only at an
+    // edge or a corner.
+    QRandomGenerator random(99);
+    const QList<Slice> cells = voxeltest::stack(12, 0, 0.25f, [&random](int) {
+        QVector<Contour> list;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x)
+                if (random.bounded(100) < 40)
+                    list.append(voxeltest::rectangle(x * 0.25f, y * 0.25f, x * 0.25f + 0.25f, y * 0.25f + 0.25f));
+        return list;
+    });
+    QTest::newRow("random cells") << cells << 0.25f << 0.25f;
+}
+
+// What the builder writes is a clean solid (every edge once in each
+// direction, no facet without area, every normal that of its vertices) at
+// any voxel size.
+void TestVoxelStl::cleanSolids()
+{
+    QFETCH(QList<Slice>, slices);
+    QFETCH(float, pixel);
+    QFETCH(float, voxel);
+    const Run run = build(slices, pixel, voxel);
+    QVERIFY2(run.succeeded, qPrintable(run.error));
+    QVERIFY(run.file.valid);
+    const voxeltest::SolidReport report = voxeltest::checkSolid(run.file.facets);
+    QVERIFY2(report.clean(), qPrintable(report.faults()));
+    QVERIFY(report.mesh.volume > 0);
 }
 
 QTEST_MAIN(TestVoxelStl)

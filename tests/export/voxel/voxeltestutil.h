@@ -2,12 +2,14 @@
 #define VOXELTESTUTIL_H
 
 // Fixtures of the voxel model tests: slice stacks of simple solids, made
-// here, and the box of a set of facets.
+// here, the box of a set of facets, and a check that facets make a clean
+// solid.
 
 #include "bounds3d.h"
 #include "contour.h"
 #include "facet.h"
 #include "slice.h"
+#include "stltestutil.h"
 
 #include <QDir>
 #include <QList>
@@ -96,6 +98,74 @@ inline QList<Slice> solid(const QString &name)
         });
     }
     return QList<Slice>();
+}
+
+// What keeps facets from being a clean solid, beyond the edge use that
+// stltest::checkMesh counts (every edge once in each direction, which also
+// rules out an edge used more than twice): facets without area, measured in
+// double from their stored vertices against their longest edge, and stored
+// normals more than 1e-4 from the unit normal of those vertices.
+struct SolidReport
+{
+    stltest::MeshReport mesh;
+    int zeroArea = 0;
+    int normalOff = 0;
+    double worstNormal = 0; // largest distance of a stored normal from the vertices' one
+
+    bool clean() const { return mesh.closed() && mesh.finite && mesh.degenerateFaces == 0 && zeroArea == 0 && normalOff == 0; }
+    QString faults() const
+    {
+        QStringList list;
+        if (!mesh.faults().isEmpty())
+            list.append(mesh.faults());
+        if (zeroArea)
+            list.append(QStringLiteral("%1 facets without area").arg(zeroArea));
+        if (normalOff)
+            list.append(QStringLiteral("%1 normals off their vertices (worst %2)").arg(normalOff).arg(worstNormal));
+        return list.join(QStringLiteral(", "));
+    }
+};
+
+inline SolidReport checkSolid(const QVector<geom::Facet> &facets)
+{
+    SolidReport report;
+    report.mesh = stltest::checkMesh(facets);
+    for (const geom::Facet &f : facets) {
+        const double ux = double(f.vertex2.x) - f.vertex1.x, uy = double(f.vertex2.y) - f.vertex1.y,
+                     uz = double(f.vertex2.z) - f.vertex1.z;
+        const double vx = double(f.vertex3.x) - f.vertex1.x, vy = double(f.vertex3.y) - f.vertex1.y,
+                     vz = double(f.vertex3.z) - f.vertex1.z;
+        const double wx = vx - ux, wy = vy - uy, wz = vz - uz;
+        const double nx = uy * vz - uz * vy, ny = uz * vx - ux * vz, nz = ux * vy - uy * vx;
+        const double length = std::sqrt(nx * nx + ny * ny + nz * nz);
+        const double longest = std::max({ux * ux + uy * uy + uz * uz, vx * vx + vy * vy + vz * vz, wx * wx + wy * wy + wz * wz});
+        if (!(length > 1e-9 * longest)) {
+            ++report.zeroArea;
+            continue;
+        }
+        const double off = std::sqrt(std::pow(f.normal.x - nx / length, 2) + std::pow(f.normal.y - ny / length, 2)
+                                     + std::pow(f.normal.z - nz / length, 2));
+        report.worstNormal = std::max(report.worstNormal, off);
+        if (!(off <= 1e-4))
+            ++report.normalOff;
+    }
+    return report;
+}
+
+// The volume the slices stand for when each layer reaches halfway to its
+// neighbours, and gap beyond the outer ones: what the model should enclose.
+inline double layeredVolume(const QList<Slice> &slices, float gap)
+{
+    double volume = 0;
+    for (int i = 0; i < slices.size(); ++i) {
+        const double below = i > 0 ? slices.at(i - 1).z() : slices.at(i).z() - gap;
+        const double above = i + 1 < slices.size() ? slices.at(i + 1).z() : slices.at(i).z() + gap;
+        double area = 0;
+        for (const Contour &c : slices.at(i).contours())
+            area += c.area();
+        volume += area * (above - below) / 2;
+    }
+    return volume;
 }
 
 // The marching cubes' temporary files now in the temporary directory.
