@@ -1,0 +1,70 @@
+#ifndef SERIESREPLACEMENT_P_H
+#define SERIESREPLACEMENT_P_H
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+namespace geom {
+
+// Replaces the files of an image series as a whole or not at all. Each image of a run is
+// written to a hidden temporary file beside its target; commit() renames them over their
+// targets only once every one is written, setting each file it replaces aside under a hidden
+// name of its own first and putting them all back when a rename fails. The files set aside
+// stay until the object goes, so that revert() can still undo a committed run.
+//
+// The hidden names are ".<file name>.<process id>-<run>.quarne-new" for an image of the run
+// and ".<file name>.<process id>-<run>.quarne-old" for the file it replaced; removeLeftovers()
+// finds those of a process that no longer runs (a killed export) by that pattern alone.
+class SeriesReplacement
+{
+public:
+    // The files a run writes, in order; a symbolic link is followed to the file it names, which
+    // is the one replaced.
+    explicit SeriesReplacement(const QStringList &files);
+    // Removes the temporary files that were not committed and the files set aside.
+    ~SeriesReplacement();
+
+    int size() const;
+    // Where image k goes, with symbolic links followed, and the temporary file it is written to.
+    const QString &target(int k) const;
+    const QString &temporary(int k) const;
+    // Records that image k is complete in its temporary file.
+    void setWritten(int k);
+
+    // Renames every temporary file over its target, all of which must be written. On the
+    // first rename that fails, the targets renamed so far get their earlier files back (or go
+    // again where there was none), the temporary files are removed and false is returned:
+    // *failed is the index of the file that could not be replaced, *reason the system's reason,
+    // and *unrestored the files that could not be put back as they were.
+    bool commit(int *failed, QString *reason, QStringList *unrestored);
+    // Removes the temporary files written and not committed; those that stay.
+    QStringList discard();
+    // Undoes a commit: the new images go and the files they replaced come back. The files that
+    // could not be put back as they were.
+    QStringList revert();
+
+    // Removes what runs that no longer go on left in a directory: their temporary files, and
+    // their set-aside files, which are put back over their targets when the run was renaming
+    // (some of its temporary files are left) and dropped when it had committed.
+    static void removeLeftovers(const QString &directory);
+
+private:
+    void rollBack(int upTo, QStringList *unrestored);
+    void dropSetAside();
+
+    struct Entry
+    {
+        QString target;
+        QString temporary;
+        QString setAside;
+        bool written = false;
+        bool hadFile = false; // the target existed and is set aside
+        bool committed = false;
+    };
+    QVector<Entry> entries;
+};
+
+} // namespace geom
+
+#endif // SERIESREPLACEMENT_P_H
