@@ -310,6 +310,10 @@ ImagineSlice::ImagineSlice(const SliceStack &stack, QObject *parent)
 
 ImagineSlice::~ImagineSlice()
 {
+    // Removing the files a series replaced takes a while on a busy disk (about a second for a
+    // few hundred), and the owner is usually the GUI thread: it is done on the pool.
+    if (SeriesReplacement *replaced = d->lastRun.release())
+        QThreadPool::globalInstance()->start([replaced] { delete replaced; });
     delete d;
 }
 

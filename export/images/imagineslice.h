@@ -112,7 +112,7 @@ public:
     // Undoes the last run after it completed, for a cancel that came too late
     // for it: its images are removed and the files they replaced come back.
     // The files it replaced are kept aside for this until the next run starts
-    // or the engine goes. Takes a cancel still pending. False, with
+    // or the engine goes (then they are removed on the global thread pool). Takes a cancel still pending. False, with
     // errorString() naming the files, when some could not be put back. Not
     // while a run is under way.
     bool revertRun();

@@ -12,6 +12,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QThreadPool>
 #include <QtConcurrent>
 #include <QtEndian>
 #include <QtTest>
@@ -1013,6 +1014,8 @@ void tst_ImagineSlice::revertRunPutsTheOlderSeriesBack()
         setTenthMillimetreGrid(engine);
         QCOMPARE(engine.run(folder.files, 0), count);
     }
+    // The files it replaced go on the pool.
+    QThreadPool::globalInstance()->waitForDone();
     QCOMPARE(filesIn(folder.dir.path()), baseNames(folder.files));
     for (int k = 0; k < count; ++k)
         QCOMPARE(sliceShown(folder.files.at(k)), k);
@@ -1117,6 +1120,7 @@ void tst_ImagineSlice::leftoversOfAKilledRunAreRemoved()
         setTenthMillimetreGrid(engine);
         QCOMPARE(engine.run(next, 0), next.size());
     }
+    QThreadPool::globalInstance()->waitForDone();
 
     QStringList expected = kept + baseNames(next);
     if (nextBase != "layer")
