@@ -117,6 +117,7 @@ public:
         return monoIndex(blank, backgroundBrush) >= 0 && monoIndex(blank, fillBrush) >= 0;
     }
     void setError(const QString &message);
+    void dropLastRun();
 
     SliceStack stack;
     Bounds2Df modelRect;
@@ -195,6 +196,14 @@ void ImagineSlicePrivate::dropTemplate()
 {
     QMutexLocker lock(&mutex);
     templateImage = QImage();
+}
+
+// Removing the files a series replaced takes a while on a busy disk (about a second for a few
+// hundred): it is done on the global pool, away from the owner's thread and beside a next run.
+void ImagineSlicePrivate::dropLastRun()
+{
+    if (SeriesReplacement *replaced = lastRun.release())
+        QThreadPool::globalInstance()->start([replaced] { delete replaced; });
 }
 
 void ImagineSlicePrivate::setError(const QString &message)
@@ -310,10 +319,7 @@ ImagineSlice::ImagineSlice(const SliceStack &stack, QObject *parent)
 
 ImagineSlice::~ImagineSlice()
 {
-    // Removing the files a series replaced takes a while on a busy disk (about a second for a
-    // few hundred), and the owner is usually the GUI thread: it is done on the pool.
-    if (SeriesReplacement *replaced = d->lastRun.release())
-        QThreadPool::globalInstance()->start([replaced] { delete replaced; });
+    d->dropLastRun();
     delete d;
 }
 
@@ -483,7 +489,7 @@ private:
     void job(int k);
     QString writeImage(int k, RenderScratch *scratch);
     static QString saveImage(const QImage &image, const QString &fileName, const QString &temporary,
-                             const QString &target);
+                             const QFileInfo &target);
     void setError(const QString &error, const QStringList &remaining, const QString &remainingText);
 
     ImagineSlice *const q;
@@ -567,13 +573,14 @@ int ImageRun::imagesInFlightLimit() const
 QString ImageRun::writeImage(int k, RenderScratch *scratch)
 {
     const QString &fileName = files.at(k);
+    const QFileInfo target(replacement->target(k));
     // Told now rather than once all images are made: a directory is never replaced.
-    if (QFileInfo(replacement->target(k)).isDir())
+    if (target.isDir())
         return cannotWrite(fileName, qt_error_string(EISDIR));
     QImage image = d->render(blank, first + k, scratch);
     if (image.isNull())
         return ImagineSlice::tr("Cannot write \"%1\": not enough memory for its image.").arg(nativeName(fileName));
-    const QString error = saveImage(image, fileName, replacement->temporary(k), replacement->target(k));
+    const QString error = saveImage(image, fileName, replacement->temporary(k), target);
     scratch->image = std::move(image);
     return error;
 }
@@ -582,7 +589,7 @@ QString ImageRun::writeImage(int k, RenderScratch *scratch)
 // and flushes it to the disk; the reason it could not, or an empty string, and
 // no file left behind on failure.
 QString ImageRun::saveImage(const QImage &image, const QString &fileName, const QString &temporary,
-                            const QString &target)
+                            const QFileInfo &target)
 {
     // Encoded in memory first, so that what the disk refuses is told apart
     // from what the format cannot hold.
@@ -617,9 +624,8 @@ QString ImageRun::saveImage(const QImage &image, const QString &fileName, const 
     // An image that replaces another keeps its permissions, and is on the disk
     // before it is renamed over it: a crash then leaves the older one or the
     // whole new one.
-    const QFileInfo old(target);
-    if (old.exists())
-        file.setPermissions(old.permissions());
+    if (target.exists())
+        file.setPermissions(target.permissions());
     if (::fdatasync(file.handle()) != 0 && errno != EINVAL)
         return failed(qt_error_string(errno));
     file.close();
@@ -643,6 +649,8 @@ void ImageRun::job(int k)
         error = writeImage(k, &scratch);
         --imagesAlive;
         state = error.isEmpty() ? JobState::Saved : JobState::Failed;
+        if (state == JobState::Saved)
+            replacement->setWritten(k);
     }
     if (state == JobState::Failed) {
         int seen = failedAt.load();
@@ -652,8 +660,6 @@ void ImageRun::job(int k)
     std::lock_guard<std::mutex> lock(mutex);
     if (!scratch.band.isNull() || !scratch.image.isNull())
         scratches.push_back(std::move(scratch));
-    if (state == JobState::Saved)
-        replacement->setWritten(k);
     states[k] = state;
     errors[k] = error;
     --inFlight;
@@ -763,7 +769,7 @@ int ImagineSlice::run(const QStringList &files, int first)
     d->peakInFlight = 0;
 
     // The files the previous run replaced are dropped now: it stays as it is.
-    d->lastRun.reset();
+    d->dropLastRun();
     int kept = 0;
     {
         ImageRun run(this, d, files, first);

@@ -13,6 +13,8 @@
 #include <csignal>
 #include <cstdio>
 
+#include <unistd.h>
+
 namespace geom {
 
 namespace {
@@ -36,6 +38,12 @@ bool renameOver(const QString &from, const QString &to, QString *reason = nullpt
 bool present(const QFileInfo &info)
 {
     return info.exists() || info.isSymLink();
+}
+
+// link(2): a second name for the file, which stays where it is.
+int linkTo(const QString &file, const QString &name)
+{
+    return ::link(QFile::encodeName(file).constData(), QFile::encodeName(name).constData()) == 0 ? 0 : errno;
 }
 
 // The file a write to `name` replaces: a symbolic link stays and its file is replaced.
@@ -67,7 +75,7 @@ bool mayBeRunning(qint64 pid)
 SeriesReplacement::SeriesReplacement(const QStringList &files)
 {
     const QString run = QStringLiteral("%1-%2").arg(QCoreApplication::applicationPid()).arg(runsStarted++);
-    entries.resize(files.size());
+    entries.resize(size_t(files.size()));
     for (int k = 0; k < files.size(); ++k) {
         Entry &e = entries[k];
         e.target = finalTarget(files.at(k));
@@ -84,39 +92,49 @@ SeriesReplacement::~SeriesReplacement()
 
 int SeriesReplacement::size() const
 {
-    return entries.size();
+    return int(entries.size());
 }
 
 const QString &SeriesReplacement::target(int k) const
 {
-    return entries.at(k).target;
+    return entries.at(size_t(k)).target;
 }
 
 const QString &SeriesReplacement::temporary(int k) const
 {
-    return entries.at(k).temporary;
+    return entries.at(size_t(k)).temporary;
 }
 
 void SeriesReplacement::setWritten(int k)
 {
-    entries[k].written = true;
+    Entry &e = entries[size_t(k)];
+    e.written = true;
+    const int error = linkTo(e.target, e.setAside);
+    // Without hard links (or room for one more name) the file is moved aside by the commit.
+    e.aside = error == 0 ? Aside::Linked : error == ENOENT ? Aside::None : Aside::ToMove;
 }
 
 bool SeriesReplacement::commit(int *failed, QString *reason, QStringList *unrestored)
 {
-    for (int k = 0; k < entries.size(); ++k) {
+    for (size_t k = 0; k < entries.size(); ++k) {
         Entry &e = entries[k];
-        const QFileInfo info(e.target);
-        const bool exists = present(info);
         bool renamed = false;
-        // rename(2) would move a directory aside as readily as a file.
-        if (info.isDir())
-            *reason = qt_error_string(EISDIR);
-        else if (!exists || (e.hadFile = renameOver(e.target, e.setAside, reason)))
+        if (e.aside == Aside::ToMove) {
+            const QFileInfo info(e.target);
+            // rename(2) would move a directory aside as readily as a file.
+            if (info.isDir())
+                *reason = qt_error_string(EISDIR);
+            else if (!present(info))
+                e.aside = Aside::None;
+            else if (renameOver(e.target, e.setAside, reason))
+                e.aside = Aside::Moved;
+        }
+        // A directory that appeared meanwhile makes the rename fail (EISDIR).
+        if (e.aside != Aside::ToMove)
             renamed = renameOver(e.temporary, e.target, reason);
         if (!renamed) {
-            *failed = k;
-            rollBack(k, unrestored);
+            *failed = int(k);
+            rollBack(int(k), unrestored);
             return false;
         }
         e.committed = true;
@@ -126,21 +144,24 @@ bool SeriesReplacement::commit(int *failed, QString *reason, QStringList *unrest
 }
 
 // Puts back what the commit did to entries 0 .. upTo (whose rename failed) and removes the
-// temporary files.
+// temporary files and the names set aside.
 void SeriesReplacement::rollBack(int upTo, QStringList *unrestored)
 {
     for (int k = upTo; k >= 0; --k) {
-        Entry &e = entries[k];
-        if (e.hadFile) {
+        Entry &e = entries[size_t(k)];
+        const bool replaced = e.committed || e.aside == Aside::Moved;
+        if ((e.aside == Aside::Linked || e.aside == Aside::Moved) && replaced) {
             // One that cannot be renamed back stays under its hidden name, which the message
             // gives, rather than being dropped with the others.
             if (!renameOver(e.setAside, e.target))
                 unrestored->append(QCoreApplication::translate("geom::ImagineSlice", "%1 (kept as %2)")
                                        .arg(QDir::toNativeSeparators(e.target), QDir::toNativeSeparators(e.setAside)));
+        } else if (e.aside == Aside::Linked) {
+            QFile::remove(e.setAside); // a second name of the file still in place
         } else if (e.committed && !QFile::remove(e.target)) {
             unrestored->append(QDir::toNativeSeparators(e.target));
         }
-        e.hadFile = false;
+        e.aside = Aside::None;
         e.committed = false;
     }
     *unrestored += discard();
@@ -153,6 +174,11 @@ QStringList SeriesReplacement::discard()
         if (e.written && !QFile::remove(e.temporary) && QFileInfo::exists(e.temporary))
             remaining.append(QDir::toNativeSeparators(e.temporary));
         e.written = false;
+        // Not committed: the file set aside is still in place under its own name too.
+        if (!e.committed && e.aside == Aside::Linked && QFile::remove(e.setAside))
+            e.aside = Aside::None;
+        if (!e.committed && e.aside == Aside::ToMove)
+            e.aside = Aside::None;
     }
     return remaining;
 }
@@ -160,16 +186,16 @@ QStringList SeriesReplacement::discard()
 QStringList SeriesReplacement::revert()
 {
     QStringList unrestored;
-    rollBack(entries.size() - 1, &unrestored);
+    rollBack(size() - 1, &unrestored);
     return unrestored;
 }
 
 void SeriesReplacement::dropSetAside()
 {
     for (Entry &e : entries) {
-        if (e.hadFile)
+        if (e.aside == Aside::Linked || e.aside == Aside::Moved)
             QFile::remove(e.setAside);
-        e.hadFile = false;
+        e.aside = Aside::None;
     }
 }
 
@@ -184,8 +210,10 @@ void SeriesReplacement::removeLeftovers(const QString &directory)
         QStringList targets;
     };
     QMap<QString, Run> runs;
-    const QDir dir(directory);
-    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+    // Names first, so that only the few that match are looked at on the disk.
+    const QDir dir(directory, QStringLiteral(".*.%1;.*.%2").arg(newSuffix, oldSuffix), QDir::NoSort,
+                   QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+    const QStringList names = dir.entryList();
     for (const QString &name : names) {
         const QRegularExpressionMatch match = pattern.match(name);
         if (!match.hasMatch())
@@ -207,10 +235,9 @@ void SeriesReplacement::removeLeftovers(const QString &directory)
         // complete, and the files it had set aside are the series to keep.
         const bool completed = run.temporaries.isEmpty();
         for (int i = 0; i < run.setAside.size(); ++i) {
-            if (completed)
+            // A name linked to a file still in place is left by the rename: it goes then.
+            if (completed || renameOver(run.setAside.at(i), run.targets.at(i)))
                 QFile::remove(run.setAside.at(i));
-            else
-                renameOver(run.setAside.at(i), run.targets.at(i));
         }
         for (const QString &name : run.temporaries)
             QFile::remove(name);

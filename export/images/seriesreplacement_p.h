@@ -3,15 +3,18 @@
 
 #include <QString>
 #include <QStringList>
-#include <QVector>
+
+#include <vector>
 
 namespace geom {
 
 // Replaces the files of an image series as a whole or not at all. Each image of a run is
-// written to a hidden temporary file beside its target; commit() renames them over their
-// targets only once every one is written, setting each file it replaces aside under a hidden
-// name of its own first and putting them all back when a rename fails. The files set aside
-// stay until the object goes, so that revert() can still undo a committed run.
+// written to a hidden temporary file beside its target, and the file it is to replace gets a
+// second, hidden name (a hard link; where the file system has none, the file is renamed to it
+// when the commit comes to it); commit() renames the temporary files over their targets only
+// once every one is written, and puts every file back from its hidden name when a rename fails.
+// The files set aside stay until the object goes, so that revert() can still undo a committed
+// run. Linking while the images are written keeps the commit to one rename per image.
 //
 // The hidden names are ".<file name>.<process id>-<run>.quarne-new" for an image of the run
 // and ".<file name>.<process id>-<run>.quarne-old" for the file it replaced; removeLeftovers()
@@ -29,7 +32,8 @@ public:
     // Where image k goes, with symbolic links followed, and the temporary file it is written to.
     const QString &target(int k) const;
     const QString &temporary(int k) const;
-    // Records that image k is complete in its temporary file.
+    // Records that image k is complete in its temporary file and sets the file it replaces
+    // aside; from the thread that wrote it, before commit().
     void setWritten(int k);
 
     // Renames every temporary file over its target, all of which must be written. On the
@@ -53,16 +57,19 @@ private:
     void rollBack(int upTo, QStringList *unrestored);
     void dropSetAside();
 
+    // How the file a target held is kept under its hidden name.
+    enum class Aside { None, Linked, ToMove, Moved };
     struct Entry
     {
         QString target;
         QString temporary;
         QString setAside;
         bool written = false;
-        bool hadFile = false; // the target existed and is set aside
+        Aside aside = Aside::None;
         bool committed = false;
     };
-    QVector<Entry> entries;
+    // Not implicitly shared: the jobs of a run each write their own entry at once.
+    std::vector<Entry> entries;
 };
 
 } // namespace geom
