@@ -362,18 +362,19 @@ void MainWindow::finishImagesExport(ExportRun *run, const QStringList &files, co
     geom::ImagineSlice *engine = qobject_cast<geom::ImagineSlice *>(run->engine());
     const int expected = engine ? qMin(engine->slices().size(), files.size()) : files.size();
     const int written = qBound(0, run->result(), files.size());
+    const QString engineError = engine ? engine->errorString() : QString();
     QString failure;
     QString leftovers;
     if (run->isCancelled()) {
-        // The engine leaves everything as it was when it sees the cancel; one that came after
-        // it had replaced the series is undone here, the older images put back.
-        if (engine && written > 0)
-            engine->revertRun();
-        leftovers = engine ? engine->errorString() : QString();
+        // The engine leaves everything as it was when it sees the cancel; one that came after it
+        // had replaced the series is undone here, the older images put back.
+        leftovers = engineError;
+        if (engine && written > 0 && !engine->revertRun())
+            leftovers = engine->errorString();
     } else if (written < expected) {
-        const QString engineError = engine ? engine->errorString() : QString();
-        failure = engineError.isEmpty() ? tr("Cannot write to file %1.").arg(nativePath(files.value(written)))
-                                        : engineError;
+        failure = engineError.isEmpty()
+                      ? tr("Cannot write to file %1.").arg(nativePath(files.value(written)))
+                      : engineError;
     }
     if (endExportRun(run, title, failure) && !leftovers.isEmpty())
         ModalDialogs::warning(this, title, leftovers);

@@ -103,8 +103,8 @@ public:
     // failed nor a cancelled run emits the final progress. Before its first
     // image a run removes what runs of processes that no longer exist (a
     // killed export) left in the folders it writes to, and nothing else: their
-    // temporary files, and the files they had set aside, which go back over
-    // their targets when that run had not renamed all of its images.
+    // temporary files, and the hidden names of the files they had set aside (a
+    // file set aside goes back where its target is missing).
     // A run while one is under way is refused: it logs a critical message and
     // returns 0 without a signal.
     int run(const QStringList &files, int first);
@@ -112,9 +112,9 @@ public:
     // Undoes the last run after it completed, for a cancel that came too late
     // for it: its images are removed and the files they replaced come back.
     // The files it replaced are kept aside for this until the next run starts
-    // or the engine goes (then they are removed on the global thread pool). Takes a cancel still pending. False, with
-    // errorString() naming the files, when some could not be put back. Not
-    // while a run is under way.
+    // or the engine goes (then they are removed on the global thread pool).
+    // Takes a cancel still pending. False, with errorString() naming the
+    // files, when some could not be put back. Not while a run is under way.
     bool revertRun();
 
     // Why the last run failed, naming the file, which temporary files a

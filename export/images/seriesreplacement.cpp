@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMap>
 #include <QRegularExpression>
 
 #include <atomic>
@@ -77,7 +76,7 @@ SeriesReplacement::SeriesReplacement(const QStringList &files)
     const QString run = QStringLiteral("%1-%2").arg(QCoreApplication::applicationPid()).arg(runsStarted++);
     entries.resize(size_t(files.size()));
     for (int k = 0; k < files.size(); ++k) {
-        Entry &e = entries[k];
+        Entry &e = entries[size_t(k)];
         e.target = finalTarget(files.at(k));
         e.temporary = hiddenName(e.target, run, newSuffix);
         e.setAside = hiddenName(e.target, run, oldSuffix);
@@ -203,13 +202,6 @@ void SeriesReplacement::removeLeftovers(const QString &directory)
 {
     static const QRegularExpression pattern(QStringLiteral("^\\.(.+)\\.([1-9][0-9]{0,9})-([0-9]{1,19})\\.(%1|%2)$")
                                                 .arg(newSuffix, oldSuffix));
-    struct Run
-    {
-        QStringList temporaries;
-        QStringList setAside;
-        QStringList targets;
-    };
-    QMap<QString, Run> runs;
     // Names first, so that only the few that match are looked at on the disk.
     const QDir dir(directory, QStringLiteral(".*.%1;.*.%2").arg(newSuffix, oldSuffix), QDir::NoSort,
                    QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
@@ -222,25 +214,14 @@ void SeriesReplacement::removeLeftovers(const QString &directory)
         const qint64 pid = match.captured(2).toLongLong(&ok);
         if (!ok || pid > INT_MAX || mayBeRunning(pid))
             continue;
-        Run &run = runs[match.captured(2) + QLatin1Char('-') + match.captured(3)];
-        if (match.captured(4) == newSuffix) {
-            run.temporaries.append(dir.filePath(name));
-        } else {
-            run.setAside.append(dir.filePath(name));
-            run.targets.append(dir.filePath(match.captured(1)));
-        }
-    }
-    for (const Run &run : qAsConst(runs)) {
-        // Temporary files left mean the run had not renamed all of its images: it did not
-        // complete, and the files it had set aside are the series to keep.
-        const bool completed = run.temporaries.isEmpty();
-        for (int i = 0; i < run.setAside.size(); ++i) {
-            // A name linked to a file still in place is left by the rename: it goes then.
-            if (completed || renameOver(run.setAside.at(i), run.targets.at(i)))
-                QFile::remove(run.setAside.at(i));
-        }
-        for (const QString &name : run.temporaries)
-            QFile::remove(name);
+        const QString path = dir.filePath(name);
+        // A file set aside goes back only where its target is missing (the run was killed
+        // between moving it aside and renaming its image in); a target in place is kept,
+        // whoever wrote it, and the second name of its older file dropped.
+        const QString target = dir.filePath(match.captured(1));
+        if (match.captured(4) == oldSuffix && !present(QFileInfo(target)) && renameOver(path, target))
+            continue;
+        QFile::remove(path);
     }
 }
 

@@ -48,9 +48,9 @@ public:
     // could not be put back as they were.
     QStringList revert();
 
-    // Removes what runs that no longer go on left in a directory: their temporary files, and
-    // their set-aside files, which are put back over their targets when the run was renaming
-    // (some of its temporary files are left) and dropped when it had committed.
+    // Removes what runs that no longer go on (killed exports) left in a directory: their
+    // temporary files, and the hidden names of the files they set aside; such a file is put
+    // back only where its target is missing.
     static void removeLeftovers(const QString &directory);
 
 private:

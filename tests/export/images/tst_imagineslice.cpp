@@ -1092,14 +1092,14 @@ void tst_ImagineSlice::leftoversOfAKilledRunAreRemoved()
     }
     QCOMPARE(contentsOf(files.mid(0, 8)), older);
 
-    // A killed run that was renaming (it left temporary files) gets its older
-    // images back; one that had renamed them all drops what it set aside.
+    // A run killed between moving an older image aside and renaming its new one
+    // in gets the older image back; the second name of an older image whose
+    // target is in place goes, and the target stays as it is.
     const QByteArray older3 = older.value(files.at(3));
     const auto write = [&folder](const QString &name, const QByteArray &bytes) { return folder.write(name, bytes); };
     QVERIFY(QFile::rename(files.at(3), dir.filePath(QStringLiteral(".layer03.png.%1-7.quarne-old").arg(pid))));
-    QVERIFY(write(QStringLiteral("layer03.png"), "renamed over it"));
     QVERIFY(write(QStringLiteral(".layer09.png.%1-7.quarne-new").arg(pid), "not renamed yet"));
-    QVERIFY(write(QStringLiteral(".layer05.png.%1-8.quarne-old").arg(pid), "set aside by a run that completed"));
+    QVERIFY(write(QStringLiteral(".layer05.png.%1-8.quarne-old").arg(pid), "set aside by a run that renamed"));
 
     // Files of users that only look alike, and those of this process, which runs.
     const QStringList kept{QStringLiteral("layer01.png.%1-0.quarne-new").arg(pid),
