@@ -359,27 +359,18 @@ QString MainWindow::platformOverhang() const
 
 void MainWindow::finishImagesExport(ExportRun *run, const QStringList &files, const QString &title)
 {
-    const geom::ImagineSlice *engine = qobject_cast<geom::ImagineSlice *>(run->engine());
+    geom::ImagineSlice *engine = qobject_cast<geom::ImagineSlice *>(run->engine());
     const int expected = engine ? qMin(engine->slices().size(), files.size()) : files.size();
     const int written = qBound(0, run->result(), files.size());
     const QString engineError = engine ? engine->errorString() : QString();
     QString failure;
     QString leftovers;
     if (run->isCancelled()) {
-        // The engine removes what it wrote when it sees the cancel; one that came after it had
-        // finished finds the images still there.
-        QStringList remaining;
-        for (int k = 0; k < written; ++k) {
-            if (!QFile::remove(files.at(k)) && QFileInfo::exists(files.at(k)))
-                remaining.append(nativePath(files.at(k)));
-        }
+        // The engine leaves everything as it was when it sees the cancel; one that came after it
+        // had replaced the series is undone here, the older images put back.
         leftovers = engineError;
-        if (!remaining.isEmpty()) {
-            if (!leftovers.isEmpty())
-                leftovers += QLatin1Char('\n');
-            leftovers += tr("The export was cancelled; these images could not be removed: %1")
-                             .arg(remaining.join(QStringLiteral(", ")));
-        }
+        if (engine && written > 0 && !engine->revertRun())
+            leftovers = engine->errorString();
     } else if (written < expected) {
         failure = engineError.isEmpty()
                       ? tr("Cannot write to file %1.").arg(nativePath(files.value(written)))

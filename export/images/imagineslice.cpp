@@ -2,6 +2,7 @@
 
 #include "monopngwriter.h"
 #include "monorasteriser.h"
+#include "seriesreplacement_p.h"
 
 #include <QAtomicInt>
 #include <QBuffer>
@@ -14,7 +15,6 @@
 #include <QPainter>
 #include <QPointF>
 #include <QRectF>
-#include <QSaveFile>
 #include <QThread>
 #include <QThreadPool>
 #include <QVector>
@@ -22,12 +22,16 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
+
+#include <unistd.h>
 
 namespace geom {
 
@@ -113,6 +117,7 @@ public:
         return monoIndex(blank, backgroundBrush) >= 0 && monoIndex(blank, fillBrush) >= 0;
     }
     void setError(const QString &message);
+    void dropLastRun();
 
     SliceStack stack;
     Bounds2Df modelRect;
@@ -134,6 +139,9 @@ public:
     std::atomic<int> peakInFlight;
     mutable QMutex mutex; // templateImage and errorString
     QString errorString;
+    // The last run, once complete, with the files it replaced set aside until the next run or
+    // the engine's end, so that revertRun() can still put them back.
+    std::unique_ptr<SeriesReplacement> lastRun;
 };
 
 ImagineSlicePrivate::ImagineSlicePrivate(const SliceStack &s)
@@ -188,6 +196,14 @@ void ImagineSlicePrivate::dropTemplate()
 {
     QMutexLocker lock(&mutex);
     templateImage = QImage();
+}
+
+// Removing the files a series replaced takes a while on a busy disk (about a second for a few
+// hundred): it is done on the global pool, away from the owner's thread and beside a next run.
+void ImagineSlicePrivate::dropLastRun()
+{
+    if (SeriesReplacement *replaced = lastRun.release())
+        QThreadPool::globalInstance()->start([replaced] { delete replaced; });
 }
 
 void ImagineSlicePrivate::setError(const QString &message)
@@ -303,6 +319,7 @@ ImagineSlice::ImagineSlice(const SliceStack &stack, QObject *parent)
 
 ImagineSlice::~ImagineSlice()
 {
+    d->dropLastRun();
     delete d;
 }
 
@@ -463,7 +480,7 @@ class ImageRun
 public:
     ImageRun(ImagineSlice *q, ImagineSlicePrivate *d, const QStringList &files, int first);
 
-    void makeBlank();
+    void prepare();
     int imagesInFlightLimit() const;
     void schedule(int maxInFlight);
     int finish();
@@ -471,14 +488,16 @@ public:
 private:
     void job(int k);
     QString writeImage(int k, RenderScratch *scratch);
-    static QString saveImage(const QImage &image, const QString &fileName);
-    QStringList removeImages(int from);
+    static QString saveImage(const QImage &image, const QString &fileName, const QString &temporary,
+                             const QFileInfo &target);
+    void setError(const QString &error, const QStringList &remaining, const QString &remainingText);
 
     ImagineSlice *const q;
     ImagineSlicePrivate *const d;
     const QStringList &files;
     const int first;
     const int n;
+    std::unique_ptr<SeriesReplacement> replacement;
     QImage blank;
 
     std::mutex mutex;
@@ -503,17 +522,27 @@ ImageRun::ImageRun(ImagineSlice *q, ImagineSlicePrivate *d, const QStringList &f
     , files(files)
     , first(std::max(first, 0))
     , n(std::max(0, std::min(d->slices.size() - this->first, files.size())))
+    , replacement(std::make_unique<SeriesReplacement>(files.mid(0, n)))
 {
     states.fill(JobState::Pending, n);
     errors.resize(n);
 }
 
-// The checks before the first image: a run that would only fail on every
-// image fails on the first one instead.
-void ImageRun::makeBlank()
+// Before the first image: what killed runs left in the folders of the series
+// goes, and a run that would only fail on every image fails on the first one
+// instead.
+void ImageRun::prepare()
 {
     if (n == 0 || d->cancelRequested.loadAcquire())
         return;
+    QStringList directories;
+    for (int k = 0; k < n; ++k) {
+        const QString directory = QFileInfo(replacement->target(k)).path();
+        if (!directories.contains(directory)) {
+            directories.append(directory);
+            SeriesReplacement::removeLeftovers(directory);
+        }
+    }
     blank = d->templateCopy();
     if (!blank.isNull())
         return;
@@ -539,22 +568,28 @@ int ImageRun::imagesInFlightLimit() const
     return int(std::clamp<qint64>(d->memoryBudget / imageBytes, 1, threads));
 }
 
-// Renders image k and saves it under its final name; the reason it could not,
+// Renders image k and saves it in its temporary file; the reason it could not,
 // or an empty string.
 QString ImageRun::writeImage(int k, RenderScratch *scratch)
 {
     const QString &fileName = files.at(k);
+    const QFileInfo target(replacement->target(k));
+    // Told now rather than once all images are made: a directory is never replaced.
+    if (target.isDir())
+        return cannotWrite(fileName, qt_error_string(EISDIR));
     QImage image = d->render(blank, first + k, scratch);
     if (image.isNull())
         return ImagineSlice::tr("Cannot write \"%1\": not enough memory for its image.").arg(nativeName(fileName));
-    const QString error = saveImage(image, fileName);
+    const QString error = saveImage(image, fileName, replacement->temporary(k), target);
     scratch->image = std::move(image);
     return error;
 }
 
-// Saves the image under its final name; the reason it could not, or an empty
-// string.
-QString ImageRun::saveImage(const QImage &image, const QString &fileName)
+// Saves the image for fileName in the file temporary, which must not exist yet,
+// and flushes it to the disk; the reason it could not, or an empty string, and
+// no file left behind on failure.
+QString ImageRun::saveImage(const QImage &image, const QString &fileName, const QString &temporary,
+                            const QFileInfo &target)
 {
     // Encoded in memory first, so that what the disk refuses is told apart
     // from what the format cannot hold.
@@ -570,26 +605,30 @@ QString ImageRun::saveImage(const QImage &image, const QString &fileName)
             return cannotWrite(fileName, writer.errorString());
     }
 
-    // Written under a temporary name and renamed on success, so a failure or a
-    // crash leaves no partial image under the final name and an older image of
-    // that name stays as it was. Unbuffered, and every write checked: commit()
-    // renames the file even when its own final flush fails (a full disk, a
-    // file-size limit). A short write is tried again, so that the one that
+    // Unbuffered, and every write checked, so that a full disk or a file-size
+    // limit is seen here. A short write is tried again, so that the one that
     // fails gives the system's reason.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    QFile file(temporary);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
         return cannotWrite(fileName, file.errorString());
+    const auto failed = [&](const QString &reason) {
+        file.remove();
+        return cannotWrite(fileName, reason);
+    };
     for (qint64 at = 0; at < bytes.size();) {
         const qint64 written = file.write(bytes.constData() + at, bytes.size() - at);
-        if (written <= 0) {
-            const QString error = cannotWrite(fileName, file.errorString());
-            file.cancelWriting();
-            return error;
-        }
+        if (written <= 0)
+            return failed(file.errorString());
         at += written;
     }
-    if (!file.commit())
-        return cannotWrite(fileName, file.errorString());
+    // An image that replaces another keeps its permissions, and is on the disk
+    // before it is renamed over it: a crash then leaves the older one or the
+    // whole new one.
+    if (target.exists())
+        file.setPermissions(target.permissions());
+    if (::fdatasync(file.handle()) != 0 && errno != EINVAL)
+        return failed(qt_error_string(errno));
+    file.close();
     return QString();
 }
 
@@ -610,6 +649,8 @@ void ImageRun::job(int k)
         error = writeImage(k, &scratch);
         --imagesAlive;
         state = error.isEmpty() ? JobState::Saved : JobState::Failed;
+        if (state == JobState::Saved)
+            replacement->setWritten(k);
     }
     if (state == JobState::Failed) {
         int seen = failedAt.load();
@@ -665,20 +706,22 @@ void ImageRun::schedule(int maxInFlight)
     pool.waitForDone();
 }
 
-// Removes the images of this run from index from on; the ones that stay.
-QStringList ImageRun::removeImages(int from)
+// Records error, with the files named in remaining after remainingText.
+void ImageRun::setError(const QString &error, const QStringList &remaining, const QString &remainingText)
 {
-    QStringList remaining;
-    for (int k = from; k < n; ++k) {
-        if (states.at(k) == JobState::Saved && !QFile::remove(files.at(k)))
-            remaining << nativeName(files.at(k));
+    QString message = error;
+    if (!remaining.isEmpty()) {
+        if (!message.isEmpty())
+            message += QLatin1Char(' ');
+        message += remainingText.arg(remaining.join(QStringLiteral(", ")));
     }
-    return remaining;
+    d->setError(message);
 }
 
-// Ends the run after schedule(): what a cancelled or failed run wrote is
-// removed, the error is recorded and the final progress is sent. Returns the
-// number of images kept.
+// Ends the run after schedule(): a complete run renames its images over their
+// targets and sends the final progress; a cancelled or failed one removes its
+// temporary files and records the error. Returns the number of images that
+// replaced their targets: all or none.
 int ImageRun::finish()
 {
     bool complete = !stopped;
@@ -687,31 +730,31 @@ int ImageRun::finish()
             emit q->progress(++emitted);
     }
     // Also a cancel that came while the last image was being written counts: the
-    // user was told the series would stop, so it must not be left behind.
+    // user was told the series would stop, so it must not replace anything.
     const bool cancelled = d->cancelRequested.fetchAndStoreOrdered(0) != 0;
-    if (cancelled)
-        complete = false;
-
-    const QStringList remaining = removeImages(cancelled ? 0 : done);
     if (cancelled) {
-        if (!remaining.isEmpty())
-            d->setError(ImagineSlice::tr("The export was cancelled; these images could not be removed: %1")
-                            .arg(remaining.join(QStringLiteral(", "))));
+        setError(QString(), replacement->discard(),
+                 ImagineSlice::tr("The export was cancelled; these temporary files could not be removed: %1"));
         return 0;
     }
     if (!complete) {
         QString error;
         for (int k = 0; k < n && error.isEmpty(); ++k)
             error = errors.at(k);
-        if (!remaining.isEmpty())
-            error += QLatin1Char(' ')
-                + ImagineSlice::tr("These later images could not be removed: %1")
-                      .arg(remaining.join(QStringLiteral(", ")));
-        d->setError(error);
-        return done;
+        setError(error, replacement->discard(), ImagineSlice::tr("These temporary files could not be removed: %1"));
+        return 0;
     }
+    int failed = -1;
+    QString reason;
+    QStringList unrestored;
+    if (!replacement->commit(&failed, &reason, &unrestored)) {
+        setError(cannotWrite(files.at(failed), reason), unrestored,
+                 ImagineSlice::tr("These files could not be put back as they were: %1"));
+        return 0;
+    }
+    d->lastRun = std::move(replacement);
     emit q->progress(files.size());
-    return done;
+    return n;
 }
 
 } // namespace
@@ -725,10 +768,12 @@ int ImagineSlice::run(const QStringList &files, int first)
     d->setError(QString());
     d->peakInFlight = 0;
 
+    // The files the previous run replaced are dropped now: it stays as it is.
+    d->dropLastRun();
     int kept = 0;
     {
         ImageRun run(this, d, files, first);
-        run.makeBlank();
+        run.prepare();
         run.schedule(run.imagesInFlightLimit());
         kept = run.finish();
     }
@@ -742,6 +787,22 @@ QString ImagineSlice::errorString() const
 {
     QMutexLocker lock(&d->mutex);
     return d->errorString;
+}
+
+bool ImagineSlice::revertRun()
+{
+    // This is the answer to a cancel that came too late for the run.
+    d->cancelRequested.storeRelease(0);
+    if (!d->lastRun)
+        return true;
+    const QStringList unrestored = d->lastRun->revert();
+    d->lastRun.reset();
+    d->setError(unrestored.isEmpty()
+                    ? QString()
+                    : tr("The export was cancelled after its images had been written; these files could not be put "
+                         "back as they were: %1")
+                          .arg(unrestored.join(QStringLiteral(", "))));
+    return unrestored.isEmpty();
 }
 
 int ImagineSlice::peakImagesInFlight() const

@@ -23,8 +23,9 @@ class ImagineSlicePrivate;
 //
 // Worker protocol: run() executes on a pool thread; cancel() may come from any
 // thread. progress(k) with 0 <= k < number of images means that images 0 .. k-1
-// of the run are written and image k is the one being finished next, so a label
-// built from k + 1 names files[k]; a run that completes ends with
+// of the run are written (to their temporary files) and image k is the one
+// being finished next, so a label built from k + 1 names files[k]; a run that
+// completes renames its images over their targets and then ends with
 // progress(files.size()). finished() is emitted once by every run that was not
 // refused, as the last thing the run does with the engine.
 //
@@ -83,22 +84,43 @@ public:
 
     // Renders slice first + k into files[k] for k = 0 up to
     // min(slice count - first, files.size()) - 1 (first below 0 counts as 0),
-    // on every core, each file written atomically in the format of its suffix.
+    // on every core, each in the format of its suffix.
     //
-    // Returns the number of files of this run that hold their image, always a
-    // prefix: files[0 .. result-1]. On the first failure (a file that cannot be
-    // written, an image that cannot be made) no further image is started,
-    // images written after the failing one are removed and errorString() names
-    // the file. A cancelled run, also one cancelled while its last image was
-    // being written, removes every image it wrote and returns 0. Neither a
-    // failed nor a cancelled run emits the final progress.
+    // The series is replaced as a whole or not at all: every image is written
+    // to a hidden temporary file beside its target (".<file name>.<process
+    // id>-<run>.quarne-new"), and only once all are written are they renamed
+    // over their targets, each file they replace set aside under a hidden name
+    // of its own (".quarne-old") until the renames have all succeeded. Returns
+    // the number of images that replaced their targets: all of them, or 0.
+    //
+    // On the first failure (a file that cannot be written, a target that is a
+    // directory, an image that cannot be made, a rename that is refused) no
+    // further image is started, the temporary files are removed, whatever the
+    // renames had replaced is put back, and errorString() names the file. A
+    // cancelled run, also one cancelled while its last image was being
+    // written, removes its temporary files the same way. Either way every file
+    // that was there before is left as it was and no file is added; neither a
+    // failed nor a cancelled run emits the final progress. Before its first
+    // image a run removes what runs of processes that no longer exist (a
+    // killed export) left in the folders it writes to, and nothing else: their
+    // temporary files, and the hidden names of the files they had set aside (a
+    // file set aside goes back where its target is missing).
     // A run while one is under way is refused: it logs a critical message and
     // returns 0 without a signal.
     int run(const QStringList &files, int first);
 
-    // Why the last run failed, naming the file, or which images a cancelled
-    // run could not remove; empty when there is nothing to report. Read it
-    // after run() has returned or finished() has arrived.
+    // Undoes the last run after it completed, for a cancel that came too late
+    // for it: its images are removed and the files they replaced come back.
+    // The files it replaced are kept aside for this until the next run starts
+    // or the engine goes (then they are removed on the global thread pool).
+    // Takes a cancel still pending. False, with errorString() naming the
+    // files, when some could not be put back. Not while a run is under way.
+    bool revertRun();
+
+    // Why the last run failed, naming the file, which temporary files a
+    // cancelled run could not remove, or which files revertRun() could not put
+    // back; empty when there is nothing to report. Read it after run() has
+    // returned or finished() has arrived.
     QString errorString() const;
     // The largest number of slice images the last run held in memory at once.
     int peakImagesInFlight() const;

@@ -13,7 +13,9 @@
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QGroupBox>
+#include <QFileInfo>
 #include <QImage>
+#include <QMap>
 #include <QPointer>
 #include <QProgressBar>
 #include <QProgressDialog>
@@ -217,6 +219,40 @@ QString imageName(const QString &base, int number, int digits)
 
 const QString cancelledNotice = QStringLiteral("The operation has been cancelled.");
 
+// Files standing for an older series in a folder: "<base><number>.png" for the numbers given,
+// each with bytes of its own. Their paths and bytes, or nothing when one cannot be written.
+QMap<QString, QByteArray> writeOlderImages(const QString &folder, const QString &base, int digits,
+                                           const QList<int> &numbers)
+{
+    QMap<QString, QByteArray> files;
+    for (int number : numbers) {
+        const QString path = folder + "/" + imageName(base, number, digits);
+        const QByteArray bytes = QStringLiteral("older image %1, not to be touched").arg(number).toUtf8();
+        if (!writeBytes(path, bytes))
+            return {};
+        files.insert(path, bytes);
+    }
+    return files;
+}
+
+// Every older file is still there with its bytes.
+bool olderImagesKept(const QMap<QString, QByteArray> &files)
+{
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        if (readBytes(it.key()) != it.value())
+            return false;
+    }
+    return true;
+}
+
+QStringList namesOf(const QMap<QString, QByteArray> &files)
+{
+    QStringList names;
+    for (const QString &path : files.keys())
+        names << QFileInfo(path).fileName();
+    return names;
+}
+
 } // namespace
 
 // A worker under the engines' protocol whose steps the test drives: it says when it is about to
@@ -355,10 +391,13 @@ private:
         dialog->findChild<QDoubleSpinBox *>(QStringLiteral("platformSizeYSpinBox"))->setValue(50.0);
     }
 
-    // Export Images from the command to the start of the worker; the name is answered at once.
-    static ExportRun *startImages(MainWindow &window, DialogScript &script, const QString &name)
+    // Export Images from the command to the start of the worker; the name is answered at once,
+    // and with `replace` the question about the images already there with Yes.
+    static ExportRun *startImages(MainWindow &window, DialogScript &script, const QString &name, bool replace = false)
     {
         script.answerFile(name);
+        if (replace)
+            script.answerButton(QMessageBox::Yes);
         action(window, "action_Export_Images")->trigger();
         ExportImagesDialog *dialog = imagesDialog(window);
         if (!dialog->isVisible())
@@ -863,16 +902,19 @@ private slots:
     void closingTheWindowDuringAnExport_data()
     {
         QTest::addColumn<bool>("images");
+        QTest::addColumn<bool>("older"); // images over an older series of eight
         QTest::addColumn<QString>("how");
-        for (bool images : {false, true}) {
-            for (const char *how : {"close", "quit", "delete"})
-                QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(images ? "images" : "STL", how)))
-                    << images << QString::fromLatin1(how);
+        for (const char *how : {"close", "quit", "delete"}) {
+            QTest::newRow(qPrintable(QStringLiteral("STL, %1").arg(how))) << false << false << QString::fromLatin1(how);
+            QTest::newRow(qPrintable(QStringLiteral("images, %1").arg(how))) << true << false << QString::fromLatin1(how);
+            QTest::newRow(qPrintable(QStringLiteral("images over an older series, %1").arg(how)))
+                << true << true << QString::fromLatin1(how);
         }
     }
     void closingTheWindowDuringAnExport()
     {
         QFETCH(bool, images);
+        QFETCH(bool, older);
         QFETCH(QString, how);
         DialogScript script;
         QPointer<MainWindow> window = new MainWindow;
@@ -880,9 +922,11 @@ private slots:
         const QString folder = openPart(*window, stack(12, 1.0f, 0.5f));
         QVERIFY(!folder.isEmpty());
         setMinimumThickness(stlDialog(*window), false);
+        const QMap<QString, QByteArray> olderImages =
+            older ? writeOlderImages(folder, "layer", 2, {1, 2, 3, 4, 5, 6, 7, 8}) : QMap<QString, QByteArray>();
 
         WorkerHold hold;
-        ExportRun *run = images ? startImages(*window, script, folder + "/layer.png")
+        ExportRun *run = images ? startImages(*window, script, folder + "/layer.png", older)
                                 : startStl(*window, script, folder + "/model.stl");
         QVERIFY(run);
         QPointer<QObject> engine = run->engine();
@@ -907,10 +951,13 @@ private slots:
         delete window.data();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
-        QCOMPARE(entries(folder), QStringList{"ring.rev.slc"});
+        QStringList expected = QStringList{"ring.rev.slc"} + namesOf(olderImages);
+        expected.sort();
+        QCOMPARE(entries(folder), expected);
+        QVERIFY(olderImagesKept(olderImages));
         QCOMPARE(script.count(ModalDialogs::Critical), 0);
         QCOMPARE(script.count(ModalDialogs::Information), 0);
-        QCOMPARE(script.count(ModalDialogs::Warning), 0);
+        QCOMPARE(script.count(ModalDialogs::Warning), older ? 1 : 0); // the replace question
     }
 
     void imageNames_data()
@@ -1183,26 +1230,37 @@ private slots:
     void imageCancelLeavesNoImagesOfThisRun_data()
     {
         QTest::addColumn<QString>("when");
-        QTest::newRow("before the run starts") << "before the run starts";
-        QTest::newRow("in the middle") << "in the middle";
-        QTest::newRow("at the last image") << "at the last image";
-        QTest::newRow("after the engine has finished") << "after the engine has finished";
+        QTest::addColumn<bool>("older"); // over an older series of eight images
+        for (const char *when : {"before the run starts", "in the middle", "at the last image",
+                                 "after the engine has finished"}) {
+            QTest::newRow(when) << QString::fromLatin1(when) << false;
+            QTest::newRow(qPrintable(QStringLiteral("%1, over an older series").arg(QLatin1String(when))))
+                << QString::fromLatin1(when) << true;
+        }
     }
+    // A cancel leaves the folder as it was, also when it comes after the engine had replaced an
+    // older series: the older images come back byte for byte.
     void imageCancelLeavesNoImagesOfThisRun()
     {
         QFETCH(QString, when);
+        QFETCH(bool, older);
         const int count = 12;
         DialogScript script;
         MainWindow window;
         const QString folder = openPart(window, stack(count, 1.0f, 0.5f));
         QVERIFY(!folder.isEmpty());
         QVERIFY(writeBytes(folder + "/notes.txt", "not an image of the series"));
+        QMap<QString, QByteArray> olderImages;
+        if (older) {
+            olderImages = writeOlderImages(folder, "layer", 2, {1, 2, 3, 4, 5, 6, 7, 8});
+            QCOMPARE(olderImages.size(), 8);
+        }
 
         std::unique_ptr<PoolBlocker> blocker;
         WorkerHold hold;
         if (when == "before the run starts")
             blocker.reset(new PoolBlocker);
-        ExportRun *run = startImages(window, script, folder + "/layer.png");
+        ExportRun *run = startImages(window, script, folder + "/layer.png", older);
         QVERIFY(run);
         const QStringList paths = filePaths(window);
         auto *engine = qobject_cast<geom::ImagineSlice *>(run->engine());
@@ -1231,18 +1289,28 @@ private slots:
         QVERIFY(action(window, "action_Export_STL")->isEnabled());
         QVERIFY(action(window, "action_Export_Images")->isEnabled());
 
-        QCOMPARE(entries(folder), (QStringList{"notes.txt", "ring.rev.slc"}));
+        QStringList expected = QStringList{"notes.txt", "ring.rev.slc"} + namesOf(olderImages);
+        expected.sort();
+        QCOMPARE(entries(folder), expected);
         QCOMPARE(readBytes(folder + "/notes.txt"), QByteArray("not an image of the series"));
+        QVERIFY(olderImagesKept(olderImages));
         QCOMPARE(script.count(ModalDialogs::Critical), 0);
-        QCOMPARE(script.count(ModalDialogs::Warning), 0);
+        QCOMPARE(script.count(ModalDialogs::Warning), older ? 1 : 0); // the replace question
         QCOMPARE(script.asked.last().kind, ModalDialogs::Information);
         QCOMPARE(script.asked.last().title, QStringLiteral("Export Images"));
         QCOMPARE(script.asked.last().text, cancelledNotice);
         QCOMPARE(taskbarState(window), TaskbarProgress::NoProgress);
     }
 
+    void imageWriteFailure_data()
+    {
+        QTest::addColumn<bool>("older");
+        QTest::newRow("new series") << false;
+        QTest::newRow("over an older series") << true;
+    }
     void imageWriteFailure()
     {
+        QFETCH(bool, older);
         const int count = 6;
         DialogScript script;
         MainWindow window;
@@ -1250,6 +1318,8 @@ private slots:
         QVERIFY(!folder.isEmpty());
         // A directory where image 3 should go: it cannot be written.
         QVERIFY(QDir().mkpath(folder + "/layer3.png"));
+        const QMap<QString, QByteArray> olderImages =
+            older ? writeOlderImages(folder, "layer", 1, {1, 2, 4, 5, 6}) : QMap<QString, QByteArray>();
         script.answerFile(folder + "/layer.png");
         script.answerButton(QMessageBox::Yes);
         action(window, "action_Export_Images")->trigger();
@@ -1267,10 +1337,13 @@ private slots:
         QVERIFY2(message.text.contains(native(folder + "/layer3.png")), qPrintable(message.text));
         QCOMPARE(script.count(ModalDialogs::Information), 0);
         QCOMPARE(taskbarState(window), TaskbarProgress::Error);
-        // The images before the failing one are complete; none after it is left.
-        QCOMPARE(entries(folder), (QStringList{"layer1.png", "layer2.png", "layer3.png", "ring.rev.slc"}));
+        // The series is replaced as a whole or not at all: no image of the run is left, the ones
+        // before the failing one neither, and the older ones are as they were.
+        QStringList expected = QStringList{"layer3.png", "ring.rev.slc"} + namesOf(olderImages);
+        expected.sort();
+        QCOMPARE(entries(folder), expected);
         QVERIFY(QFileInfo(folder + "/layer3.png").isDir());
-        QVERIFY(!QImage(folder + "/layer2.png").isNull());
+        QVERIFY(olderImagesKept(olderImages));
     }
 };
 

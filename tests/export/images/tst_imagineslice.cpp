@@ -12,11 +12,13 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QThreadPool>
 #include <QtConcurrent>
 #include <QtEndian>
 #include <QtTest>
 
 #include <climits>
+#include <cstdio>
 #include <cmath>
 #include <initializer_list>
 #include <limits>
@@ -165,6 +167,11 @@ private slots:
     void writeFailureEndsTheRun();
     void fullDiskEndsTheRun_data();
     void fullDiskEndsTheRun();
+    void olderSeriesStaysWhenTheRunEndsEarly_data();
+    void olderSeriesStaysWhenTheRunEndsEarly();
+    void revertRunPutsTheOlderSeriesBack();
+    void leftoversOfAKilledRunAreRemoved_data();
+    void leftoversOfAKilledRunAreRemoved();
     void noImageCanBeMade_data();
     void noImageCanBeMade();
     void memoryBudgetBoundsImagesInFlight_data();
@@ -622,13 +629,14 @@ public slots:
     void setValue(int value)
     {
         values << value;
-        if (value >= images)
-            return;
-        // The label names files[value] as the one being written: all before it
-        // must be complete under their final names.
-        for (int k = 0; k < value; ++k) {
-            if (sliceShown(files.at(k)) != k)
-                problems << QStringLiteral("file %1 not complete at progress %2").arg(k).arg(value);
+        // The series appears as a whole: no image is under its final name
+        // while the label names one as being written, all are complete once
+        // the final progress comes.
+        for (int k = 0; k < images; ++k) {
+            if (value < images && QFileInfo::exists(files.at(k)))
+                problems << QStringLiteral("file %1 there at progress %2").arg(k).arg(value);
+            else if (value >= images && sliceShown(files.at(k)) != k)
+                problems << QStringLiteral("file %1 not complete at the final progress").arg(k);
         }
     }
 };
@@ -728,7 +736,7 @@ void tst_ImagineSlice::writeFailureEndsTheRun()
     QSignalSpy progress(&engine, &ImagineSlice::progress);
     QSignalSpy finished(&engine, &ImagineSlice::finished);
 
-    QCOMPARE(engine.run(files, 0), failAt);
+    QCOMPARE(engine.run(files, 0), 0);
     QCOMPARE(finished.count(), 1);
     QVERIFY2(engine.errorString().contains(QDir::toNativeSeparators(files.at(failAt))),
              qPrintable(engine.errorString()));
@@ -736,11 +744,9 @@ void tst_ImagineSlice::writeFailureEndsTheRun()
     const QList<int> values = progressValues(progress);
     QVERIFY(!values.contains(count));
     QVERIFY(values.isEmpty() || values.last() <= failAt);
-    // What stays is exactly the images before the failure, with no temporary
-    // files beside them.
-    QCOMPARE(filesIn(dir.path()), baseNames(files.mid(0, failAt)));
-    for (int k = 0; k < failAt; ++k)
-        QCOMPARE(sliceShown(files.at(k)), k);
+    // Nothing of the run stays, the images before the failure included, and
+    // no temporary file either.
+    QCOMPARE(filesIn(dir.path()), QStringList());
 
     // The failure does not stick to the engine.
     files[failAt] = numberedFiles(dir.path(), count).at(failAt);
@@ -775,9 +781,13 @@ private:
     QString dir;
 };
 
-// Writes into dir until the file system holds no more.
-void fillUp(const QString &dir)
+// Writes into dir until the file system holds no more than `room` bytes.
+void fillUp(const QString &dir, int room = 0)
 {
+    QFile reserve(dir + QStringLiteral("/reserve"));
+    if (room > 0 && (!reserve.open(QIODevice::WriteOnly) || reserve.write(QByteArray(room, 'r')) != room))
+        return;
+    reserve.close();
     QFile filler(dir + QStringLiteral("/filler"));
     if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return;
@@ -787,6 +797,7 @@ void fillUp(const QString &dir)
     const QByteArray byte(1, 'x');
     while (filler.write(byte) == 1) {
     }
+    reserve.remove();
 }
 
 QMap<QString, QByteArray> contentsOf(const QStringList &files)
@@ -800,26 +811,79 @@ QMap<QString, QByteArray> contentsOf(const QStringList &files)
     return contents;
 }
 
+// Every file of a directory with its bytes, hidden ones included.
+QMap<QString, QByteArray> directoryContents(const QString &dir)
+{
+    QStringList paths;
+    for (const QString &name : filesIn(dir))
+        paths << dir + QLatin1Char('/') + name;
+    return contentsOf(paths);
+}
+
+// An older series of images under the names given, not the ones squareStack()
+// gives today: the colours are the other way round.
+bool writeOlderSeries(const QStringList &files)
+{
+    ImagineSlice engine(squareStack(files.size()), nullptr);
+    setTenthMillimetreGrid(engine);
+    engine.setFillBrush(QBrush(Qt::black));
+    engine.setBackgroundBrush(QBrush(Qt::white));
+    return engine.run(files, 0) == files.size();
+}
+
+// A temporary folder with `count` names of a series, an older series under the
+// first `older` of them.
+struct FolderWithOlderSeries
+{
+    FolderWithOlderSeries(int count, int older)
+        : files(numberedFiles(dir.path(), count))
+        , valid(dir.isValid() && writeOlderSeries(files.mid(0, older)))
+    {
+    }
+    bool write(const QString &name, const QByteArray &bytes) const
+    {
+        QFile file(dir.filePath(name));
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    }
+    QTemporaryDir dir;
+    QStringList files;
+    bool valid;
+};
+
+// Which of the files an error message names.
+int fileNamed(const QString &error, const QStringList &files)
+{
+    for (int k = 0; k < files.size(); ++k) {
+        if (error.contains(QLatin1Char('"') + QDir::toNativeSeparators(files.at(k)) + QLatin1Char('"')))
+            return k;
+    }
+    return -1;
+}
+
 } // namespace
 
 void tst_ImagineSlice::fullDiskEndsTheRun_data()
 {
-    QTest::addColumn<bool>("fileSystem"); // a full tmpfs, else a file-size limit
-    QTest::addColumn<bool>("overGoodImages");
+    QTest::addColumn<bool>("fileSystem"); // a small tmpfs, else a file-size limit
+    QTest::addColumn<bool>("overOlderImages");
+    QTest::addColumn<int>("room"); // bytes left free on the tmpfs after the older images
 
-    QTest::newRow("file-size limit") << false << false;
-    QTest::newRow("file-size limit, over good images") << false << true;
-    QTest::newRow("full file system") << true << false;
-    QTest::newRow("full file system, over good images") << true << true;
+    QTest::newRow("file-size limit") << false << false << 0;
+    QTest::newRow("file-size limit, over older images") << false << true << 0;
+    QTest::newRow("filling the file system") << true << false << 0;
+    QTest::newRow("full file system, over older images") << true << true << 0;
+    QTest::newRow("nearly full file system, over older images") << true << true << 3 * 4096;
 }
 
 // A write that the disk refuses ends the run with the file and the system's
-// reason, and never leaves an empty or cut image, nor replaces a good one.
+// reason, and leaves the folder as it was: no empty, cut or new image, and
+// every older image byte for byte.
 void tst_ImagineSlice::fullDiskEndsTheRun()
 {
     QFETCH(bool, fileSystem);
-    QFETCH(bool, overGoodImages);
-    const int count = fileSystem && !overGoodImages ? 40 : 8;
+    QFETCH(bool, overOlderImages);
+    QFETCH(int, room);
+    const int count = fileSystem && !overOlderImages ? 40 : 8;
 
     QTemporaryDir temporary;
     QVERIFY(temporary.isValid());
@@ -831,21 +895,22 @@ void tst_ImagineSlice::fullDiskEndsTheRun()
     if (fileSystem) {
         disk = std::make_unique<SmallFileSystem>(dir, 64);
         if (!disk->mounted)
-            QSKIP("This process may not mount a tmpfs.");
+            QSKIP("This process may not mount a tmpfs (it needs root).");
     }
+
+    const QStringList files = numberedFiles(dir, count);
+    if (overOlderImages) {
+        QVERIFY(writeOlderSeries(files));
+        if (fileSystem)
+            fillUp(dir, room);
+    }
+    const QMap<QString, QByteArray> before = directoryContents(dir);
 
     ImagineSlice engine(squareStack(count), nullptr);
     setTenthMillimetreGrid(engine);
-    const QStringList files = numberedFiles(dir, count);
-    QMap<QString, QByteArray> good;
-    if (overGoodImages) {
-        QCOMPARE(engine.run(files, 0), count);
-        good = contentsOf(files);
-        QCOMPARE(good.size(), count);
-        if (fileSystem)
-            fillUp(dir);
-    }
-
+    // One image at a time, so that the room is taken in order.
+    if (room > 0)
+        engine.setMemoryBudget(0);
     QSignalSpy progress(&engine, &ImagineSlice::progress);
     QSignalSpy finished(&engine, &ImagineSlice::finished);
     int written = -1;
@@ -858,26 +923,221 @@ void tst_ImagineSlice::fullDiskEndsTheRun()
         }
         written = engine.run(files, 0);
     }
+    QCOMPARE(written, 0);
     QCOMPARE(finished.count(), 1);
     QVERIFY(!progressValues(progress).contains(count));
-    QVERIFY2(written < count, qPrintable(QString::number(written)));
     const QString reason = fileSystem ? QStringLiteral("No space left on device") : QStringLiteral("File too large");
-    QVERIFY2(engine.errorString().contains(QDir::toNativeSeparators(files.at(written))), qPrintable(engine.errorString()));
     QVERIFY2(engine.errorString().contains(reason), qPrintable(engine.errorString()));
+    const int failed = fileNamed(engine.errorString(), files);
+    QVERIFY2(failed >= 0, qPrintable(engine.errorString()));
+    // With room for three images the fourth is the one that does not fit.
+    if (room > 0)
+        QCOMPARE(failed, room / 4096);
+    // The last progress names the image that failed, none beyond it.
+    const QList<int> values = progressValues(progress);
+    QVERIFY(values.isEmpty() || values.last() <= failed);
 
-    QStringList expected = baseNames(files.mid(0, overGoodImages ? count : written));
-    if (overGoodImages && fileSystem)
-        expected.prepend(QStringLiteral("filler"));
-    expected.sort();
-    QCOMPARE(filesIn(dir), expected); // no temporary files either
-    if (overGoodImages) {
-        // The images of this run replace the old ones only where they are whole.
-        const QMap<QString, QByteArray> now = contentsOf(files);
-        for (int k = written; k < count; ++k)
-            QCOMPARE(now.value(files.at(k)), good.value(files.at(k)));
+    // No temporary file is left either, nor anything replaced.
+    QCOMPARE(directoryContents(dir), before);
+}
+
+void tst_ImagineSlice::olderSeriesStaysWhenTheRunEndsEarly_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("at"); // the image that fails, or the progress the cancel comes at
+
+    QTest::newRow("image 3 is a directory") << "directory" << 2;
+    QTest::newRow("image 1 is a directory") << "directory" << 0;
+    QTest::newRow("cancel at the first image") << "cancel" << 0;
+    QTest::newRow("cancel in the middle") << "cancel" << 6;
+    QTest::newRow("cancel at the last image") << "cancel" << 11;
+    // A directory that appears once every image is written: the renames have
+    // begun when it refuses one of them.
+    QTest::newRow("rename refused, the first without an older image") << "rename" << 8;
+    QTest::newRow("rename refused, later") << "rename" << 10;
+}
+
+// A series written over an older one replaces it as a whole or not at all: a
+// run that fails part way, also while renaming, or is cancelled leaves every
+// file that was there byte for byte, and no file of its own.
+void tst_ImagineSlice::olderSeriesStaysWhenTheRunEndsEarly()
+{
+    QFETCH(QString, how);
+    QFETCH(int, at);
+    const int count = 12;
+
+    // Older images for the first eight names, a file of the user's beside them.
+    const FolderWithOlderSeries folder(count, 8);
+    QVERIFY(folder.valid);
+    QVERIFY(folder.write(QStringLiteral("notes.txt"), "not an image"));
+    const QTemporaryDir &dir = folder.dir;
+    const QStringList &files = folder.files;
+    if (how == "directory") {
+        QVERIFY(QFile::remove(files.at(at)));
+        QVERIFY(QDir().mkpath(files.at(at)));
     }
-    for (int k = 0; k < (overGoodImages ? count : written); ++k)
-        QCOMPARE(sliceShown(files.at(k)), k);
+    const QMap<QString, QByteArray> before = directoryContents(dir.path());
+
+    ImagineSlice engine(squareStack(count), nullptr);
+    setTenthMillimetreGrid(engine);
+    QSignalSpy progress(&engine, &ImagineSlice::progress);
+    connect(&engine, &ImagineSlice::progress, this, [&](int value) {
+        if (how == "cancel" && value == at)
+            engine.cancel();
+        // Every image is written once the last one is announced.
+        if (how == "rename" && value == count - 1)
+            QDir().mkpath(files.at(at));
+    });
+
+    QCOMPARE(engine.run(files, 0), 0);
+    QVERIFY(!progressValues(progress).contains(count));
+    if (how == "cancel") {
+        QVERIFY2(engine.errorString().isEmpty(), qPrintable(engine.errorString()));
+    } else {
+        QCOMPARE(fileNamed(engine.errorString(), files), at);
+        QVERIFY2(engine.errorString().contains(QStringLiteral("Is a directory")), qPrintable(engine.errorString()));
+        QVERIFY(QFileInfo(files.at(at)).isDir());
+    }
+    QCOMPARE(directoryContents(dir.path()), before);
+}
+
+void tst_ImagineSlice::revertRunPutsTheOlderSeriesBack()
+{
+    const int count = 12;
+    const FolderWithOlderSeries folder(count, 8);
+    QVERIFY(folder.valid);
+    const QMap<QString, QByteArray> before = directoryContents(folder.dir.path());
+
+    {
+        // Without a revert the new series stays, and nothing else once the engine goes.
+        ImagineSlice engine(squareStack(count), nullptr);
+        setTenthMillimetreGrid(engine);
+        QCOMPARE(engine.run(folder.files, 0), count);
+    }
+    // The files it replaced go on the pool.
+    QThreadPool::globalInstance()->waitForDone();
+    QCOMPARE(filesIn(folder.dir.path()), baseNames(folder.files));
+    for (int k = 0; k < count; ++k)
+        QCOMPARE(sliceShown(folder.files.at(k)), k);
+    const QMap<QString, QByteArray> replaced = directoryContents(folder.dir.path());
+    for (int k = 0; k < 8; ++k)
+        QVERIFY(replaced.value(folder.files.at(k)) != before.value(folder.files.at(k)));
+
+    QDir(folder.dir.path()).removeRecursively();
+    QVERIFY(QDir().mkpath(folder.dir.path()));
+    QVERIFY(writeOlderSeries(folder.files.mid(0, 8)));
+    ImagineSlice engine(squareStack(count), nullptr);
+    setTenthMillimetreGrid(engine);
+    QCOMPARE(engine.run(folder.files, 0), count);
+    QCOMPARE(sliceShown(folder.files.at(3)), 3);
+    // A cancel that came too late for the run: the next run is not stopped by it.
+    engine.cancel();
+    QVERIFY(engine.revertRun());
+    QVERIFY(engine.errorString().isEmpty());
+    QCOMPARE(directoryContents(folder.dir.path()), before);
+    // Only once.
+    QVERIFY(engine.revertRun());
+    QCOMPARE(directoryContents(folder.dir.path()), before);
+    QCOMPARE(engine.run(folder.files, 0), count);
+}
+
+void tst_ImagineSlice::leftoversOfAKilledRunAreRemoved_data()
+{
+    QTest::addColumn<QString>("nextBase"); // of the next export into the folder
+    QTest::newRow("next export of the same series") << "layer";
+    QTest::newRow("next export of another series") << "other";
+}
+
+// The temporary files of a run killed part way are told by their names: the
+// next export into the folder removes them, and leaves a user's file that only
+// looks like one, and the files of a process that still runs.
+void tst_ImagineSlice::leftoversOfAKilledRunAreRemoved()
+{
+    QFETCH(QString, nextBase);
+    const int count = 12;
+    const FolderWithOlderSeries folder(count, 8);
+    QVERIFY(folder.valid);
+    const QTemporaryDir &dir = folder.dir;
+    const QStringList &files = folder.files;
+    const QMap<QString, QByteArray> older = directoryContents(dir.path());
+
+    // A run of this test program in a process of its own, killed while it waits at image 7.
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TST_IMAGINESLICE_KILLED_RUN"), dir.path());
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationFilePath(), QStringList());
+    QVERIFY(child.waitForStarted());
+    const qint64 pid = child.processId();
+    QByteArray said;
+    while (!said.contains("held") && child.waitForReadyRead(30000))
+        said += child.readAllStandardOutput();
+    QVERIFY2(said.contains("held"), said.constData());
+    child.kill();
+    QVERIFY(child.waitForFinished());
+
+    QStringList left;
+    for (const QString &name : filesIn(dir.path())) {
+        if (!older.contains(dir.filePath(name)))
+            left << name;
+    }
+    // Images written, and second names of the older images they were to replace.
+    const QStringList temporaries = left.filter(QStringLiteral(".%1-0.quarne-new").arg(pid));
+    QVERIFY2(temporaries.size() >= 6, qPrintable(left.join(QStringLiteral(", "))));
+    for (const QString &name : left) {
+        QVERIFY2(name.startsWith(QLatin1Char('.'))
+                     && (name.endsWith(QStringLiteral(".%1-0.quarne-new").arg(pid))
+                         || name.endsWith(QStringLiteral(".%1-0.quarne-old").arg(pid))),
+                 qPrintable(name));
+    }
+    QCOMPARE(contentsOf(files.mid(0, 8)), older);
+
+    // A run killed between moving an older image aside and renaming its new one
+    // in gets the older image back; the second name of an older image whose
+    // target is in place goes, and the target stays as it is.
+    const QByteArray older3 = older.value(files.at(3));
+    const auto write = [&folder](const QString &name, const QByteArray &bytes) { return folder.write(name, bytes); };
+    QVERIFY(QFile::rename(files.at(3), dir.filePath(QStringLiteral(".layer03.png.%1-7.quarne-old").arg(pid))));
+    QVERIFY(write(QStringLiteral(".layer09.png.%1-7.quarne-new").arg(pid), "not renamed yet"));
+    QVERIFY(write(QStringLiteral(".layer05.png.%1-8.quarne-old").arg(pid), "set aside by a run that renamed"));
+
+    // Files of users that only look alike, and those of this process, which runs.
+    const QStringList kept{QStringLiteral("layer01.png.%1-0.quarne-new").arg(pid),
+                           QStringLiteral(".layer01.png.%1-0.quarne-new~").arg(pid),
+                           QStringLiteral(".layer01.png.%1-0.quarne-tmp").arg(pid),
+                           QStringLiteral(".layer01.png.%1.quarne-new").arg(pid),
+                           QStringLiteral(".layer01.png.x%1-0.quarne-new").arg(pid),
+                           QStringLiteral(".layer01.png.0-0.quarne-new"),
+                           QStringLiteral(".layer01.png.99999999999-0.quarne-new"),
+                           QStringLiteral(".%1.%2-0.quarne-new").arg(QStringLiteral("notes.txt")).arg(QCoreApplication::applicationPid()),
+                           QStringLiteral("notes.txt")};
+    for (const QString &name : kept)
+        QVERIFY(write(name, name.toUtf8()));
+
+    QStringList next = files;
+    if (nextBase != "layer") {
+        next.clear();
+        for (int i = 1; i <= 3; ++i)
+            next << dir.filePath(QStringLiteral("%1%2.png").arg(nextBase).arg(i));
+    }
+    {
+        ImagineSlice engine(squareStack(count), nullptr);
+        setTenthMillimetreGrid(engine);
+        QCOMPARE(engine.run(next, 0), next.size());
+    }
+    QThreadPool::globalInstance()->waitForDone();
+
+    QStringList expected = kept + baseNames(next);
+    if (nextBase != "layer")
+        expected += baseNames(files.mid(0, 8));
+    expected.sort();
+    QCOMPARE(filesIn(dir.path()), expected);
+    for (const QString &name : kept)
+        QCOMPARE(contentsOf({dir.filePath(name)}).value(dir.filePath(name)), name.toUtf8());
+    if (nextBase != "layer") {
+        QCOMPARE(contentsOf({files.at(3)}).value(files.at(3)), older3);
+        QCOMPARE(contentsOf(files.mid(0, 8)), older);
+    }
 }
 
 void tst_ImagineSlice::noImageCanBeMade_data()
@@ -982,5 +1242,40 @@ void tst_ImagineSlice::secondRunIsRefused()
     QCOMPARE(filesIn(dir.filePath(QStringLiteral("other"))), QStringList());
 }
 
-QTEST_MAIN(tst_ImagineSlice)
+namespace {
+
+// The export that leftoversOfAKilledRunAreRemoved() kills: a run into the
+// folder given that says "held" when it is about to finish image 7, and waits
+// there for good.
+int killedRun(const QString &dir)
+{
+    const int count = 12;
+    ImagineSlice engine(squareStack(count), nullptr);
+    setTenthMillimetreGrid(engine);
+    QObject::connect(&engine, &ImagineSlice::progress, [](int value) {
+        if (value != 6)
+            return;
+        std::fputs("held\n", stdout);
+        std::fflush(stdout);
+        for (;;)
+            QThread::sleep(60);
+    });
+    engine.run(numberedFiles(dir, count), 0);
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QGuiApplication app(argc, argv);
+    const QString killedRunDirectory = qEnvironmentVariable("TST_IMAGINESLICE_KILLED_RUN");
+    if (!killedRunDirectory.isEmpty())
+        return killedRun(killedRunDirectory);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    tst_ImagineSlice test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_imagineslice.moc"
