@@ -3,10 +3,14 @@
 
 #include <QDoubleValidator>
 #include <QEvent>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QLocale>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QSettings>
+#include <QStyleFactory>
+#include <QStyleOptionGroupBox>
 
 #include <cmath>
 #include <limits>
@@ -33,6 +37,29 @@ QString formatThickness(double value)
     return QString::number(value, 'g', 5);
 }
 
+// Some styles (Fusion) make the title rectangle of a group box as wide as the ink of the text,
+// which at some font sizes is a pixel or two short of the width the text is drawn with, and clip
+// the title to it: the title loses its last letter. This one gives the title at least that width.
+class GroupBoxTitleStyle : public QProxyStyle
+{
+public:
+    using QProxyStyle::QProxyStyle;
+
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex *option, SubControl subControl,
+                         const QWidget *widget) const override
+    {
+        QRect rect = QProxyStyle::subControlRect(control, option, subControl, widget);
+        if (control != CC_GroupBox || subControl != SC_GroupBoxLabel)
+            return rect;
+        if (const auto *box = qstyleoption_cast<const QStyleOptionGroupBox *>(option)) {
+            const int width = option->fontMetrics.size(Qt::TextShowMnemonic, box->text).width();
+            if (rect.width() < width)
+                rect.setWidth(width);
+        }
+        return rect;
+    }
+};
+
 } // namespace
 
 ExportStlDialog::ExportStlDialog(QWidget *parent)
@@ -43,6 +70,13 @@ ExportStlDialog::ExportStlDialog(QWidget *parent)
     setObjectName(QStringLiteral("exportStlDialog"));
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
     ui->setupUi(this);
+    // On top of the style the dialog is made with; the group boxes' children keep that one.
+    const QString styleName = style()->objectName();
+    QStyle *base = styleName.isEmpty() ? nullptr : QStyleFactory::create(styleName);
+    GroupBoxTitleStyle *titleStyle = new GroupBoxTitleStyle(base);
+    titleStyle->setParent(this);
+    for (QGroupBox *box : {ui->groupBox, ui->minThicknessGroupBox})
+        box->setStyle(titleStyle);
 
     ui->thicknessComboBox->lineEdit()->setMaxLength(maximumThicknessLength);
     // The field is read with QString::toDouble, which knows only the C locale; a validator of

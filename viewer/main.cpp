@@ -1,8 +1,10 @@
 #include "application.h"
 #include "mainwindow.h"
+#include "memoryrelease.h"
 
 int main(int argc, char **argv)
 {
+    MemoryRelease::limitRetainedMemory();
     QCoreApplication::setOrganizationName(QStringLiteral("Nurat"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("nurat.com"));
     QCoreApplication::setApplicationName(QStringLiteral("Quarne"));

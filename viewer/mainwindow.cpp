@@ -18,6 +18,7 @@
 #include <QDesktopServices>
 #include <QDirIterator>
 #include <QDockWidget>
+#include <QExposeEvent>
 #include <QFileSystemWatcher>
 #include <QIcon>
 #include <QImage>
@@ -36,6 +37,7 @@
 #include <QToolBar>
 #include <QUrl>
 #include <QWheelEvent>
+#include <QWindow>
 
 #include <cmath>
 
@@ -279,13 +281,30 @@ void MainWindow::showEvent(QShowEvent *event)
     commandLineTaken = true;
     const QStringList arguments = QCoreApplication::arguments();
     if (first && arguments.size() >= 2 && !hasFile()) {
-        QMetaObject::invokeMethod(this, "openFile", Qt::QueuedConnection, Q_ARG(QString, arguments.at(1)));
-        QMetaObject::invokeMethod(ui->graphicsView, "zoomToAll", Qt::QueuedConnection);
+        // Its messages (a missing file, a refused one) are placed over the window, which must be
+        // where the window manager put it: opened once the window is on screen, not before the
+        // window system has told where that is.
+        commandLineFile = arguments.at(1);
+        if (QWindow *window = windowHandle())
+            window->installEventFilter(this);
         return;
     }
     QMetaObject::invokeMethod(ui->graphicsView, "zoomToAll", Qt::QueuedConnection);
     if (!hasFile())
         QMetaObject::invokeMethod(ui->graphicsView, "zoomOut", Qt::QueuedConnection);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Expose && watched == windowHandle() && !commandLineFile.isEmpty()
+        && !static_cast<QExposeEvent *>(event)->region().isEmpty()) {
+        watched->removeEventFilter(this);
+        const QString name = commandLineFile;
+        commandLineFile.clear();
+        QMetaObject::invokeMethod(this, "openFile", Qt::QueuedConnection, Q_ARG(QString, name));
+        QMetaObject::invokeMethod(ui->graphicsView, "zoomToAll", Qt::QueuedConnection);
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 bool MainWindow::nativeEvent(const QByteArray &eventType, void *message, long *result)

@@ -61,6 +61,7 @@ protected:
     void showEvent(QShowEvent *event) override;
     bool nativeEvent(const QByteArray &eventType, void *message, long *result) override;
     void changeEvent(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
     void on_action_Show_Vertices_toggled(bool checked);
@@ -193,6 +194,8 @@ private:
     bool reloadQuestionOpen = false;
     // Counts every change of the view's slices (open, reload, close).
     quint64 slicesGeneration = 0;
+    // The file named on the command line, until the window is on screen to open it.
+    QString commandLineFile;
 };
 
 #endif // MAINWINDOW_H

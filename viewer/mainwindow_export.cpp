@@ -7,6 +7,7 @@
 #include "images/imageseriesnames.h"
 #include "images/imagineslice.h"
 #include "mainwindow_p.h"
+#include "memoryrelease.h"
 #include "modaldialogs.h"
 #include "sliceexporter.h"
 #include "stl/stlexporter.h"
@@ -228,6 +229,7 @@ bool MainWindow::endExportRun(ExportRun *run, const QString &title, const QStrin
     const bool quiet = run->isAborted();
     run->dispose();
     run->deleteLater();
+    MemoryRelease::releaseFreedMemory();
     updateExportActions();
 
     if (quiet) {

@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "mainwindow_p.h"
+#include "memoryrelease.h"
 #include "modaldialogs.h"
 #include "recentfiles.h"
 #include "sliceexporter.h"
@@ -74,7 +75,10 @@ void MainWindow::openFile(const QString &name)
     QApplication::setOverrideCursor(Qt::WaitCursor);
     SliceView *view = ui->graphicsView;
     // A file that cannot be read leaves the one shown (its slices, name and watch) as it was.
-    if (!view->replaceWithFile(path)) {
+    const bool replaced = view->replaceWithFile(path);
+    // Either the slices shown before or what the refused file gave are free now.
+    MemoryRelease::releaseFreedMemory();
+    if (!replaced) {
         QApplication::restoreOverrideCursor();
         ModalDialogs::critical(this, tr("Open"), unreadable);
         return;
@@ -222,6 +226,7 @@ void MainWindow::resetToNoFile()
     watchCurrentFile();
     ++slicesGeneration;
     ui->graphicsView->clear();
+    MemoryRelease::releaseFreedMemory();
     QMetaObject::invokeMethod(ui->graphicsView, "zoomToAll", Qt::QueuedConnection);
     QMetaObject::invokeMethod(ui->graphicsView, "zoomOut", Qt::QueuedConnection);
 }

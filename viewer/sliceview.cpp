@@ -284,6 +284,9 @@ void SliceView::unloadSlices()
 
 QDataStream::Status SliceView::readFiles(const QStringList &fileNames, SliceStack *stack)
 {
+    // From before the first file is opened, so that the figure is the whole load of a large file.
+    QElapsedTimer time;
+    time.start();
     QDataStream::Status result = QDataStream::Ok;
     for (const QString &fileName : fileNames) {
         QFile file(fileName);
@@ -299,13 +302,12 @@ QDataStream::Status SliceView::readFiles(const QStringList &fileNames, SliceStac
         // Handed over, so that the stack reorders the contours in place instead of copying them.
         stack->addSlices(std::move(read), false);
     }
+    qDebug("Read slices completed in %lld ms", static_cast<long long>(time.elapsed()));
     return result;
 }
 
 void SliceView::showStack(const SliceStack &stack)
 {
-    QElapsedTimer time;
-    time.start();
     m_slices = stack.slices();
     m_sliceCount = m_slices.size();
 
@@ -318,8 +320,6 @@ void SliceView::showStack(const SliceStack &stack)
         extent = QRectF(double(box.minX), double(box.minY), double(box.maxX) - double(box.minX),
                         double(box.maxY) - double(box.minY));
     m_bounds = isFinite(extent) ? extent : QRectF();
-
-    qDebug("Read slices completed in %d ms", int(time.elapsed()));
 
     // Never below the smallest interval the grid accepts, so the range offered for it is sane.
     const double larger = m_bounds.width() > m_bounds.height() ? m_bounds.width() : m_bounds.height();

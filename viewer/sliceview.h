@@ -173,6 +173,8 @@ private:
     template <typename Target>
     void animate(const char *property, Target target);
     void makeSnapMarker(const QPointF &p);
+    // Where the coordinate label of a snap marker at the viewport point goes, in viewport pixels.
+    QPoint labelPosition(const QPoint &marker, const QSizeF &size) const;
 
     geom::SampleTable m_sampleTable;
     QList<Slice> m_slices;

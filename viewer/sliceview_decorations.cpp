@@ -327,7 +327,7 @@ void SliceView::makeSnapMarker(const QPointF &p)
     QGraphicsTextItem *label = new QGraphicsTextItem;
     label->setPlainText(text);
     label->setFlag(QGraphicsItem::ItemIgnoresTransformations);
-    label->setPos(mapToScene(mapFromScene(p) + QPoint(16, 0)));
+    label->setPos(mapToScene(labelPosition(mapFromScene(p), label->boundingRect().size())));
 
     GraphicsRoundedRectItem *background = new GraphicsRoundedRectItem(label->boundingRect());
     background->xRadius = 5.0;
@@ -342,3 +342,18 @@ void SliceView::makeSnapMarker(const QPointF &p)
     m_labelGroup->setZValue(100.0);
 }
 
+QPoint SliceView::labelPosition(const QPoint &marker, const QSizeF &size) const
+{
+    // Beside the marker, to its right; where that would leave the view (a snap near its edge,
+    // a corner of the part after a fit), to its left, and never beyond the view's edges.
+    const int gap = 16;
+    const int width = int(std::ceil(size.width()));
+    const int height = int(std::ceil(size.height()));
+    const QRect inside = viewport()->rect();
+    int x = marker.x() + gap;
+    if (x + width > inside.right() + 1)
+        x = marker.x() - gap - width;
+    x = std::max(inside.left(), std::min(x, inside.right() + 1 - width));
+    const int y = std::max(inside.top(), std::min(marker.y(), inside.bottom() + 1 - height));
+    return QPoint(x, y);
+}

@@ -203,6 +203,9 @@ inline void takeCommandLine()
     DialogScript script;
     MainWindow window;
     window.show();
+    // The window reads the file once it is on screen.
+    if (!QTest::qWaitForWindowExposed(&window))
+        qWarning("the window taking the command line never came on screen");
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
 }

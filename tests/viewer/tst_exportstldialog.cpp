@@ -8,6 +8,9 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QStyleOptionGroupBox>
 #include <QValidator>
 #include <QtTest>
 
@@ -90,6 +93,57 @@ private slots:
         QVERIFY(dialog.focusWidget() != ok);
         dialog.show();
         QCOMPARE(dialog.focusWidget(), ok);
+    }
+
+    // The group titles are drawn within their boxes as the style lays them out; what lies
+    // beyond a box's edge is cut off. The dialog has a fixed size, so it must be wide enough.
+    void groupTitlesFit_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("style");
+        QTest::addColumn<int>("pixels");
+        for (const QString &style : {QStringLiteral("Fusion"), QStringLiteral("Windows")}) {
+            for (int pixels = 9; pixels <= 20; ++pixels) {
+                QTest::addRow("Information, %s, %d px", qPrintable(style), pixels) << "groupBox" << style << pixels;
+                QTest::addRow("minimum thickness, %s, %d px", qPrintable(style), pixels)
+                    << "minThicknessGroupBox" << style << pixels;
+            }
+        }
+    }
+
+    void groupTitlesFit()
+    {
+        QFETCH(QString, box);
+        QFETCH(QString, style);
+        QFETCH(int, pixels);
+        const QFont font = QApplication::font();
+        QFont sized = font;
+        sized.setPixelSize(pixels);
+        QApplication::setFont(sized);
+        QVERIFY(QApplication::setStyle(style));
+        ExportStlDialog dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QGroupBox *group = dialog.findChild<QGroupBox *>(box);
+        QVERIFY(group);
+        QStyleOptionGroupBox option;
+        option.initFrom(group);
+        option.text = group->title();
+        option.lineWidth = 1;
+        option.midLineWidth = 0;
+        option.textAlignment = group->alignment();
+        option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+        if (group->isCheckable())
+            option.subControls |= QStyle::SC_GroupBoxCheckBox;
+        const QRect label =
+            group->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, group);
+        const int textWidth = group->fontMetrics().horizontalAdvance(group->title());
+        const QString where = QStringLiteral("title at %1, %2 px wide, in a box %3 px wide")
+                                  .arg(label.left()).arg(textWidth).arg(group->width());
+        QVERIFY2(label.width() >= textWidth, qPrintable(where));
+        QVERIFY2(label.left() >= 0 && label.left() + textWidth <= group->width(), qPrintable(where));
+        dialog.hide();
+        QApplication::setFont(font);
     }
 
     void minimumThickness()

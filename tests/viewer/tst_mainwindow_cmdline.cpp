@@ -4,6 +4,8 @@
 #include "mainwindowfixture.h"
 
 #include <QTemporaryDir>
+#include <QWindow>
+#include <qpa/qwindowsysteminterface.h>
 
 
 using namespace fixture;
@@ -32,16 +34,26 @@ private slots:
         DialogScript script;
         MainWindow window;
         QVERIFY(!window.hasFile());
+        // What the window is like when it reads the file, and so when its messages about the
+        // file (missing, refused) would come, which are placed over it.
+        QPoint readAt;
+        connect(&window, &QWidget::windowTitleChanged, [&] { readAt = window.geometry().topLeft(); });
         window.show();
         QVERIFY(!window.hasFile()); // queued: the window is on screen before it reads
-        QCoreApplication::processEvents();
-        QVERIFY(window.hasFile());
+        // A window manager places the window after it was shown, and the window system tells.
+        const QPoint placed = window.geometry().topLeft() + QPoint(300, 200);
+        QWindow *handle = window.windowHandle();
+        QWindowSystemInterface::handleGeometryChange(handle, QRect(placed, handle->size()));
+        QTRY_VERIFY(window.hasFile());
+        QCOMPARE(readAt, placed);
         QCOMPARE(window.windowTitle(), QStringLiteral("argument.slc - Nurat Quarne (SLC Viewer)"));
         QCOMPARE(view(window)->sliceCount(), 3);
 
         action(window, "action_Close")->trigger();
         window.hide();
         window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCoreApplication::processEvents();
         QCoreApplication::processEvents();
         QVERIFY(!window.hasFile());
         QVERIFY(script.asked.isEmpty());

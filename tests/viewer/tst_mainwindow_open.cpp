@@ -1,4 +1,5 @@
 #include "mainwindowfixture.h"
+#include "memoryrelease.h"
 
 #include <QDir>
 #include <QDragEnterEvent>
@@ -401,6 +402,42 @@ private slots:
         QCOMPARE(recentFiles(), QStringList{path});
         QVERIFY(watcher(window)->files().isEmpty());
         QVERIFY(script.asked.isEmpty());
+    }
+
+    // What the slices of a file held goes back to the system once they are gone: one release
+    // when a file is replaced or closed, after the view let go of the old slices, and also when
+    // a refused file was read in vain.
+    void freedMemoryIsReleasedWhenAFileGoes_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("slicesThen");
+        QTest::newRow("replaced") << "replaced" << 2;
+        QTest::newRow("refused") << "refused" << 4;
+        QTest::newRow("closed") << "closed" << 0;
+    }
+
+    void freedMemoryIsReleasedWhenAFileGoes()
+    {
+        QFETCH(QString, how);
+        QFETCH(int, slicesThen);
+        const QString first = fixtureFile("first.slc", 4);
+        const QString second = fixtureFile("second.slc", 2);
+        const QString refused = dir.filePath("refused.slc");
+        QVERIFY(writeBytes(refused, QByteArray("this is no slice file\n")));
+        DialogScript script;
+        MainWindow window;
+        window.openFile(first);
+        QCOMPARE(view(window)->sliceCount(), 4);
+        QList<int> seen;
+        MemoryRelease::setObserver([&] { seen.append(view(window)->sliceCount()); });
+        if (how == "replaced")
+            window.openFile(second);
+        else if (how == "refused")
+            window.openFile(refused);
+        else
+            action(window, "action_Close")->trigger();
+        MemoryRelease::setObserver(nullptr);
+        QCOMPARE(seen, QList<int>{slicesThen});
     }
 
     void dropOpensFirstLocalFileLater()

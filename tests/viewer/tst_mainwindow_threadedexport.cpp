@@ -5,6 +5,7 @@
 #include "exportrun.h"
 #include "exportstldialog.h"
 #include "images/imagineslice.h"
+#include "memoryrelease.h"
 #include "stl/stlexporter.h"
 #include "taskbarprogress.h"
 
@@ -1127,6 +1128,47 @@ private slots:
         }
         QCOMPARE(script.asked.size(), 1);
         QCOMPARE(taskbarState(window), TaskbarProgress::NoProgress);
+    }
+
+    // What an export's engine held goes back to the system once it is gone: one release when
+    // the export has ended, after the engine and the progress dialog (with the output) died.
+    void freedMemoryIsReleasedAfterAnExport_data()
+    {
+        QTest::addColumn<bool>("images");
+        QTest::newRow("STL") << false;
+        QTest::newRow("images") << true;
+    }
+
+    void freedMemoryIsReleasedAfterAnExport()
+    {
+        QFETCH(bool, images);
+        DialogScript script;
+        MainWindow window;
+        const QString folder = openPart(window, stack(3, 1.0f, 0.5f));
+        QVERIFY(!folder.isEmpty());
+        int releases = 0;
+        QPointer<QObject> engine;
+        QPointer<QProgressDialog> progress;
+        bool engineGone = false;
+        bool dialogGone = false;
+        MemoryRelease::setObserver([&] {
+            ++releases;
+            engineGone = !engine;
+            dialogGone = !progress;
+        });
+        ExportRun *run = images ? startImages(window, script, folder + "/layer.png")
+                                : startStl(window, script, folder + "/model.stl");
+        QVERIFY(run);
+        engine = run->engine();
+        progress = run->progressDialog();
+        QVERIFY(engine && progress);
+        QCOMPARE(releases, 0);
+        const bool ended = exportsEnded(window);
+        MemoryRelease::setObserver(nullptr);
+        QVERIFY(ended);
+        QCOMPARE(releases, 1);
+        QVERIFY(engineGone);
+        QVERIFY(dialogGone);
     }
 
     // A part that does not fit on the platform under the chosen offsets is exported only when

@@ -9,9 +9,27 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <chrono>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
 using namespace sliceviewtest;
 
 Q_DECLARE_METATYPE(Contour)
+
+namespace {
+
+QStringList *debugMessages = nullptr;
+
+void recordDebugMessage(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtDebugMsg && debugMessages)
+        debugMessages->append(message);
+}
+
+} // namespace
 
 // What the view shows of a file and what it tells about it: slice selection, the slice items,
 // the accessors, loading and its outcome, and the empty view.
@@ -449,6 +467,75 @@ private slots:
         QCOMPARE(view.sliceCount(), slices);
         view.clear();
         QCOMPARE(view.lastReadStatus(), QDataStream::Ok);
+    }
+
+    // The load time in the debug log is there to follow large files: it must take in the read
+    // itself. The file comes through a named pipe whose writer holds back the second half of
+    // the bytes for a while, so the read lasts at least that long, however fast the machine.
+    void logsTheTimeOfTheRead_data()
+    {
+        QTest::addColumn<bool>("replace");
+        QTest::newRow("open") << false;
+        QTest::newRow("replace") << true;
+    }
+
+    void logsTheTimeOfTheRead()
+    {
+        QFETCH(bool, replace);
+        const int heldBackMs = 300;
+        const QString source = write("timed.slc", stackOf(3));
+        QFile sourceFile(source);
+        QVERIFY(sourceFile.open(QIODevice::ReadOnly));
+        const QByteArray bytes = sourceFile.readAll();
+        const QString pipe = dir.filePath(replace ? "replace.fifo" : "open.fifo");
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        std::thread writer([&] {
+            // Blocks until the view opens the pipe for reading.
+            const int fd = ::open(QFile::encodeName(pipe).constData(), O_WRONLY);
+            if (fd < 0)
+                return;
+            const int half = bytes.size() / 2;
+            const int rest = bytes.size() - half;
+            // A short write leaves the file cut off, which the slice count below reports.
+            if (::write(fd, bytes.constData(), size_t(half)) == half) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(heldBackMs));
+                if (::write(fd, bytes.constData() + half, size_t(rest)) != rest)
+                    qWarning("the second half of the file was not written");
+            }
+            ::close(fd);
+        });
+
+        SliceView view;
+        QStringList messages;
+        debugMessages = &messages;
+        const QtMessageHandler previous = qInstallMessageHandler(recordDebugMessage);
+        bool shown = true;
+        if (replace)
+            shown = view.replaceWithFile(pipe);
+        else
+            view.openFile(pipe);
+        qInstallMessageHandler(previous);
+        debugMessages = nullptr;
+        // Should the view never have opened the pipe, this lets the writer go instead of hanging.
+        const int unblock = ::open(QFile::encodeName(pipe).constData(), O_RDONLY | O_NONBLOCK);
+        writer.join();
+        if (unblock >= 0)
+            ::close(unblock);
+
+        QVERIFY(shown);
+        QCOMPARE(view.sliceCount(), 3);
+        const QRegularExpression line(QStringLiteral("^Read slices completed in (\\d+) ms$"));
+        QStringList logged;
+        int ms = -1;
+        for (const QString &message : qAsConst(messages)) {
+            const QRegularExpressionMatch match = line.match(message);
+            if (match.hasMatch()) {
+                logged.append(message);
+                ms = match.captured(1).toInt();
+            }
+        }
+        QCOMPARE(logged.size(), 1);
+        QVERIFY2(ms >= heldBackMs, qPrintable(logged.first()));
     }
 
     // Contours of fewer than 3 vertices enclose nothing: the stack has no extent, so neither

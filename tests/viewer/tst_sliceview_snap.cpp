@@ -2,6 +2,7 @@
 #include "sliceviewtestutil.h"
 
 #include <QGraphicsEllipseItem>
+#include <QGraphicsRectItem>
 #include <QGraphicsTextItem>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -205,6 +206,58 @@ private slots:
         QVERIFY(labels.first()->flags() & QGraphicsItem::ItemIgnoresTransformations);
         // 16 pixels to the right of the snap point.
         QCOMPARE(pixel(view, labels.first()->pos()), pixel(view, QPointF(10, 0)) + QPoint(16, 0));
+    }
+
+    // The label goes beside the marker, and where that would leave the view (the corners of a
+    // part fitted into it lie near its edges), it stays inside all the same, off the marker.
+    void labelStaysInsideTheView_data()
+    {
+        QTest::addColumn<QPoint>("from"); // where the snap point lies: a viewport corner (-1, 0, 1)
+        QTest::newRow("middle") << QPoint(0, 0);
+        QTest::newRow("right edge") << QPoint(1, 0);
+        QTest::newRow("bottom edge") << QPoint(0, 1);
+        QTest::newRow("bottom right") << QPoint(1, 1);
+        QTest::newRow("top left") << QPoint(-1, -1);
+        QTest::newRow("left edge") << QPoint(-1, 0);
+    }
+
+    void labelStaysInsideTheView()
+    {
+        QFETCH(QPoint, from);
+        SliceView view;
+        prepare(view, triangleWithHole());
+        // The corner of the part's extent, moved to 2 pixels from the chosen edges.
+        const QPointF corner(10, 10);
+        const QRect inside = view.viewport()->rect();
+        const QPoint target(from.x() < 0 ? 2 : from.x() > 0 ? inside.width() - 3 : inside.width() / 2,
+                            from.y() < 0 ? 2 : from.y() > 0 ? inside.height() - 3 : inside.height() / 2);
+        const QPoint now = pixel(view, corner);
+        view.setCenter(view.center() + QPointF(now.x() - target.x(), target.y() - now.y()) / view.zoom());
+        QCOMPARE(pixel(view, corner), target);
+
+        QCOMPARE(moveTo(view, target), corner);
+        QVERIFY(marker(view));
+        QCOMPARE(marker(view)->brush().color(), QColor(Qt::gray));
+        const QList<QGraphicsTextItem *> labels = itemsInGroup<QGraphicsTextItem>(view, 100.0);
+        QCOMPARE(labels.size(), 1);
+        const QRectF box(QPointF(pixel(view, labels.first()->pos())), labels.first()->boundingRect().size());
+        const QString where = QString("label %1,%2 %3x%4 in %5x%6")
+                                  .arg(box.x())
+                                  .arg(box.y())
+                                  .arg(box.width())
+                                  .arg(box.height())
+                                  .arg(inside.width())
+                                  .arg(inside.height());
+        QVERIFY2(QRectF(inside).contains(box), qPrintable(where));
+        QVERIFY(!box.contains(QPointF(target)));
+        if (from.x() <= 0)
+            QCOMPARE(box.left(), double(target.x() + 16));
+        else
+            QVERIFY(box.right() <= target.x() - 16 && box.right() > target.x() - 17);
+        // Its background follows it.
+        const QList<QGraphicsRectItem *> backgrounds = itemsInGroup<QGraphicsRectItem>(view, 100.0);
+        QCOMPARE(backgrounds.size(), 1);
+        QCOMPARE(backgrounds.first()->pos(), labels.first()->pos());
     }
 
     // After a zoom step the marker stays only while the snap point is within reach.
