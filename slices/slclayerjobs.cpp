@@ -1,5 +1,6 @@
 #include "slclayerjobs_p.h"
 
+#include "slcmemorybudget_p.h"
 #include "slcreader_p.h"
 #include "slcrecords_p.h"
 
@@ -52,6 +53,8 @@ struct LayerJob
     // read straight from the device (see SlcLayerJobs::read); the job's
     // alone, so it moves into the slices without a copy.
     std::shared_ptr<std::vector<QVector<geom::Point2Df>>> vertices;
+    // What each layer was charged to the reader's memory budget.
+    std::vector<qint64> costs;
 };
 
 // Where the walk over one layer's records ended (see scanLayer).
@@ -67,12 +70,14 @@ enum class LayerScan { Complete, NeedMore, Declined };
 // largestParallelLayer or is followed by a height that is not finite; the
 // layer reader tells what it is. Every count is checked against the data left
 // before it is used. largeArrays gets the vertex counts of the boundaries
-// that the layer reader reads straight from the device, in order.
+// that the layer reader reads straight from the device, in order; cost what
+// the layer's slice will take (see SlcMemoryBudget).
 LayerScan scanLayer(const char *block, qint64 base, qint64 available, qint64 end, qint64 start, qint32 count,
                     QDataStream::ByteOrder order, qint64 &layerEnd, float &nextZ, qint32 &nextCount,
-                    QVector<qint32> &largeArrays)
+                    QVector<qint32> &largeArrays, qint64 &cost)
 {
     largeArrays.clear();
+    cost = SlcMemoryBudget::sliceCost() + SlcMemoryBudget::contoursCost(quint32(count));
     const auto missing = [&](qint64 from, qint64 size) {
         return from + size > available ? (from + size <= end ? LayerScan::NeedMore : LayerScan::Declined)
                                        : LayerScan::Complete;
@@ -87,6 +92,7 @@ LayerScan scanLayer(const char *block, qint64 base, qint64 available, qint64 end
         if (vertices < 0 || vertices > (end - at) / vertexSize)
             return LayerScan::Declined;
         at += qint64(vertices) * vertexSize;
+        cost += SlcMemoryBudget::verticesCost(vertices);
         if (at - start > largestParallelLayer)
             return LayerScan::Declined;
         if (qint64(vertices) * vertexSize > windowBlock)
@@ -183,6 +189,7 @@ void SlcLayerJobs::read(int maxCount, QList<Slice> &slices)
         int layers;
         qint64 bytes;
         Block *block;
+        std::vector<qint64> costs;
     };
     std::deque<Running> running;
     qint64 runningBytes = 0;
@@ -218,9 +225,14 @@ void SlcLayerJobs::read(int maxCount, QList<Slice> &slices)
         const LayerJobResult result = oldest.future.result();
         --oldest.block->jobs;
         releaseBlocks();
+        const int read = declined || !result.slices ? 0 : int(result.slices->size());
+        // The layers not taken are read again on the calling thread, which charges them anew.
+        if (SlcMemoryBudget *budget = m_reader.budget) {
+            for (size_t i = size_t(read); i < oldest.costs.size(); ++i)
+                budget->give(oldest.costs[i]);
+        }
         if (declined)
             return;
-        const int read = result.slices ? int(result.slices->size()) : 0;
         for (int i = 0; i < read; ++i)
             appendMoved(slices, std::move((*result.slices)[size_t(i)]));
         if (read > 0) {
@@ -256,7 +268,7 @@ void SlcLayerJobs::read(int maxCount, QList<Slice> &slices)
         Block &block = blocks.back();
         ++block.jobs;
         running.push_back(Running{QtConcurrent::run(QThreadPool::globalInstance(), read), work.layers,
-                                  qint64(work.length), &block});
+                                  qint64(work.length), &block, work.costs});
         runningBytes += job.length;
         job = LayerJob();
         while (runningBytes > bytesInFlight)
@@ -303,12 +315,18 @@ void SlcLayerJobs::read(int maxCount, QList<Slice> &slices)
             qint64 layerEnd = 0;
             float headZ = 0;
             qint32 headCount = 0;
+            qint64 cost = 0;
             const LayerScan scan = scanLayer(block, blockBase, blockEnd, end, layerStart, count, order,
-                                             layerEnd, headZ, headCount, largeArrays);
+                                             layerEnd, headZ, headCount, largeArrays, cost);
             if (scan == LayerScan::Declined)
                 scanning = false;
             if (scan != LayerScan::Complete)
                 break;
+            // A layer the budget cannot take is left to the calling thread, which tells why.
+            if (m_reader.budget && !m_reader.budget->take(cost)) {
+                scanning = false;
+                break;
+            }
 
             // Large vertex arrays get their storage here, from this thread's
             // allocator: memory just given back by slices read before (a file
@@ -333,6 +351,7 @@ void SlcLayerJobs::read(int maxCount, QList<Slice> &slices)
                 job.gap = gap;
             }
             ++job.layers;
+            job.costs.push_back(cost);
             ++found;
             job.length = int(layerEnd - job.fileOffset);
             gap = headZ - z;

@@ -3,6 +3,7 @@
 #include "deviceaccess_p.h"
 #include "finitefloats_p.h"
 #include "slclayerjobs_p.h"
+#include "slcmemorybudget_p.h"
 #include "slcreader_p.h"
 #include "slcrecords_p.h"
 
@@ -166,6 +167,14 @@ void SlcReaderPrivate::endInput()
         device->seek(device->pos() - unread);
     }
     m_windowBegin = m_windowEnd = 0;
+}
+
+bool SlcReaderPrivate::charge(qint64 bytes)
+{
+    if (!budget || budget->take(bytes))
+        return true;
+    runOutOfMemory();
+    return false;
 }
 
 qint64 SlcReaderPrivate::dataLeft() const
@@ -346,7 +355,11 @@ bool SlcReaderPrivate::readVertices(qint64 count, bool dropClosing, QVector<geom
     try {
         if (m_end >= 0 && bytes <= windowBlock) {
             // Small boundaries: the closing vertex is known before the storage
-            // is made, so it is made to fit.
+            // is made, so it is made to fit. The charge is that of all the
+            // vertices, as on every other road, so that every road weighs a
+            // file the same.
+            if (!charge(SlcMemoryBudget::verticesCost(count)))
+                return false;
             const char *data = takeBytes(bytes);
             if (!data)
                 return false;
@@ -368,6 +381,8 @@ bool SlcReaderPrivate::readVertices(qint64 count, bool dropClosing, QVector<geom
             if (preparedVertices && nextPrepared < preparedVertices->size()
                 && (*preparedVertices)[nextPrepared].size() == count)
                 points = std::move((*preparedVertices)[nextPrepared++]);
+            else if (!charge(SlcMemoryBudget::verticesCost(count)))
+                return false;
             else if (!makeUninitialized(points, int(count)))
                 throw std::bad_alloc();
             if (!readBytes(reinterpret_cast<char *>(points.data()), bytes))
@@ -376,6 +391,8 @@ bool SlcReaderPrivate::readVertices(qint64 count, bool dropClosing, QVector<geom
             qint64 got = 0;
             while (got < count) {
                 const qint64 chunk = std::min<qint64>(count - got, sequentialVertexChunk);
+                if (!charge(SlcMemoryBudget::verticesCost(got + chunk) - SlcMemoryBudget::verticesCost(got)))
+                    return false;
                 points.resize(int(got + chunk));
                 if (!readBytes(reinterpret_cast<char *>(points.data() + got), chunk * vertexSize))
                     return false;
@@ -383,7 +400,7 @@ bool SlcReaderPrivate::readVertices(qint64 count, bool dropClosing, QVector<geom
             }
         }
     } catch (const std::bad_alloc &) {
-        fail(QDataStream::ReadCorruptData);
+        runOutOfMemory();
         return false;
     }
     if (!hostOrder)
@@ -462,17 +479,28 @@ bool SlcReaderPrivate::readSliceRecords(bool removeGapDuplicates, Slice &slice)
         return false;
     }
 
+    // On a device of known size the count has been weighed against the data, and the contours
+    // are charged all at once; on a sequential one as their array grows.
+    qint64 charged = m_end >= 0 ? count : std::min<qint64>(count, sequentialContourReserve);
+    if (!charge(SlcMemoryBudget::sliceCost() + SlcMemoryBudget::contoursCost(charged)))
+        return false;
     QVector<Contour> contours;
     try {
-        contours.reserve(int(m_end >= 0 ? count : std::min<qint64>(count, sequentialContourReserve)));
+        contours.reserve(int(charged));
         for (qint64 i = 0; i < count; ++i) {
+            if (i == charged) {
+                const qint64 more = std::min(count, 2 * charged);
+                if (!charge(SlcMemoryBudget::contoursCost(more) - SlcMemoryBudget::contoursCost(charged)))
+                    return false;
+                charged = more;
+            }
             QVector<geom::Point2Df> points;
             if (!readBoundary(removeGapDuplicates, points))
                 return false;
             contours.append(Contour(std::move(points)));
         }
     } catch (const std::bad_alloc &) {
-        fail(QDataStream::ReadCorruptData);
+        runOutOfMemory();
         return false;
     }
 
@@ -553,6 +581,21 @@ void SlcReader::setParallel(bool parallel)
     d->parallel = parallel;
 }
 
+qint64 SlcReader::memoryBudget() const
+{
+    return d->memoryLimit;
+}
+
+void SlcReader::setMemoryBudget(qint64 bytes)
+{
+    d->memoryLimit = bytes;
+}
+
+bool SlcReader::needsMoreMemory() const
+{
+    return d->outOfMemory;
+}
+
 QStringList SlcReader::header()
 {
     if (d->deviceReady() && d->boundaryCount != terminatorCount)
@@ -601,18 +644,31 @@ QList<Slice> SlcReader::readSlices(bool removeGapDuplicates, int maxCount)
         return (maxCount < 0 || slices.size() < maxCount) && d->stream.status() == QDataStream::Ok
             && d->boundaryCount != terminatorCount;
     };
-    while (more()) {
-        if (parallel) {
-            SlcLayerJobs(*d, removeGapDuplicates).read(maxCount < 0 ? -1 : maxCount - slices.size(), slices);
-            if (!more())
+    d->ownBudget.start(d->memoryLimit >= 0 ? d->memoryLimit : SlcMemoryBudget::availableNow());
+    d->budget = &d->ownBudget;
+    try {
+        while (more()) {
+            if (parallel) {
+                SlcLayerJobs(*d, removeGapDuplicates).read(maxCount < 0 ? -1 : maxCount - slices.size(), slices);
+                if (!more())
+                    break;
+            }
+            // A layer the parallel pass left (damage, the end of the data, a
+            // very large layer, the budget) is read here, and decides whether
+            // reading goes on.
+            Slice slice;
+            if (!d->readSliceData(removeGapDuplicates, slice))
                 break;
+            appendMoved(slices, std::move(slice));
         }
-        // A layer the parallel pass left (damage, the end of the data, a
-        // very large layer) is read here, and decides whether reading goes on.
-        Slice slice;
-        if (!d->readSliceData(removeGapDuplicates, slice))
-            break;
-        appendMoved(slices, std::move(slice));
+    } catch (const std::bad_alloc &) {
+        d->runOutOfMemory();
+    }
+    d->budget = nullptr;
+    // Part of a file is no model of it: what was read is given back at once.
+    if (d->outOfMemory) {
+        slices = QList<Slice>();
+        return slices;
     }
     if (!slices.isEmpty() && std::isnan(slices.constLast().thickness()))
         slices.removeLast();

@@ -2,6 +2,7 @@
 #define SLCREADER_P_H
 
 #include "point3d.h"
+#include "slcmemorybudget_p.h"
 #include "slcrecords_p.h"
 #include "slice.h"
 
@@ -48,6 +49,21 @@ public:
     std::vector<QVector<geom::Point2Df>> *preparedVertices = nullptr;
     size_t nextPrepared = 0;
 
+    // The limit set by the caller (negative: what the system has available
+    // when readSlices starts), the budget of the reading under way (null when
+    // nothing is weighed: single layers, peeks, the layer jobs), and whether
+    // reading stopped because the file needs more memory than that.
+    qint64 memoryLimit = -1;
+    SlcMemoryBudget ownBudget;
+    SlcMemoryBudget *budget = nullptr;
+    bool outOfMemory = false;
+    // Status ReadCorruptData, told apart from damage by outOfMemory.
+    void runOutOfMemory()
+    {
+        outOfMemory = true;
+        stream.setStatus(QDataStream::ReadCorruptData);
+    }
+
 private:
     enum class HeaderEnd { Mark, EndOfData, TooLong };
 
@@ -71,6 +87,9 @@ private:
     bool skipBytes(qint64 size);
     qint64 dataLeft() const;
     void fail(QDataStream::Status status) { stream.setStatus(status); }
+    // Charges the budget with what is about to be made; false (out of
+    // memory) when the budget cannot take it.
+    bool charge(qint64 bytes);
 
     // End of the device's data, or -1 when it is sequential (size unknown).
     qint64 m_end = -1;

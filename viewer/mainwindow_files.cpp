@@ -76,7 +76,9 @@ void MainWindow::openFile(const QString &name)
     // A file that cannot be read leaves the one shown (its slices, name and watch) as it was.
     if (!view->replaceWithFile(path)) {
         QApplication::restoreOverrideCursor();
-        ModalDialogs::critical(this, tr("Open"), unreadable);
+        const QString tooLarge =
+            tr("Unable to open \"%1\". It needs more memory than is available.").arg(nativePath(path));
+        ModalDialogs::critical(this, tr("Open"), view->lastReadNeededMoreMemory() ? tooLarge : unreadable);
         return;
     }
     const QDataStream::Status status = view->lastReadStatus();
