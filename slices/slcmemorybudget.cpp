@@ -26,9 +26,10 @@ qint64 heapBlock(qint64 size)
     return std::max<qint64>(32, (size + qint64(sizeof(void *)) + 15) & ~qint64(15));
 }
 
-// Arranging the slices in a stack keeps, beside each slice, its totals, its place in two index
-// arrays and in the new list for a while.
-const qint64 arrangingPerSlice = 80;
+// Arranging the slices in a stack keeps, beside each slice, its totals (48 bytes), its place in
+// the lists of work and of the order (24) and in the new list (8), and the totals once more for
+// the slices that stay when the order changed.
+const qint64 arrangingPerSlice = 96;
 
 // Kept free of the model: the rest of the program, and the blocks and jobs of the parallel pass.
 const qint64 margin = qint64(64) << 20;
