@@ -8,7 +8,8 @@
 // same success, since the size checks only change how early a bad count is
 // noticed. A peek must equal the read that follows it. The slices read are
 // written back with SlcWriter and read again: the copy must hold the same
-// layers.
+// layers. Under a budget, parallel and one-thread reads refuse the same inputs
+// as needing more memory.
 
 #include "fuzzsupport.h"
 #include "slcreader.h"
@@ -96,6 +97,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check(sameSlices(slices, sequentialSlices), "sequential and random-access reads differ");
     check(ok == (sequentialReader.stream()->status() == QDataStream::Ok),
           "sequential and random-access reads disagree on success");
+
+    // Under a budget the input chooses, every road weighs the file the same: the same verdict,
+    // and either the slices read without a budget or none at all.
+    const qint64 budget = size > 0 ? qint64(size) * (data[size - 1] % 64) : 0;
+    QBuffer budgetBuffer(&copy);
+    SlcReader budgetReader(&budgetBuffer);
+    budgetReader.setMemoryBudget(budget);
+    const QList<Slice> budgetSlices = budgetReader.readSlices(removeGaps, -1);
+    QBuffer plainBudgetBuffer(&copy);
+    SlcReader plainBudgetReader(&plainBudgetBuffer);
+    plainBudgetReader.setParallel(false);
+    plainBudgetReader.setMemoryBudget(budget);
+    const QList<Slice> plainBudgetSlices = plainBudgetReader.readSlices(removeGaps, -1);
+    check(budgetReader.needsMoreMemory() == plainBudgetReader.needsMoreMemory(),
+          "parallel and one-thread reads weigh a file differently");
+    check(sameSlices(budgetSlices, plainBudgetSlices), "parallel and one-thread reads under a budget differ");
+    if (budgetReader.needsMoreMemory()) {
+        check(budgetSlices.isEmpty(), "a file refused for its memory gives slices");
+        check(budgetReader.stream()->status() == QDataStream::ReadCorruptData,
+              "a file refused for its memory reads as if it were sound");
+    } else {
+        check(sameSlices(budgetSlices, slices), "a budget that is not exceeded changes the slices");
+    }
 
     QBuffer peekBuffer(&copy);
     SlcReader peekReader(&peekBuffer);

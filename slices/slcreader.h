@@ -37,6 +37,8 @@ class SlcReaderPrivate;
 //    layer in whose records this is found is not returned. A height that is
 //    not finite ends the file after the layer below it, which is returned with
 //    the thickness of the gap below it, as above.
+//    ReadCorruptData is also the status of a file that needs more memory than
+//    is available (see needsMoreMemory()).
 // No count read from the file is used to allocate memory before it has been
 // checked against the data left on the device; on sequential devices the
 // vertices are read in bounded chunks, so memory follows the data actually
@@ -68,6 +70,17 @@ public:
     // status are the same either way. On by default.
     bool isParallel() const;
     void setParallel(bool parallel);
+
+    // The memory in bytes that the slices of one readSlices may take, weighed
+    // as they are read (slices, contours, vertex arrays, and the room to
+    // arrange them in a stack); negative, the default: what the system has
+    // available when readSlices starts, less a margin.
+    qint64 memoryBudget() const;
+    void setMemoryBudget(qint64 bytes);
+    // Whether reading stopped because the file needs more memory than the
+    // budget allows, or an allocation failed: the status is then
+    // ReadCorruptData and readSlices returns no slice.
+    bool needsMoreMemory() const;
 
     // The header's blank-separated tokens; reads the header when it has not
     // been read yet.

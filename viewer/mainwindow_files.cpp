@@ -80,7 +80,9 @@ void MainWindow::openFile(const QString &name)
     MemoryRelease::releaseFreedMemory();
     if (!replaced) {
         QApplication::restoreOverrideCursor();
-        ModalDialogs::critical(this, tr("Open"), unreadable);
+        const QString tooLarge =
+            tr("Unable to open \"%1\". It needs more memory than is available.").arg(nativePath(path));
+        ModalDialogs::critical(this, tr("Open"), view->lastReadNeededMoreMemory() ? tooLarge : unreadable);
         return;
     }
     const QDataStream::Status status = view->lastReadStatus();

@@ -31,6 +31,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
 #include <utility>
 using namespace sliceview;
 
@@ -249,14 +250,14 @@ void SliceView::openFiles(const QStringList &fileNames)
     // What is shown goes first, so that a large file is never held twice.
     unloadSlices();
     SliceStack stack;
-    m_lastReadStatus = readFiles(fileNames, &stack);
+    m_lastReadStatus = readFiles(fileNames, m_memoryBudget, &stack, &m_lastReadNeededMemory);
     showStack(stack);
 }
 
 bool SliceView::replaceWithFile(const QString &fileName)
 {
     SliceStack stack;
-    const QDataStream::Status status = readFiles(QStringList(fileName), &stack);
+    const QDataStream::Status status = readFiles(QStringList(fileName), m_memoryBudget, &stack, &m_lastReadNeededMemory);
     m_lastReadStatus = status;
     if (status == QDataStream::ReadCorruptData)
         return false;
@@ -282,25 +283,40 @@ void SliceView::unloadSlices()
     qDebug("Current slices unloaded in %d ms", int(time.elapsed()));
 }
 
-QDataStream::Status SliceView::readFiles(const QStringList &fileNames, SliceStack *stack)
+QDataStream::Status SliceView::readFiles(const QStringList &fileNames, qint64 memoryBudget, SliceStack *stack,
+                                         bool *neededMemory)
 {
     // From before the first file is opened, so that the figure is the whole load of a large file.
     QElapsedTimer time;
     time.start();
     QDataStream::Status result = QDataStream::Ok;
+    *neededMemory = false;
     for (const QString &fileName : fileNames) {
-        QFile file(fileName);
-        SlcReader reader(&file);
-        QList<Slice> read = reader.readSlices(false, -1);
-        QDataStream::Status status = reader.stream()->status();
-        // A file that could not be opened (the reader keeps quiet about it) or that gave nothing
-        // before it failed holds nothing to show: for the user that is a refusal.
-        if (!file.isOpen() || (status != QDataStream::Ok && read.isEmpty()))
-            status = QDataStream::ReadCorruptData;
-        if (result == QDataStream::Ok)
-            result = status;
-        // Handed over, so that the stack reorders the contours in place instead of copying them.
-        stack->addSlices(std::move(read), false);
+        // The reader refuses a file whose slices would take more memory than there is; arranging
+        // them can still find none left, and that must end the opening, not the program.
+        try {
+            QFile file(fileName);
+            SlcReader reader(&file);
+            reader.setMemoryBudget(memoryBudget);
+            QList<Slice> read = reader.readSlices(false, -1);
+            *neededMemory = reader.needsMoreMemory();
+            QDataStream::Status status = reader.stream()->status();
+            // A file that could not be opened (the reader keeps quiet about it) or that gave
+            // nothing before it failed holds nothing to show: for the user that is a refusal.
+            if (!file.isOpen() || (status != QDataStream::Ok && read.isEmpty()))
+                status = QDataStream::ReadCorruptData;
+            if (result == QDataStream::Ok)
+                result = status;
+            // Handed over, so that the stack reorders the contours in place instead of copying them.
+            if (!*neededMemory)
+                stack->addSlices(std::move(read), false);
+        } catch (const std::bad_alloc &) {
+            *neededMemory = true;
+        }
+        if (*neededMemory) {
+            stack->clear();
+            return QDataStream::ReadCorruptData;
+        }
     }
     qDebug("Read slices completed in %lld ms", static_cast<long long>(time.elapsed()));
     return result;
@@ -331,6 +347,16 @@ void SliceView::showStack(const SliceStack &stack)
 QDataStream::Status SliceView::lastReadStatus() const
 {
     return m_lastReadStatus;
+}
+
+bool SliceView::lastReadNeededMoreMemory() const
+{
+    return m_lastReadNeededMemory;
+}
+
+void SliceView::setMemoryBudget(qint64 bytes)
+{
+    m_memoryBudget = bytes;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -432,6 +458,7 @@ void SliceView::clear()
     m_sampleTable.entries.clear();
     m_slices.clear();
     m_lastReadStatus = QDataStream::Ok;
+    m_lastReadNeededMemory = false;
 }
 
 void SliceView::addLogo()

@@ -77,6 +77,11 @@ public:
     // read from it before it failed), ReadPastEnd when a file ended early after complete
     // layers (those are kept). Ok again after clear().
     QDataStream::Status lastReadStatus() const;
+    // Whether that refusal was because a file needs more memory than is available.
+    bool lastReadNeededMoreMemory() const;
+    // What the slices of one file may take (see SlcReader::setMemoryBudget); negative, the
+    // default: what the system has available when the file is opened.
+    void setMemoryBudget(qint64 bytes);
 
     // Shows slice n (1-based), clamped to 1 .. sliceCount(); nothing when there are no slices.
     void setSlice(int n);
@@ -158,7 +163,8 @@ private:
     void showSlice();
     void unloadSlices();
     // Reads the files into the stack; the status is the first failure met (see lastReadStatus()).
-    static QDataStream::Status readFiles(const QStringList &fileNames, SliceStack *stack);
+    static QDataStream::Status readFiles(const QStringList &fileNames, qint64 memoryBudget, SliceStack *stack,
+                                         bool *neededMemory);
     void showStack(const SliceStack &stack);
     void addLogo();
     // A new group in the scene holding the items (more may be made with it as their parent).
@@ -189,6 +195,8 @@ private:
     bool m_showVertices = false;
     bool m_openGL = false;
     QDataStream::Status m_lastReadStatus = QDataStream::Ok;
+    bool m_lastReadNeededMemory = false;
+    qint64 m_memoryBudget = -1;
     sliceview::SliceGroup *m_sliceGroup = nullptr;
     QGraphicsItemGroup *m_gridGroup = nullptr;
     QGraphicsItemGroup *m_snapGroup = nullptr;

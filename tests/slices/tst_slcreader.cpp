@@ -203,6 +203,9 @@ private slots:
     void parallelStopsWhereOneThreadStops();
     void parallelOnDamageInEveryLayer();
     void parallelOnCutsAtEveryField();
+    void memoryBudget();
+    void memoryBudgetIsNotDamage_data();
+    void memoryBudgetIsNotDamage();
 };
 
 void TestSlcReader::threeLayers()
@@ -950,6 +953,101 @@ void TestSlcReader::parallelOnCutsAtEveryField()
         QVERIFY2(parallel.status == QDataStream::ReadPastEnd, where);
         QVERIFY2(parallel.slices.size() == kept, where);
         QVERIFY2(sameResult(parallel, readBuffer(bytes, false, false)), where);
+    }
+}
+
+namespace {
+
+enum class Road { OneThread, Parallel, Pipe };
+
+ReadResult readWithBudget(const QByteArray &bytes, Road road, qint64 budget, bool *needsMoreMemory)
+{
+    QByteArray data = bytes;
+    QBuffer buffer(&data);
+    PipeDevice pipe(bytes);
+    SlcReader reader(road == Road::Pipe ? static_cast<QIODevice *>(&pipe) : &buffer);
+    reader.setParallel(road == Road::Parallel);
+    reader.setMemoryBudget(budget);
+    ReadResult result;
+    result.slices = reader.readSlices(false, -1);
+    result.status = reader.stream()->status();
+    *needsMoreMemory = reader.needsMoreMemory();
+    return result;
+}
+
+} // namespace
+
+// Every road weighs a file the same: the smallest budget that reads it on one
+// thread reads it in parallel and from a pipe as well, to the same slices, and
+// one byte less refuses it on every road as needing more memory, with no
+// slice returned.
+void TestSlcReader::memoryBudget()
+{
+    const QByteArray bytes = manyLayers(300);
+    bool needs = true;
+    const ReadResult full = readWithBudget(bytes, Road::OneThread, -1, &needs);
+    QCOMPARE(full.status, QDataStream::Ok);
+    QVERIFY(!needs);
+
+    qint64 low = 0;
+    qint64 high = qint64(1) << 30;
+    while (low < high) {
+        const qint64 mid = (low + high) / 2;
+        readWithBudget(bytes, Road::OneThread, mid, &needs);
+        if (needs)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    const qint64 least = low;
+    // The slices take more than the bytes they are read from, and not absurdly more.
+    QVERIFY2(least > bytes.size() && least < 64 * qint64(bytes.size()), qPrintable(QString::number(least)));
+
+    for (const Road road : {Road::OneThread, Road::Parallel, Road::Pipe}) {
+        const ReadResult within = readWithBudget(bytes, road, least, &needs);
+        QVERIFY(!needs);
+        QVERIFY(sameResult(within, full));
+
+        const ReadResult over = readWithBudget(bytes, road, least - 1, &needs);
+        QVERIFY(needs);
+        QCOMPARE(over.status, QDataStream::ReadCorruptData);
+        QVERIFY(over.slices.isEmpty());
+
+        const ReadResult none = readWithBudget(bytes, road, 0, &needs);
+        QVERIFY(needs);
+        QVERIFY(none.slices.isEmpty());
+    }
+}
+
+void TestSlcReader::memoryBudgetIsNotDamage_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QDataStream::Status>("status");
+
+    const QByteArray whole = ::threeLayers();
+    QTest::newRow("cut inside a layer") << whole.left(whole.size() - 20) << QDataStream::ReadPastEnd;
+    QTest::newRow("boundaries the data cannot hold")
+        << QByteArray(SlcBytes().preamble().layer(0.1f, 0x01000000).raw(QByteArray(4000, '\0')))
+        << QDataStream::ReadPastEnd;
+    QTest::newRow("vertices the data cannot hold")
+        << QByteArray(SlcBytes().preamble().layer(0.1f, 1).int32(0x1FFFFFF0).int32(0).raw(QByteArray(4000, '\0')))
+        << QDataStream::ReadPastEnd;
+    QTest::newRow("negative vertex count")
+        << QByteArray(SlcBytes().preamble().layer(0.1f, 1).int32(-5).int32(0).terminator(0.2f))
+        << QDataStream::ReadCorruptData;
+}
+
+// A count the data left cannot hold is damage, told before anything is charged
+// for it: a budget that the layers present fit is not what refuses the file.
+void TestSlcReader::memoryBudgetIsNotDamage()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QDataStream::Status, status);
+    for (const Road road : {Road::OneThread, Road::Parallel}) {
+        bool needs = true;
+        const ReadResult r = readWithBudget(bytes, road, 64 * 1024, &needs);
+        QVERIFY(!needs);
+        QCOMPARE(r.status, status);
     }
 }
 

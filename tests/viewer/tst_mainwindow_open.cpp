@@ -79,6 +79,18 @@ class TestMainWindowOpen : public QObject
         return path;
     }
 
+    // The window shows the file previous (of 4 slices) at slice 3, as before a refused open.
+    void stillShowsPrevious(MainWindow &window, const QString &previous)
+    {
+        QVERIFY(window.hasFile());
+        QCOMPARE(window.windowTitle(), "previous.slc - " + baseTitle);
+        QCOMPARE(recentFiles().value(0), previous);
+        QCOMPARE(watcher(window)->files(), QStringList{previous});
+        QCOMPARE(view(window)->sliceCount(), 4);
+        QCOMPARE(view(window)->currentSlice(), 3);
+        QCOMPARE(slider(window)->value(), 3);
+    }
+
 private slots:
     void initTestCase()
     {
@@ -213,16 +225,42 @@ private slots:
         window.openFile(path);
         QCOMPARE(script.asked.size(), 2);
         QCOMPARE(script.asked.at(1).kind, ModalDialogs::Critical);
-        QVERIFY(window.hasFile());
-        QCOMPARE(window.windowTitle(), "previous.slc - " + baseTitle);
-        QCOMPARE(recentFiles().value(0), previous);
-        QCOMPARE(watcher(window)->files(), QStringList{previous});
-        QCOMPARE(view(window)->sliceCount(), 4);
-        QCOMPARE(view(window)->currentSlice(), 3);
-        QCOMPARE(slider(window)->value(), 3);
+        stillShowsPrevious(window, previous);
+        if (QTest::currentTestFailed())
+            return;
         QVERIFY(!slider(window)->isHidden());
         QVERIFY(action(window, "action_Close")->isEnabled());
         QVERIFY(action(window, "action_Go_to_Slice")->isEnabled());
+    }
+
+    // A file whose slices need more memory than there is: refused with that reason, not as
+    // unreadable, and the file shown stays as it was; with memory enough the same file opens.
+    void fileNeedingMoreMemoryIsRefusedAndKeepsTheCurrentOne()
+    {
+        const QString previous = fixtureFile("previous.slc", 4);
+        const QString large = fixtureFile("large.slc", 400);
+        DialogScript script;
+        MainWindow window;
+        window.openFile(previous);
+        slider(window)->setValue(3);
+        QVERIFY(script.asked.isEmpty());
+
+        view(window)->setMemoryBudget(16 * 1024);
+        window.openFile(large);
+        QCOMPARE(script.asked.size(), 1);
+        QCOMPARE(script.asked.at(0).kind, ModalDialogs::Critical);
+        QCOMPARE(script.asked.at(0).title, QStringLiteral("Open"));
+        QCOMPARE(script.asked.at(0).text,
+                 "Unable to open \"" + QDir::toNativeSeparators(large) + "\". It needs more memory than is available.");
+        stillShowsPrevious(window, previous);
+        if (QTest::currentTestFailed())
+            return;
+
+        view(window)->setMemoryBudget(-1);
+        window.openFile(large);
+        QCOMPARE(script.asked.size(), 1);
+        QCOMPARE(window.windowTitle(), "large.slc - " + baseTitle);
+        QCOMPARE(view(window)->sliceCount(), 400);
     }
 
     // Opening a named pipe blocks until a writer comes. Should the window try, this helper
