@@ -271,6 +271,34 @@ struct EdgeRecord
     bool operator<(const EdgeRecord &o) const { return lo != o.lo ? lo < o.lo : hi != o.hi ? hi < o.hi : slot < o.slot; }
 };
 
+// std::sort in pieces, so that a cancel is seen between them: a group of a
+// few million facets took most of a second to sort in one call. Pieces are
+// sorted and then merged pairwise; the order is total, so the result is the
+// one std::sort gives. False when the cancel came first.
+bool sortUnlessCancelled(std::vector<EdgeRecord> &records, const std::atomic<bool> *cancel)
+{
+    const size_t piece = size_t(1) << 18;
+    const size_t n = records.size();
+    if (!cancel || n <= piece) {
+        std::sort(records.begin(), records.end());
+        return true;
+    }
+    for (size_t begin = 0; begin < n; begin += piece) {
+        if (cancel->load())
+            return false;
+        std::sort(records.begin() + begin, records.begin() + std::min(begin + piece, n));
+    }
+    for (size_t width = piece; width < n; width *= 2) {
+        for (size_t begin = 0; begin + width < n; begin += 2 * width) {
+            if (cancel->load())
+                return false;
+            std::inplace_merge(records.begin() + begin, records.begin() + begin + width,
+                               records.begin() + std::min(begin + 2 * width, n));
+        }
+    }
+    return true;
+}
+
 quint64 packed(const GridPoint &p)
 {
     return quint64(quint16(p.x)) | quint64(quint16(p.y)) << 16 | quint64(quint16(p.z)) << 32;
@@ -369,7 +397,8 @@ QList<GridPolygon> polygonsOfGroup(const Surface &surface, const QVector<int> &g
             records.push_back(EdgeRecord{std::min(p, q), std::max(p, q), 3 * local + position});
         }
     }
-    std::sort(records.begin(), records.end());
+    if (!sortUnlessCancelled(records, cancel))
+        return polygons;
     // The slot (3 * local facet + position) across each edge; -1 for none in
     // the group. Runs of more than two facets on one edge are linked in a
     // ring so that the flood still reaches them all.
