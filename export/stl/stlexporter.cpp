@@ -3,6 +3,7 @@
 #include "facet.h"
 #include "stllayerbuilder.h"
 #include "stlwriter.h"
+#include "workerflag.h"
 
 #include <QAtomicInt>
 #include <QMutex>
@@ -24,11 +25,6 @@
 namespace geom {
 
 namespace {
-
-// Bits of the worker flag. The cancel bit is sticky: it is never cleared, so
-// a cancel that arrives before run() starts, or at any moment of the run, is
-// honoured.
-enum RunFlags { Running = 1, CancelRequested = 2 };
 
 // The lowest a closing top may lie above the last layer.
 constexpr float minimumTopHeight = 0.001f;
@@ -99,7 +95,7 @@ class StlExporterPrivate
 public:
     StlExporterPrivate(QIODevice *device, const QList<Slice> &s) : writer(device), slices(s) {}
 
-    bool cancelled() const { return running.loadAcquire() & CancelRequested; }
+    bool cancelled() const { return running.cancelled(); }
 
     void fail(const QString &message)
     {
@@ -120,7 +116,7 @@ public:
 
     double tolerance = 0.02;
     float minimumThickness = 0.0f;
-    QAtomicInt running = 0;
+    WorkerFlag running;
     StlWriter writer;
     QList<Slice> slices;
 
@@ -423,7 +419,7 @@ const QList<Slice> &StlExporter::slices() const
 
 void StlExporter::setTolerance(double tolerance)
 {
-    if (d->running.loadAcquire() & Running)
+    if (d->running.isRunning())
         return;
     d->tolerance = tolerance > 0.0 && std::isfinite(tolerance) ? tolerance : 0.0;
 }
@@ -435,7 +431,7 @@ double StlExporter::tolerance() const
 
 void StlExporter::setMinimumThickness(float thickness)
 {
-    if (d->running.loadAcquire() & Running)
+    if (d->running.isRunning())
         return;
     d->minimumThickness = thickness > 0.0f ? thickness : 0.0f;
 }
@@ -447,13 +443,8 @@ float StlExporter::minimumThickness() const
 
 void StlExporter::run()
 {
-    int flags = d->running.loadAcquire();
-    do {
-        if (flags & Running) {
-            qCritical("This StlExporter instance is currently running!");
-            return;
-        }
-    } while (!d->running.testAndSetOrdered(flags, flags | Running, flags));
+    if (!d->running.claim("StlExporter"))
+        return;
 
     {
         QMutexLocker lock(&d->resultMutex);
@@ -485,7 +476,7 @@ void StlExporter::run()
         d->facetCount = d->writer.facetCount();
         d->withoutOutlineResult = d->withoutOutline;
     }
-    d->running.fetchAndAndOrdered(~int(Running));
+    d->running.release();
     emit finished();
 }
 
@@ -521,7 +512,7 @@ int StlExporter::facetCount() const
 
 void StlExporter::cancel()
 {
-    d->running.fetchAndOrOrdered(CancelRequested);
+    d->running.cancel();
 }
 
 } // namespace geom

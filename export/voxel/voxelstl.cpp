@@ -2,6 +2,7 @@
 
 #include "images/imagineslice.h"
 #include "marchingcubes.h"
+#include "workerflag.h"
 
 #include <QAtomicInt>
 #include <QIODevice>
@@ -15,20 +16,13 @@
 
 namespace geom {
 
-namespace {
-
-// Bits of the worker flag; the cancel bit is sticky.
-enum RunFlags { Running = 1, CancelRequested = 2 };
-
-} // namespace
-
 class VoxelStlPrivate
 {
 public:
     explicit VoxelStlPrivate(const QList<Slice> &slices) : imagineSlice(slices) {}
 
     float voxelSize = 0.0f;
-    QAtomicInt running = 0;
+    WorkerFlag running;
     ImagineSlice imagineSlice;
     MarchingCubes marchingCubes;
     std::atomic<int> meshLayers{0};
@@ -37,7 +31,7 @@ public:
     bool wasCancelled = false;
     QString errorString;
 
-    bool cancelled() const { return running.loadAcquire() & CancelRequested; }
+    bool cancelled() const { return running.cancelled(); }
     void fail(const QString &message)
     {
         if (errorString.isEmpty())
@@ -125,7 +119,7 @@ const QList<Slice> &VoxelStl::slices() const
 
 void VoxelStl::setVoxelSize(float size)
 {
-    if (d->running.loadAcquire() & Running)
+    if (d->running.isRunning())
         return;
     d->voxelSize = size > 0.0f ? size : 0.0f; // NaN fails the test too
 }
@@ -137,13 +131,8 @@ float VoxelStl::voxelSize() const
 
 void VoxelStl::run()
 {
-    int flags = d->running.loadAcquire();
-    do {
-        if (flags & Running) {
-            qCritical("This VoxelStl instance is currently running!");
-            return;
-        }
-    } while (!d->running.testAndSetOrdered(flags, flags | Running, flags));
+    if (!d->running.claim("VoxelStl"))
+        return;
     d->succeeded = false;
     d->wasCancelled = false;
     d->errorString.clear();
@@ -231,7 +220,7 @@ void VoxelStl::run()
 
     d->wasCancelled = d->cancelled();
     d->succeeded = d->errorString.isEmpty() && !d->wasCancelled;
-    d->running.fetchAndAndOrdered(~int(Running));
+    d->running.release();
     emit finished();
 }
 
@@ -257,7 +246,7 @@ int VoxelStl::layerCount() const
 
 void VoxelStl::cancel()
 {
-    d->running.fetchAndOrOrdered(CancelRequested);
+    d->running.cancel();
     d->imagineSlice.cancel();
     d->marchingCubes.cancel();
 }
