@@ -158,6 +158,22 @@ inline void appendFacet(QVector<Facet> &facets, const Point3Df &a, const Point3D
     facets.append(Facet(a, b, c, Point3Df(float(nx / length), float(ny / length), float(nz / length))));
 }
 
+// Whether the triangle (x, y pairs in double) is so thin that its centroid
+// may lie within three times the face mesh's snap radius of an edge: a corner
+// that GLU put that far off could take the centroid out of it. The centroid
+// lies a third of the least height from the nearest edge, and the longest
+// edge squared is at most twice the sum of the other two squared.
+inline bool thinTriangle(const double *v)
+{
+    const double ux = v[2] - v[0], uy = v[3] - v[1], wx = v[4] - v[0], wy = v[5] - v[1];
+    const double cross = ux * wy - uy * wx;
+    double magnitude = 1.0;
+    for (int k = 0; k < 6; ++k)
+        magnitude = std::fabs(v[k]) > magnitude ? std::fabs(v[k]) : magnitude;
+    const double reach = 9.0 * FaceMesh::snapRadius * magnitude;
+    return cross * cross <= 2.0 * reach * reach * (ux * ux + uy * uy + wx * wx + wy * wy);
+}
+
 } // namespace
 
 // Where the face up (on the lower layer) and the face down (under the upper
@@ -305,12 +321,30 @@ bool StlLayerBuilderPrivate::bandFaces(const LayerContours &lower, const LayerCo
     // its own shape, not by its corners rounded to float.
     const QVector<double> &t = *primitives.first();
     bandWinding.build(upper, upperFrom, upperTo);
+    bool lowerBuilt = false;
     const size_t firstTriangle = mesh.triangles.size();
     for (int i = 0; i + 6 <= t.size(); i += 6) {
         const double *v = t.constData() + i;
-        const int w = bandWinding.at((v[0] + v[2] + v[4]) / 3.0, (v[1] + v[3] + v[5]) / 3.0);
-        if (w < 0 || w > 1) {
-            // Too close to call: the band is made the slow way, one face at a time.
+        const double cx = (v[0] + v[2] + v[4]) / 3.0, cy = (v[1] + v[3] + v[5]) / 3.0;
+        const int w = bandWinding.at(cx, cy);
+        bool placed = w == 0 || w == 1;
+        // GLU puts the crossing point of two nearly parallel edges up to a few
+        // units in the last place of float off both of them, further than a
+        // sliver between the two is wide: the centroid of a triangle that
+        // thin may then lie outside it, in both layers or in neither (a
+        // sliver of the face up taken for one of the face down, with no
+        // partners along its edges). A triangle of the faces lies in exactly
+        // one layer, so the lower layer is asked as well.
+        if (placed && thinTriangle(v)) {
+            if (!lowerBuilt) {
+                lowerWinding.build(lower, lowerFrom, lowerTo);
+                lowerBuilt = true;
+            }
+            placed = lowerWinding.at(cx, cy) == 1 - w;
+        }
+        if (!placed) {
+            // Too close to call: the band is made the slow way, one face at a
+            // time, each placed by GLU itself.
             mesh.triangles.resize(firstTriangle);
             return bandFace(lower, upper, lowerFrom, lowerTo, upperFrom, upperTo, true)
                    && bandFace(lower, upper, lowerFrom, lowerTo, upperFrom, upperTo, false);

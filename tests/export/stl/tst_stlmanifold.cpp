@@ -282,6 +282,29 @@ void TestStlManifold::addStacks()
     s = evenStack({{inches(post0)}, {inches(post1)}, {inches(post0)}, {inches(post1)}}, 0.2);
     QTest::newRow("crossing 1e-5 mm from a corner, inch") << s.slices << s.volume << 2 << 0.0f << -1;
 
+    // Two layers of a twisted lattice as a slicer gives them: an edge of the
+    // lower layer's hole and one of the upper's lie on one line up to float
+    // rounding and cross in the middle of their common stretch. GLU puts the
+    // crossing point off both edges by more than the slivers between them are
+    // wide, so the centroid of the face up's sliver lay under the upper
+    // layer, and it was made a face down with no partners along its edges.
+    const QVector<Contour> lattice0{
+        Contour(QVector<Point2Df>{{21.39825f, 7.07345f}, {28.281799f, 14.327199f}, {21.210749f, 21.39825f},
+                                  {13.957001f, 28.2818f}, {6.885951f, 21.21075f}, {0.0024f, 13.957001f},
+                                  {7.073449f, 6.885951f}, {14.327198f, 0.0024f}}),
+        Contour(QVector<Point2Df>{{7.64134f, 7.468884f}, {6.72211f, 8.388114f}, {7.616971f, 9.3311f},
+                                  {8.536206f, 10.250335f}, {9.455436f, 9.331104f}, {10.39841f, 8.436249f},
+                                  {9.503555f, 7.493265f}, {8.58432f, 6.57403f}})};
+    const QVector<Contour> lattice1{
+        Contour(QVector<Point2Df>{{21.21075f, 6.885951f}, {28.2818f, 13.957001f}, {21.398247f, 21.21075f},
+                                  {14.3272f, 28.2818f}, {7.073449f, 21.398247f}, {0.0024f, 14.3272f},
+                                  {6.88595f, 7.07345f}, {13.957001f, 0.0024f}}),
+        Contour(QVector<Point2Df>{{7.468884f, 7.64134f}, {6.57403f, 8.58432f}, {7.493265f, 9.503555f},
+                                  {8.436249f, 10.39841f}, {9.331104f, 9.455436f}, {10.250335f, 8.536206f},
+                                  {9.3311f, 7.616971f}, {8.388114f, 6.72211f}})};
+    s = stackAt({5.9, 6.1}, {lattice0, lattice1});
+    QTest::newRow("hole edges on one line, crossing") << s.slices << s.volume << 0 << 0.0f << -1;
+
     layers.clear();
     for (int i = 0; i < 6; ++i)
         layers.append({circle(0, 0, 3 + 0.3 * (i % 3), vertexCount(i, 20), startAngle(i))});
