@@ -429,9 +429,10 @@ StlLayerBuilder::LayerStatus StlLayerBuilder::layer(const Slice &slice, double t
                 points[i] = Point2Df(float(loop[2 * i]), float(loop[2 * i + 1]));
             rounded.addContour(Contour(points));
         }
-        if (!d->cleanOutline.find(rounded, outline, usable)) {
-            if (!tessellated(rounded))
-                return LayerFailed;
+        const bool clean = d->cleanOutline.find(rounded, outline, usable);
+        if (!clean && !tessellated(rounded))
+            return LayerFailed;
+        if (!clean || outline.contourCount() != rounded.contourCount()) {
             layer.loops.clear();
             roundOutline(outline, grid, layer);
         }

@@ -305,6 +305,23 @@ void TestStlManifold::addStacks()
     s = stackAt({5.9, 6.1}, {lattice0, lattice1});
     QTest::newRow("hole edges on one line, crossing") << s.slices << s.volume << 0 << 0.0f << -1;
 
+    // A scanned part's hole: a crescent 2 micrometres wide, far from the
+    // origin. The clean-up leaves three vertices of it, and the grid, which
+    // moves the first one by a fraction of its step, turns the sliver over:
+    // an island inside the block, which the faces filled and walled the
+    // wrong way round. It is left out.
+    const Contour crescent(QVector<Point2Df>{
+        {187.87337f, 148.9285f}, {187.81482f, 149.01102f}, {187.7565f, 149.09326f}, {187.6985f, 149.17575f},
+        {187.64043f, 149.25806f}, {187.58215f, 149.34033f}, {187.52419f, 149.42273f}, {187.46602f, 149.50507f},
+        {187.40807f, 149.58781f}, {187.34975f, 149.67027f}, {187.29144f, 149.75288f}, {187.35037f, 149.67058f},
+        {187.40933f, 149.58864f}, {187.4677f, 149.50655f}, {187.52641f, 149.42424f}, {187.58461f, 149.3422f},
+        {187.64256f, 149.25983f}, {187.70067f, 149.17712f}, {187.75847f, 149.09457f}, {187.81633f, 149.01161f},
+        {187.87376f, 148.92868f}, {187.93155f, 148.8458f}});
+    const Contour plate = rectangle(180, 140, 195, 160);
+    s = evenStack({{plate, crescent}, {plate, crescent}}, 0.1);
+    QTest::newRow("sliver hole turned over by the grid")
+        << s.slices << evenStack({{plate}, {plate}}, 0.1).volume << 2 << 0.0f << -1;
+
     layers.clear();
     for (int i = 0; i < 6; ++i)
         layers.append({circle(0, 0, 3 + 0.3 * (i % 3), vertexCount(i, 20), startAngle(i))});
