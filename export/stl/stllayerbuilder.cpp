@@ -142,6 +142,30 @@ void roundOutline(const Slice &outline, double grid, StlLayer &layer)
     }
 }
 
+// Leaves out the loops narrower on average (twice the area over the
+// perimeter) than the grid step: slivers of holes or islands that the
+// clean-up kept, whose faces and walls cannot be closed in float.
+// Returns the area they had.
+double dropSlivers(StlLayer &layer, double grid)
+{
+    double dropped = 0.0;
+    for (int l = layer.loops.size() - 1; l >= 0; --l) {
+        const QVector<double> &v = layer.loops[l];
+        const int n = v.size() / 2;
+        double area2 = 0.0, perimeter = 0.0;
+        for (int i = 0, j = n - 1; i < n; j = i++) {
+            area2 += (v[2 * j] - v[2 * i]) * (v[2 * j + 1] + v[2 * i + 1]);
+            const double dx = v[2 * i] - v[2 * j], dy = v[2 * i + 1] - v[2 * j + 1];
+            perimeter += std::sqrt(dx * dx + dy * dy);
+        }
+        if (std::fabs(area2) < grid * perimeter) {
+            dropped += 0.5 * std::fabs(area2);
+            layer.loops.removeAt(l);
+        }
+    }
+    return dropped;
+}
+
 // Appends the facet a, b, c with the unit normal of its own float vertices,
 // worked out in double: where rounding turns a sliver a little off the plane
 // or the wall it belongs to, a reader that checks the stored normal against
@@ -390,6 +414,7 @@ StlLayerBuilder::~StlLayerBuilder()
 StlLayerBuilder::LayerStatus StlLayerBuilder::layer(const Slice &slice, double tolerance, StlLayer &layer)
 {
     layer.loops.clear();
+    layer.droppedArea = 0.0;
     const LayerStatus range = rangeOf(slice);
     if (range != LayerOk)
         return range;
@@ -437,6 +462,7 @@ StlLayerBuilder::LayerStatus StlLayerBuilder::layer(const Slice &slice, double t
             roundOutline(outline, grid, layer);
         }
     }
+    layer.droppedArea = dropSlivers(layer, grid);
     separateTouchingCorners(layer, std::fmax(0.5 * tolerance * tolerance, 1e-6));
     return layer.loops.isEmpty() && hasUsableContours(slice) ? LayerWithoutOutline : LayerOk;
 }
