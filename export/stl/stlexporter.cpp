@@ -199,6 +199,10 @@ void StlExporterPrivate::buildRun(LayerRun &run, int index)
         const Slice &slice = slices.at(l.slice);
         switch (builder.layer(slice, tolerance, layer)) {
         case StlLayerBuilder::LayerOk:
+            if (record && layer.droppedArea > 0.0)
+                qWarning("StlExporter: slice %d (z = %g): holes or islands narrower than the clean-up's grid left out, "
+                         "%g square mm in all",
+                         l.slice + 1, double(slice.z()), layer.droppedArea);
             return true;
         case StlLayerBuilder::LayerWithoutOutline:
             if (record) {

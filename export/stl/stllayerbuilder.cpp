@@ -142,6 +142,30 @@ void roundOutline(const Slice &outline, double grid, StlLayer &layer)
     }
 }
 
+// Leaves out the loops narrower on average (twice the area over the
+// perimeter) than the grid step: slivers of holes or islands that the
+// clean-up kept, whose faces and walls cannot be closed in float.
+// Returns the area they had.
+double dropSlivers(StlLayer &layer, double grid)
+{
+    double dropped = 0.0;
+    for (int l = layer.loops.size() - 1; l >= 0; --l) {
+        const QVector<double> &v = layer.loops[l];
+        const int n = v.size() / 2;
+        double area2 = 0.0, perimeter = 0.0;
+        for (int i = 0, j = n - 1; i < n; j = i++) {
+            area2 += (v[2 * j] - v[2 * i]) * (v[2 * j + 1] + v[2 * i + 1]);
+            const double dx = v[2 * i] - v[2 * j], dy = v[2 * i + 1] - v[2 * j + 1];
+            perimeter += std::sqrt(dx * dx + dy * dy);
+        }
+        if (std::fabs(area2) < grid * perimeter) {
+            dropped += 0.5 * std::fabs(area2);
+            layer.loops.removeAt(l);
+        }
+    }
+    return dropped;
+}
+
 // Appends the facet a, b, c with the unit normal of its own float vertices,
 // worked out in double: where rounding turns a sliver a little off the plane
 // or the wall it belongs to, a reader that checks the stored normal against
@@ -156,6 +180,22 @@ inline void appendFacet(QVector<Facet> &facets, const Point3Df &a, const Point3D
     if (!(length > 0.0) || !std::isfinite(length))
         return;
     facets.append(Facet(a, b, c, Point3Df(float(nx / length), float(ny / length), float(nz / length))));
+}
+
+// Whether the triangle (x, y pairs in double) is so thin that its centroid
+// may lie within three times the face mesh's snap radius of an edge: a corner
+// that GLU put that far off could take the centroid out of it. The centroid
+// lies a third of the least height from the nearest edge, and the longest
+// edge squared is at most twice the sum of the other two squared.
+inline bool thinTriangle(const double *v)
+{
+    const double ux = v[2] - v[0], uy = v[3] - v[1], wx = v[4] - v[0], wy = v[5] - v[1];
+    const double cross = ux * wy - uy * wx;
+    double magnitude = 1.0;
+    for (int k = 0; k < 6; ++k)
+        magnitude = std::fabs(v[k]) > magnitude ? std::fabs(v[k]) : magnitude;
+    const double reach = 9.0 * FaceMesh::snapRadius * magnitude;
+    return cross * cross <= 2.0 * reach * reach * (ux * ux + uy * uy + wx * wx + wy * wy);
 }
 
 } // namespace
@@ -305,12 +345,30 @@ bool StlLayerBuilderPrivate::bandFaces(const LayerContours &lower, const LayerCo
     // its own shape, not by its corners rounded to float.
     const QVector<double> &t = *primitives.first();
     bandWinding.build(upper, upperFrom, upperTo);
+    bool lowerBuilt = false;
     const size_t firstTriangle = mesh.triangles.size();
     for (int i = 0; i + 6 <= t.size(); i += 6) {
         const double *v = t.constData() + i;
-        const int w = bandWinding.at((v[0] + v[2] + v[4]) / 3.0, (v[1] + v[3] + v[5]) / 3.0);
-        if (w < 0 || w > 1) {
-            // Too close to call: the band is made the slow way, one face at a time.
+        const double cx = (v[0] + v[2] + v[4]) / 3.0, cy = (v[1] + v[3] + v[5]) / 3.0;
+        const int w = bandWinding.at(cx, cy);
+        bool placed = w == 0 || w == 1;
+        // GLU puts the crossing point of two nearly parallel edges up to a few
+        // units in the last place of float off both of them, further than a
+        // sliver between the two is wide: the centroid of a triangle that
+        // thin may then lie outside it, in both layers or in neither (a
+        // sliver of the face up taken for one of the face down, with no
+        // partners along its edges). A triangle of the faces lies in exactly
+        // one layer, so the lower layer is asked as well.
+        if (placed && thinTriangle(v)) {
+            if (!lowerBuilt) {
+                lowerWinding.build(lower, lowerFrom, lowerTo);
+                lowerBuilt = true;
+            }
+            placed = lowerWinding.at(cx, cy) == 1 - w;
+        }
+        if (!placed) {
+            // Too close to call: the band is made the slow way, one face at a
+            // time, each placed by GLU itself.
             mesh.triangles.resize(firstTriangle);
             return bandFace(lower, upper, lowerFrom, lowerTo, upperFrom, upperTo, true)
                    && bandFace(lower, upper, lowerFrom, lowerTo, upperFrom, upperTo, false);
@@ -356,6 +414,7 @@ StlLayerBuilder::~StlLayerBuilder()
 StlLayerBuilder::LayerStatus StlLayerBuilder::layer(const Slice &slice, double tolerance, StlLayer &layer)
 {
     layer.loops.clear();
+    layer.droppedArea = 0.0;
     const LayerStatus range = rangeOf(slice);
     if (range != LayerOk)
         return range;
@@ -395,13 +454,15 @@ StlLayerBuilder::LayerStatus StlLayerBuilder::layer(const Slice &slice, double t
                 points[i] = Point2Df(float(loop[2 * i]), float(loop[2 * i + 1]));
             rounded.addContour(Contour(points));
         }
-        if (!d->cleanOutline.find(rounded, outline, usable)) {
-            if (!tessellated(rounded))
-                return LayerFailed;
+        const bool clean = d->cleanOutline.find(rounded, outline, usable);
+        if (!clean && !tessellated(rounded))
+            return LayerFailed;
+        if (!clean || outline.contourCount() != rounded.contourCount()) {
             layer.loops.clear();
             roundOutline(outline, grid, layer);
         }
     }
+    layer.droppedArea = dropSlivers(layer, grid);
     separateTouchingCorners(layer, std::fmax(0.5 * tolerance * tolerance, 1e-6));
     return layer.loops.isEmpty() && hasUsableContours(slice) ? LayerWithoutOutline : LayerOk;
 }

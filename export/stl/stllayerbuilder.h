@@ -20,6 +20,8 @@ class StlLayerBuilderPrivate;
 struct StlLayer
 {
     QList<QVector<double>> loops;
+    // The area (mm²) of the loops left out as too thin to be built closed.
+    double droppedArea = 0.0;
 
     bool isEmpty() const { return loops.isEmpty(); }
 };

@@ -30,6 +30,7 @@ public:
     Tessellator tessellator;
     CleanOutline cleanOutline;
     BandWinding bandWinding;
+    BandWinding lowerWinding;
     FaceMesh mesh;
     EdgeGrid grid;
     struct Deferred

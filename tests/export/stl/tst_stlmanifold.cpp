@@ -282,6 +282,72 @@ void TestStlManifold::addStacks()
     s = evenStack({{inches(post0)}, {inches(post1)}, {inches(post0)}, {inches(post1)}}, 0.2);
     QTest::newRow("crossing 1e-5 mm from a corner, inch") << s.slices << s.volume << 2 << 0.0f << -1;
 
+    // Two layers of a twisted lattice as a slicer gives them: an edge of the
+    // lower layer's hole and one of the upper's lie on one line up to float
+    // rounding and cross in the middle of their common stretch. GLU puts the
+    // crossing point off both edges by more than the slivers between them are
+    // wide, so the centroid of the face up's sliver lay under the upper
+    // layer, and it was made a face down with no partners along its edges.
+    const QVector<Contour> lattice0{
+        Contour(QVector<Point2Df>{{21.39825f, 7.07345f}, {28.281799f, 14.327199f}, {21.210749f, 21.39825f},
+                                  {13.957001f, 28.2818f}, {6.885951f, 21.21075f}, {0.0024f, 13.957001f},
+                                  {7.073449f, 6.885951f}, {14.327198f, 0.0024f}}),
+        Contour(QVector<Point2Df>{{7.64134f, 7.468884f}, {6.72211f, 8.388114f}, {7.616971f, 9.3311f},
+                                  {8.536206f, 10.250335f}, {9.455436f, 9.331104f}, {10.39841f, 8.436249f},
+                                  {9.503555f, 7.493265f}, {8.58432f, 6.57403f}})};
+    const QVector<Contour> lattice1{
+        Contour(QVector<Point2Df>{{21.21075f, 6.885951f}, {28.2818f, 13.957001f}, {21.398247f, 21.21075f},
+                                  {14.3272f, 28.2818f}, {7.073449f, 21.398247f}, {0.0024f, 14.3272f},
+                                  {6.88595f, 7.07345f}, {13.957001f, 0.0024f}}),
+        Contour(QVector<Point2Df>{{7.468884f, 7.64134f}, {6.57403f, 8.58432f}, {7.493265f, 9.503555f},
+                                  {8.436249f, 10.39841f}, {9.331104f, 9.455436f}, {10.250335f, 8.536206f},
+                                  {9.3311f, 7.616971f}, {8.388114f, 6.72211f}})};
+    s = stackAt({5.9, 6.1}, {lattice0, lattice1});
+    QTest::newRow("hole edges on one line, crossing") << s.slices << s.volume << 0 << 0.0f << -1;
+
+    // A scanned part's hole: a crescent 2 micrometres wide, far from the
+    // origin. The clean-up leaves three vertices of it, and the grid, which
+    // moves the first one by a fraction of its step, turns the sliver over:
+    // an island inside the block, which the faces filled and walled the
+    // wrong way round. It is left out.
+    const Contour crescent(QVector<Point2Df>{
+        {187.87337f, 148.9285f}, {187.81482f, 149.01102f}, {187.7565f, 149.09326f}, {187.6985f, 149.17575f},
+        {187.64043f, 149.25806f}, {187.58215f, 149.34033f}, {187.52419f, 149.42273f}, {187.46602f, 149.50507f},
+        {187.40807f, 149.58781f}, {187.34975f, 149.67027f}, {187.29144f, 149.75288f}, {187.35037f, 149.67058f},
+        {187.40933f, 149.58864f}, {187.4677f, 149.50655f}, {187.52641f, 149.42424f}, {187.58461f, 149.3422f},
+        {187.64256f, 149.25983f}, {187.70067f, 149.17712f}, {187.75847f, 149.09457f}, {187.81633f, 149.01161f},
+        {187.87376f, 148.92868f}, {187.93155f, 148.8458f}});
+    const Contour plate = rectangle(180, 140, 195, 160);
+    s = evenStack({{plate, crescent}, {plate, crescent}}, 0.1);
+    QTest::newRow("sliver hole turned over by the grid")
+        << s.slices << evenStack({{plate}, {plate}}, 0.1).volume << 2 << 0.0f << -1;
+    // The same kind of crescent, 0.13 micrometres wide on average once
+    // cleaned up, shifted a little from one layer to the next: the faces
+    // between the two slivers cannot be closed in float. Holes and islands
+    // narrower than the grid step are left out.
+    const Contour crescent0(QVector<Point2Df>{
+        {176.7687f, 120.30708f}, {176.6932f, 120.328445f}, {176.61743f, 120.35011f}, {176.54211f, 120.37143f},
+        {176.46623f, 120.393105f}, {176.39088f, 120.4147f}, {176.3153f, 120.43652f}, {176.23997f, 120.458664f},
+        {176.16454f, 120.4806f}, {176.08925f, 120.50212f}, {176.01433f, 120.524506f}, {175.93878f, 120.54661f},
+        {175.86316f, 120.56854f}, {175.78796f, 120.59072f}, {175.71214f, 120.613075f}, {175.78766f, 120.5912f},
+        {175.86328f, 120.56892f}, {175.9389f, 120.54706f}, {176.01398f, 120.52501f}, {176.08987f, 120.503334f},
+        {176.16476f, 120.48138f}, {176.24037f, 120.459335f}, {176.31563f, 120.43777f}, {176.391f, 120.41597f},
+        {176.4668f, 120.39392f}, {176.54199f, 120.372406f}, {176.61737f, 120.35049f}, {176.69284f, 120.328896f},
+        {176.76895f, 120.30707f}, {176.84453f, 120.2857f}});
+    const Contour crescent1(QVector<Point2Df>{
+        {176.84659f, 120.27954f}, {176.77148f, 120.301544f}, {176.69612f, 120.324005f}, {176.62057f, 120.34574f},
+        {176.54521f, 120.36805f}, {176.46988f, 120.39074f}, {176.3946f, 120.41297f}, {176.3194f, 120.43526f},
+        {176.24428f, 120.45779f}, {176.16916f, 120.48094f}, {176.09422f, 120.50332f}, {176.01869f, 120.52635f},
+        {175.94382f, 120.548935f}, {175.86826f, 120.57165f}, {175.79303f, 120.59489f}, {175.8682f, 120.57225f},
+        {175.9439f, 120.54909f}, {176.01904f, 120.52681f}, {176.09454f, 120.50408f}, {176.1696f, 120.481224f},
+        {176.24481f, 120.45899f}, {176.3196f, 120.436516f}, {176.39476f, 120.41389f}, {176.47017f, 120.391594f},
+        {176.54564f, 120.36896f}, {176.62068f, 120.34687f}, {176.69594f, 120.32454f}, {176.77156f, 120.30187f},
+        {176.84697f, 120.27931f}, {176.9224f, 120.25721f}});
+    const Contour slab = rectangle(170, 115, 185, 127);
+    s = evenStack({{slab, crescent0}, {slab, crescent1}}, 0.2);
+    QTest::newRow("sliver holes shifted between layers")
+        << s.slices << evenStack({{slab}, {slab}}, 0.2).volume << 2 << 0.0f << -1;
+
     layers.clear();
     for (int i = 0; i < 6; ++i)
         layers.append({circle(0, 0, 3 + 0.3 * (i % 3), vertexCount(i, 20), startAngle(i))});
