@@ -348,6 +348,22 @@ void TestStlManifold::addStacks()
     QTest::newRow("sliver holes shifted between layers")
         << s.slices << evenStack({{slab}, {slab}}, 0.2).volume << 2 << 0.0f << -1;
 
+    // Two scanned blocks side by side, one outline on the layers below and
+    // above; between them the corner of the right one lies on the left one's
+    // edge, and its edge leans away by 0.4 micrometres over 2 mm: the two run
+    // back to back within a grid step along 1.4 mm, where the faces below and
+    // above split both walls (an edge used by four facets). They are merged
+    // into one outline there, with the sliver between them.
+    const Contour joined(QVector<Point2Df>{{11.85f, 2.6872f}, {11.8504f, 2.1872f}, {9.7228f, 2.1872f}, {9.7228f, 0.4528f},
+                                           {11.8504f, 0.4528f}, {11.8504f, 0.7528f}, {13.9776f, 0.7528f}, {13.9776f, 2.6872f}});
+    const Contour leftBlock = rectangle(9.7228f, 0.4528f, 11.85f, 2.1872f);
+    const Contour leaning(QVector<Point2Df>{{11.85f, 0.7564f}, {13.9776f, 0.7564f}, {13.9776f, 2.6872f}, {11.8504f, 2.6872f}});
+    const Contour merged(QVector<Point2Df>{{9.7228f, 0.4528f}, {11.85f, 0.4528f}, {11.85f, 0.7564f}, {13.9776f, 0.7564f},
+                                           {13.9776f, 2.6872f}, {11.8504f, 2.6872f}, {11.8504f, 2.1872f}, {9.7228f, 2.1872f}});
+    s = evenStack({{joined}, {leftBlock, leaning}, {joined}}, 0.1);
+    QTest::newRow("blocks back to back along a stretch")
+        << s.slices << evenStack({{joined}, {merged}, {joined}}, 0.1).volume << 2 << 0.0f << -1;
+
     layers.clear();
     for (int i = 0; i < 6; ++i)
         layers.append({circle(0, 0, 3 + 0.3 * (i % 3), vertexCount(i, 20), startAngle(i))});
