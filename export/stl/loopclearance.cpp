@@ -131,8 +131,7 @@ bool LoopClearance::snap(StlLayer &layer, double clearance, double grid)
     // A vertex near an edge moves onto it when the loops run along each other
     // there, back to back: a neighbour of the vertex is near that loop as well,
     // or a vertex of that loop is near one of the vertex's own edges. Where
-    // only one vertex comes near, the loops touch at a point, which the
-    // corner cut parts.
+    // only that vertex comes near, it is taken off the edge instead.
     std::vector<double> moved;
     std::vector<char> isMoved;
     m_inserts.clear();
@@ -146,10 +145,12 @@ bool LoopClearance::snap(StlLayer &layer, double clearance, double grid)
             if (near.edge < 0)
                 continue;
             const Near &before = m_near[size_t(first + (i + n - 1) % n)], &after = m_near[size_t(first + (i + 1) % n)];
+            bool pointTouch = false, cutCorner = false;
+            double cuts[4];
             const int ownEdge = first + i, ownBefore = first + (i + n - 1) % n;
             if (before.loop != near.loop && after.loop != near.loop && m_touchedBy[size_t(ownEdge)] != near.loop
                 && m_touchedBy[size_t(ownBefore)] != near.loop)
-                continue;
+                pointTouch = true;
             const double vx = loop[2 * i], vy = loop[2 * i + 1];
             const Edge &e = m_edges[size_t(near.edge)];
             const QVector<double> &other = layer.loops[e.loop];
@@ -159,12 +160,58 @@ bool LoopClearance::snap(StlLayer &layer, double clearance, double grid)
             const double bx = other[2 * j], by = other[2 * j + 1];
             const double da = std::hypot(vx - ax, vy - ay), db = std::hypot(vx - bx, vy - by);
             double tx, ty;
-            if (da < clearance && da <= db) {
-                tx = ax;
-                ty = ay;
-            } else if (db < clearance) {
-                tx = bx;
-                ty = by;
+            if (pointTouch) {
+                // Only the vertex comes near the edge (on it, or a hair's
+                // breadth off): its corner is cut where its own edges are the
+                // clearance and a grid step away from that edge's line, which
+                // changes the area by little more than the clearance squared.
+                // Near an end of the edge the loops meet at a corner, which
+                // the corner cut parts.
+                if (da < clearance || db < clearance)
+                    continue;
+                const double dx = bx - ax, dy = by - ay, length = std::hypot(dx, dy);
+                auto distance = [&](double px, double py) { return ((px - ax) * dy - (py - ay) * dx) / length; };
+                const double off = clearance + grid;
+                const double dv = distance(vx, vy);
+                const int prev = (i + n - 1) % n, next = (i + 1) % n;
+                const double dp = distance(loop[2 * prev], loop[2 * prev + 1]);
+                const double dn = distance(loop[2 * next], loop[2 * next + 1]);
+                // Neighbours on both sides: the loop crosses the edge there.
+                if (!(dp * dn > 0.0))
+                    continue;
+                const double sign = dp > 0.0 ? 1.0 : -1.0;
+                cutCorner = true;
+                for (int k = 0; k < 2; ++k) {
+                    const int w = k == 0 ? prev : next;
+                    const double wx = loop[2 * w], wy = loop[2 * w + 1], dw = k == 0 ? dp : dn;
+                    const double u = (sign * off - dv) / (dw - dv);
+                    if (!(std::fabs(dw) > off) || !(u > 0.0 && u < 1.0)) {
+                        cutCorner = false;
+                        break;
+                    }
+                    const Point2Df c = filePoint(round(vx + u * (wx - vx)), round(vy + u * (wy - vy)));
+                    cuts[2 * k] = double(c.x);
+                    cuts[2 * k + 1] = double(c.y);
+                }
+                if (cutCorner) {
+                    tx = cuts[0];
+                    ty = cuts[1];
+                } else {
+                    // A neighbour within that reach as well: the vertex is
+                    // moved off the edge, square to it, instead.
+                    const Point2Df p = filePoint(round(vx + (sign * off - dv) * dy / length),
+                                                 round(vy - (sign * off - dv) * dx / length));
+                    tx = double(p.x);
+                    ty = double(p.y);
+                }
+            } else if (da < clearance || db < clearance) {
+                // Onto the nearer end; of two vertices that are each other's
+                // nearest, only one moves, so that they meet.
+                const bool toA = da < clearance && da <= db;
+                tx = toA ? ax : bx;
+                ty = toA ? ay : by;
+                if (tx > vx || (tx == vx && ty > vy))
+                    continue;
             } else {
                 const Point2Df p = filePoint(round(ax + near.t * (bx - ax)), round(ay + near.t * (by - ay)));
                 tx = double(p.x);
@@ -173,13 +220,18 @@ bool LoopClearance::snap(StlLayer &layer, double clearance, double grid)
                     m_inserts.push_back({e.loop, e.index, near.t, tx, ty});
             }
             if (moved.empty()) {
-                moved.assign(size_t(vertices) * 2, 0.0);
+                moved.assign(size_t(vertices) * 4, 0.0);
                 isMoved.assign(size_t(vertices), 0);
             }
             const size_t v = size_t(first + i);
-            moved[2 * v] = tx;
-            moved[2 * v + 1] = ty;
+            moved[4 * v] = tx;
+            moved[4 * v + 1] = ty;
             isMoved[v] = 1;
+            if (cutCorner) {
+                moved[4 * v + 2] = cuts[2];
+                moved[4 * v + 3] = cuts[3];
+                isMoved[v] = 2;
+            }
         }
     }
     if (isMoved.empty())
@@ -206,10 +258,12 @@ bool LoopClearance::snap(StlLayer &layer, double clearance, double grid)
         };
         for (int i = 0; i < n; ++i) {
             const size_t v = size_t(m_loopStart[size_t(l)] + i);
-            if (isMoved[v])
-                append(moved[2 * v], moved[2 * v + 1]);
-            else
+            if (!isMoved[v])
                 append(loop[2 * i], loop[2 * i + 1]);
+            else
+                append(moved[4 * v], moved[4 * v + 1]);
+            if (isMoved[v] == 2)
+                append(moved[4 * v + 2], moved[4 * v + 3]);
             for (; next < m_inserts.size() && m_inserts[next].loop == l && m_inserts[next].edge == i; ++next)
                 append(m_inserts[next].x, m_inserts[next].y);
         }

@@ -14,17 +14,20 @@ namespace geom {
 // to back there, and the faces of a pair of layers would place pieces of their
 // outline on the wrong edge: edges used by four facets.
 //
-// snap() moves every vertex that lies closer than the clearance to an edge it
-// is not on onto that edge (onto its end when that is as close), and splits
-// the edge at the same point, so that what nearly touched now touches exactly
-// and the layer's outline, made once more, merges the loops along the shared
-// stretch and drops the stretch. A vertex already on another loop's vertex is
-// left to the corner cut, which parts loops that meet at a point.
+// snap() merges loops that run along each other: every vertex there that lies
+// closer than the clearance to an edge it is not on moves onto that edge (onto
+// its end when that is as close), and the edge is split at the same point, so
+// that what nearly touched now touches exactly and the layer's outline, made
+// once more, merges the loops along the shared stretch and drops the stretch.
+// A vertex that comes near an edge alone (a corner on a neighbour's edge) is
+// parted from it instead: its corner is cut where its own edges are clear of
+// that edge. A vertex already on another loop's vertex is left to the corner
+// cut, which parts loops that meet at a point.
 class LoopClearance
 {
 public:
     // True when a vertex was moved or an edge split; the loops are then no
-    // longer an outline (they share stretches) and must be outlined again.
+    // longer an outline (they may share stretches) and must be outlined again.
     bool snap(StlLayer &layer, double clearance, double grid);
 
 private:

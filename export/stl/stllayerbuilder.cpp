@@ -485,7 +485,8 @@ StlLayerBuilder::LayerStatus StlLayerBuilder::layer(const Slice &slice, double t
     // a grid step or so from another loop's edge) are made to touch exactly
     // there and outlined again, which merges them along the stretch; a few
     // rounds, since the outline's rounding can bring others together.
-    const double clearance = std::fmax(1.5 * grid, clearanceOf(layer));
+    const double reach = clearanceOf(layer);
+    const double clearance = std::fmax(1.5 * grid, reach);
     for (int pass = 0; pass < 3 && d->clearance.snap(layer, clearance, grid); ++pass) {
         if (!tessellated(loopsSlice(layer, slice)))
             return LayerFailed;
@@ -493,7 +494,9 @@ StlLayerBuilder::LayerStatus StlLayerBuilder::layer(const Slice &slice, double t
         roundOutline(outline, grid, layer);
     }
     layer.droppedArea = dropSlivers(layer, grid);
-    separateTouchingCorners(layer, std::fmax(0.5 * tolerance * tolerance, 1e-6));
+    // The corners are cut by at least the clearance, so that what they part
+    // stays apart for the faces too (on parts far from the origin).
+    separateTouchingCorners(layer, std::fmax(std::fmax(0.5 * tolerance * tolerance, 1e-6), reach));
     return layer.loops.isEmpty() && hasUsableContours(slice) ? LayerWithoutOutline : LayerOk;
 }
 
