@@ -15,10 +15,11 @@ int LoopClearance::cellOf(double v, double lo) const
 
 bool LoopClearance::snap(StlLayer &layer, double clearance, double grid)
 {
+    const QList<QVector<double>> &loops = layer.loops;
     int vertices = 0;
     double minX = std::numeric_limits<double>::max(), minY = minX, maxX = -minX, maxY = -minX;
     m_loopStart.clear();
-    for (const QVector<double> &loop : layer.loops) {
+    for (const QVector<double> &loop : loops) {
         m_loopStart.push_back(vertices);
         vertices += loop.size() / 2;
         for (int i = 0; i < loop.size(); i += 2) {
@@ -39,7 +40,7 @@ bool LoopClearance::snap(StlLayer &layer, double clearance, double grid)
     auto eachCell = [&](auto &&visit) {
         int edge = 0;
         for (int l = 0; l < layer.loops.size(); ++l) {
-            const QVector<double> &loop = layer.loops[l];
+            const QVector<double> &loop = loops[l];
             const int n = loop.size() / 2;
             for (int i = 0; i < n; ++i, ++edge) {
                 const int j = i + 1 < n ? i + 1 : 0;
@@ -74,31 +75,34 @@ bool LoopClearance::snap(StlLayer &layer, double clearance, double grid)
     m_fill.assign(m_cellStart.begin(), m_cellStart.end() - 1);
     eachCell([&](int edge, size_t cell) { m_cellEdges[size_t(m_fill[cell]++)] = edge; });
     m_edges.clear();
-    for (int l = 0; l < layer.loops.size(); ++l) {
-        for (int i = 0; i < layer.loops[l].size() / 2; ++i)
-            m_edges.push_back({l, i});
+    for (int l = 0; l < loops.size(); ++l) {
+        const QVector<double> &loop = loops[l];
+        const int n = loop.size() / 2;
+        for (int i = 0; i < n; ++i) {
+            const int j = i + 1 < n ? i + 1 : 0;
+            m_edges.push_back({l, i, loop[2 * i], loop[2 * i + 1], loop[2 * j], loop[2 * j + 1]});
+        }
     }
 
     // The nearest edge within the clearance of each vertex (its loop also
     // when the vertex lies on one of that edge's ends).
     m_near.assign(size_t(vertices), Near{-1, -1, 0.0});
     for (int l = 0; l < layer.loops.size(); ++l) {
-        const QVector<double> &loop = layer.loops[l];
+        const QVector<double> &loop = loops[l];
         const int n = loop.size() / 2;
         for (int i = 0; i < n; ++i) {
             const double vx = loop[2 * i], vy = loop[2 * i + 1];
             const size_t c = size_t(cellOf(vy, m_minY)) * m_side + cellOf(vx, m_minX);
             Near &near = m_near[size_t(m_loopStart[size_t(l)] + i)];
-            double bestDistance = clearance;
+            double bestDistance2 = clearance * clearance;
             for (int k = m_cellStart[c]; k < m_cellStart[c + 1]; ++k) {
                 const Edge &e = m_edges[size_t(m_cellEdges[size_t(k)])];
+                const double ax = e.ax, ay = e.ay, bx = e.bx, by = e.by;
+                if (vx < std::fmin(ax, bx) - clearance || vx > std::fmax(ax, bx) + clearance
+                    || vy < std::fmin(ay, by) - clearance || vy > std::fmax(ay, by) + clearance)
+                    continue;
                 if (e.loop == l && (e.index == i || e.index == (i + n - 1) % n))
                     continue;
-                const QVector<double> &other = layer.loops[e.loop];
-                const int m = other.size() / 2;
-                const int j = e.index + 1 < m ? e.index + 1 : 0;
-                const double ax = other[2 * e.index], ay = other[2 * e.index + 1];
-                const double bx = other[2 * j], by = other[2 * j + 1];
                 if ((vx == ax && vy == ay) || (vx == bx && vy == by)) {
                     if (near.edge < 0)
                         near.loop = e.loop;
@@ -108,10 +112,11 @@ bool LoopClearance::snap(StlLayer &layer, double clearance, double grid)
                 if (!(l2 > 0.0))
                     continue;
                 const double t = std::fmin(1.0, std::fmax(0.0, ((vx - ax) * dx + (vy - ay) * dy) / l2));
-                const double distance = std::hypot(vx - (ax + t * dx), vy - (ay + t * dy));
-                if (distance < bestDistance) {
+                const double ex = vx - (ax + t * dx), ey = vy - (ay + t * dy);
+                const double distance2 = ex * ex + ey * ey;
+                if (distance2 < bestDistance2) {
                     near = {e.loop, m_cellEdges[size_t(k)], t};
-                    bestDistance = distance;
+                    bestDistance2 = distance2;
                 }
             }
         }
@@ -120,7 +125,7 @@ bool LoopClearance::snap(StlLayer &layer, double clearance, double grid)
     // The loop of a vertex near each edge.
     m_touchedBy.assign(m_edges.size(), -1);
     for (int l = 0; l < layer.loops.size(); ++l) {
-        const int n = layer.loops[l].size() / 2;
+        const int n = loops[l].size() / 2;
         for (int i = 0; i < n; ++i) {
             const Near &near = m_near[size_t(m_loopStart[size_t(l)] + i)];
             if (near.edge >= 0)
@@ -137,7 +142,7 @@ bool LoopClearance::snap(StlLayer &layer, double clearance, double grid)
     m_inserts.clear();
     auto round = [grid](double v) { return grid >= double(1e-5f) ? std::round(v / grid) * grid : v; };
     for (int l = 0; l < layer.loops.size(); ++l) {
-        const QVector<double> &loop = layer.loops[l];
+        const QVector<double> &loop = loops[l];
         const int n = loop.size() / 2;
         const int first = m_loopStart[size_t(l)];
         for (int i = 0; i < n; ++i) {
@@ -153,7 +158,7 @@ bool LoopClearance::snap(StlLayer &layer, double clearance, double grid)
                 pointTouch = true;
             const double vx = loop[2 * i], vy = loop[2 * i + 1];
             const Edge &e = m_edges[size_t(near.edge)];
-            const QVector<double> &other = layer.loops[e.loop];
+            const QVector<double> &other = loops[e.loop];
             const int m = other.size() / 2;
             const int j = e.index + 1 < m ? e.index + 1 : 0;
             const double ax = other[2 * e.index], ay = other[2 * e.index + 1];

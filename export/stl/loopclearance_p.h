@@ -34,6 +34,7 @@ private:
     struct Edge
     {
         int loop, index;
+        double ax, ay, bx, by;
     };
     struct Near
     {
