@@ -166,6 +166,31 @@ double dropSlivers(StlLayer &layer, double grid)
     return dropped;
 }
 
+// The loops as the contours of a slice at the height of the given one.
+Slice loopsSlice(const StlLayer &layer, const Slice &slice)
+{
+    Slice contours(slice.z(), slice.thickness());
+    for (const QVector<double> &loop : layer.loops) {
+        QVector<Point2Df> points(loop.size() / 2);
+        for (int i = 0; i < points.size(); ++i)
+            points[i] = Point2Df(float(loop[2 * i]), float(loop[2 * i + 1]));
+        contours.addContour(Contour(points));
+    }
+    return contours;
+}
+
+// How far apart the layer's loops must stay for the faces to tell them apart:
+// twice the distance within which a piece of a face's outline is taken to lie
+// on an edge (EdgeGrid::candidates), relative to the layer's magnitude.
+double clearanceOf(const StlLayer &layer)
+{
+    double magnitude = 1.0;
+    for (const QVector<double> &loop : layer.loops)
+        for (double v : loop)
+            magnitude = std::fmax(magnitude, std::fabs(v));
+    return 8e-6 * magnitude;
+}
+
 // Appends the facet a, b, c with the unit normal of its own float vertices,
 // worked out in double: where rounding turns a sliver a little off the plane
 // or the wall it belongs to, a reader that checks the stored normal against
@@ -447,13 +472,7 @@ StlLayerBuilder::LayerStatus StlLayerBuilder::layer(const Slice &slice, double t
     // rounded loops are outlined once more, which merges them where they
     // meet, and rounded again.
     if (!layer.loops.isEmpty()) {
-        Slice rounded(slice.z(), slice.thickness());
-        for (const QVector<double> &loop : layer.loops) {
-            QVector<Point2Df> points(loop.size() / 2);
-            for (int i = 0; i < points.size(); ++i)
-                points[i] = Point2Df(float(loop[2 * i]), float(loop[2 * i + 1]));
-            rounded.addContour(Contour(points));
-        }
+        const Slice rounded = loopsSlice(layer, slice);
         const bool clean = d->cleanOutline.find(rounded, outline, usable);
         if (!clean && !tessellated(rounded))
             return LayerFailed;
@@ -462,8 +481,22 @@ StlLayerBuilder::LayerStatus StlLayerBuilder::layer(const Slice &slice, double t
             roundOutline(outline, grid, layer);
         }
     }
+    // Loops that still come closer than the faces can tell apart (a vertex
+    // a grid step or so from another loop's edge) are made to touch exactly
+    // there and outlined again, which merges them along the stretch; a few
+    // rounds, since the outline's rounding can bring others together.
+    const double reach = clearanceOf(layer);
+    const double clearance = std::fmax(1.5 * grid, reach);
+    for (int pass = 0; pass < 3 && d->clearance.snap(layer, clearance, grid); ++pass) {
+        if (!tessellated(loopsSlice(layer, slice)))
+            return LayerFailed;
+        layer.loops.clear();
+        roundOutline(outline, grid, layer);
+    }
     layer.droppedArea = dropSlivers(layer, grid);
-    separateTouchingCorners(layer, std::fmax(0.5 * tolerance * tolerance, 1e-6));
+    // The corners are cut by at least the clearance, so that what they part
+    // stays apart for the faces too (on parts far from the origin).
+    separateTouchingCorners(layer, std::fmax(std::fmax(0.5 * tolerance * tolerance, 1e-6), reach));
     return layer.loops.isEmpty() && hasUsableContours(slice) ? LayerWithoutOutline : LayerOk;
 }
 

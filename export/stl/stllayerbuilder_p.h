@@ -6,6 +6,7 @@
 #include "edgegrid_p.h"
 #include "facemesh_p.h"
 #include "layercontours_p.h"
+#include "loopclearance_p.h"
 #include "stllayerbuilder.h"
 #include "tessellator.h"
 
@@ -29,6 +30,7 @@ public:
 
     Tessellator tessellator;
     CleanOutline cleanOutline;
+    LoopClearance clearance;
     BandWinding bandWinding;
     BandWinding lowerWinding;
     FaceMesh mesh;

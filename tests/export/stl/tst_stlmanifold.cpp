@@ -250,9 +250,9 @@ void TestStlManifold::addStacks()
     QVector<Point2Df> inside = onEdge.points();
     inside.last() = Point2Df(5.0f, 9.999999f);
     s = evenStack({{block, onEdge}, {block, Contour(inside)}, {block, onEdge}, {block, Contour(inside)}}, 0.1);
-    // Where the corner reaches into the block the two shells share its
-    // vertices (no edge): two parts, one vertex-connected surface.
-    QTest::newRow("island corner onto an edge in the clean-up") << s.slices << s.volume << 2 << 0.0f << 2;
+    // The corner on the edge is moved off it by a hair: two shells that share
+    // nothing.
+    QTest::newRow("island corner onto an edge in the clean-up") << s.slices << s.volume << 4 << 0.0f << 2;
     const QVector<Contour> apart{rectangle(0, 0, 2, 2), Contour(QVector<Point2Df>{{2.0001f, 0.5f}, {4, 0.5f}, {4, 2.77f}, {2.0001f, 2.77f}})};
     s = evenStack({apart, apart, {rectangle(0, 0, 2, 2)}}, 0.1);
     // The clean-up leaves the first vertex of a contour off the grid; the
@@ -347,6 +347,58 @@ void TestStlManifold::addStacks()
     s = evenStack({{slab, crescent0}, {slab, crescent1}}, 0.2);
     QTest::newRow("sliver holes shifted between layers")
         << s.slices << evenStack({{slab}, {slab}}, 0.2).volume << 2 << 0.0f << -1;
+
+    // Two scanned blocks side by side, one outline on the layers below and
+    // above; between them the corner of the right one lies on the left one's
+    // edge, and its edge leans away by 0.4 micrometres over 2 mm: the two run
+    // back to back within a grid step along 1.4 mm, where the faces below and
+    // above split both walls (an edge used by four facets). They are merged
+    // into one outline there, with the sliver between them.
+    const Contour joined(QVector<Point2Df>{{11.85f, 2.6872f}, {11.8504f, 2.1872f}, {9.7228f, 2.1872f}, {9.7228f, 0.4528f},
+                                           {11.8504f, 0.4528f}, {11.8504f, 0.7528f}, {13.9776f, 0.7528f}, {13.9776f, 2.6872f}});
+    const Contour leftBlock = rectangle(9.7228f, 0.4528f, 11.85f, 2.1872f);
+    const Contour leaning(QVector<Point2Df>{{11.85f, 0.7564f}, {13.9776f, 0.7564f}, {13.9776f, 2.6872f}, {11.8504f, 2.6872f}});
+    const Contour merged(QVector<Point2Df>{{9.7228f, 0.4528f}, {11.85f, 0.4528f}, {11.85f, 0.7564f}, {13.9776f, 0.7564f},
+                                           {13.9776f, 2.6872f}, {11.8504f, 2.6872f}, {11.8504f, 2.1872f}, {9.7228f, 2.1872f}});
+    s = evenStack({{joined}, {leftBlock, leaning}, {joined}}, 0.1);
+    QTest::newRow("blocks back to back along a stretch")
+        << s.slices << evenStack({{joined}, {merged}, {joined}}, 0.1).volume << 2 << 0.0f << -1;
+
+    // A scanned island's corner lies on the edge of its neighbour (a sliver
+    // island) and leaves it at 1.5 degrees: near the corner the two edges are
+    // closer than the faces can tell apart, and the walls of both were split
+    // at it (an edge used by four facets). The corner is cut off the edge.
+    const Contour sliverIsland(QVector<Point2Df>{{11.053731f, 20.6280537f}, {10.2309656f, 17.4544582f},
+                                                 {10.3704081f, 17.8542862f}, {10.549511f, 18.3757324f},
+                                                 {10.7537327f, 19.032196f}, {10.8871088f, 19.5543365f},
+                                                 {10.980978f, 20.0388565f}});
+    const Contour band(QVector<Point2Df>{
+        {11.3972673f, 17.2448864f}, {11.451086f, 17.4044571f}, {11.5036669f, 17.565012f}, {11.5538721f, 17.7266884f},
+        {11.610424f, 17.8885536f}, {11.6618309f, 18.051939f}, {11.7140656f, 18.2162457f}, {11.7658873f, 18.3816357f},
+        {11.8166142f, 18.5481873f}, {11.8613548f, 18.7160854f}, {11.911871f, 18.8848896f}, {11.9537172f, 19.0550156f},
+        {11.993001f, 19.2073479f}, {10.8056688f, 19.2035847f}, {10.7657986f, 19.0584946f}, {10.7264719f, 18.9220161f},
+        {10.6858006f, 18.7864399f}, {10.643959f, 18.6517715f}, {10.6011248f, 18.5180035f}, {10.5574703f, 18.3851242f},
+        {10.5131645f, 18.2531128f}, {10.4683733f, 18.1219406f}, {10.4232569f, 17.9915752f}, {10.3779716f, 17.8619728f},
+        {10.3326654f, 17.7330894f}, {10.2874813f, 17.6048679f}, {10.2425547f, 17.477253f}, {10.1980114f, 17.3501759f},
+        {10.1539698f, 17.2235718f}});
+    // Beside a plate of 64 square mm: the corner cut takes about 2e-4 of them.
+    s = stackAt({0.0, 0.1}, {{rectangle(0, 0, 8, 8), sliverIsland, band}, {}});
+    QTest::newRow("island corner on an edge, leaving it at a shallow angle") << s.slices << s.volume << 6 << 0.0f << -1;
+
+    // Squares touching at their corners 300 mm from the origin: the corner cut
+    // that parts them must reach beyond what the faces can tell apart there
+    // (a few float steps at that magnitude), else pieces of the faces were
+    // placed on the wrong square's edges (18 unpaired edges).
+    auto far = [](const Contour &c) {
+        QVector<Point2Df> points = c.points();
+        for (Point2Df &p : points)
+            p = Point2Df(p.x + 300, p.y + 300);
+        return Contour(points);
+    };
+    const QVector<Contour> cornerToCorner{far(rectangle(0, 0, 2, 2)), far(rectangle(2, 2, 4, 4))};
+    const QVector<Contour> cornerToCornerWide{far(rectangle(0, 0, 2.5f, 2)), far(rectangle(2.5f, 2, 4, 4))};
+    s = evenStack({cornerToCorner, cornerToCornerWide, cornerToCorner, cornerToCornerWide}, 0.1);
+    QTest::newRow("contours touching at a vertex, far from the origin") << s.slices << s.volume << 4 << 0.0f << -1;
 
     layers.clear();
     for (int i = 0; i < 6; ++i)
