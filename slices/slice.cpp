@@ -102,6 +102,9 @@ const int prefetchDistance = 16;
 
 } // namespace
 
+// A list of slices holds each in a block of its own: the smallest one the allocator gives.
+static_assert(sizeof(Slice) <= 16, "a slice is its height, its thickness and one pointer");
+
 Slice::Data::Data(const Data &other)
     : format(other.format)
     , contours(other.contours)

@@ -156,6 +156,9 @@ public:
     Slice(const QSet<int> &indices, const Slice &source);
 
 private:
+    // The reader's memory budget weighs the body.
+    friend class SlcMemoryBudget;
+
     // Everything but the height and the thickness, shared by copies and
     // detached before it is changed. A file may hold millions of layers
     // without a contour: those all point at one of two bodies that are never
