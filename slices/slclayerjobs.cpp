@@ -176,9 +176,11 @@ void SlcLayerJobs::read(int maxCount, QList<Slice> &slices)
     };
     std::deque<Block> blocks;
     std::vector<QByteArray> spareBlocks;
+    // A block grown for one large layer is not kept: blocks after it are of the usual size.
     const auto releaseBlocks = [&]() {
         while (blocks.size() > 1 && blocks.front().jobs == 0) {
-            spareBlocks.push_back(std::move(blocks.front().bytes));
+            if (blocks.front().bytes.size() <= largestBlockSize)
+                spareBlocks.push_back(std::move(blocks.front().bytes));
             blocks.pop_front();
         }
     };
@@ -283,24 +285,39 @@ void SlcLayerJobs::read(int maxCount, QList<Slice> &slices)
         const qint64 size = std::min(end - layerStart, std::max<qint64>(blockSize, 2 * kept));
         if (size <= kept || kept >= largestParallelLayer)
             break;
-        QByteArray next;
-        if (!spareBlocks.empty() && spareBlocks.back().size() >= size) {
-            next = std::move(spareBlocks.back());
-            spareBlocks.pop_back();
-        } else {
+        // A layer that fills the whole block, and that no job reads from, grows the block where it
+        // is: a layer of tens of megabytes would otherwise be held twice while it is copied, and
+        // every smaller block on the way to it as well.
+        qint64 got = 0;
+        if (kept > 0 && layerStart == blockBase && blocks.back().jobs == 0) {
+            QByteArray &grown = blocks.back().bytes;
             try {
-                next = QByteArray(int(size), Qt::Uninitialized);
+                if (grown.size() < size)
+                    grown.resize(int(size));
             } catch (const std::bad_alloc &) {
                 break; // the reader on this thread reads the rest as it can
             }
+            got = device->read(grown.data() + kept, size - kept);
+        } else {
+            QByteArray next;
+            if (!spareBlocks.empty() && spareBlocks.back().size() >= size) {
+                next = std::move(spareBlocks.back());
+                spareBlocks.pop_back();
+            } else {
+                try {
+                    next = QByteArray(int(size), Qt::Uninitialized);
+                } catch (const std::bad_alloc &) {
+                    break; // the reader on this thread reads the rest as it can
+                }
+            }
+            if (kept > 0)
+                std::memcpy(next.data(), blocks.back().bytes.constData() + (layerStart - blockBase), size_t(kept));
+            got = device->read(next.data() + kept, size - kept);
+            blocks.push_back(Block{std::move(next), 0});
+            releaseBlocks();
+            blockBase = layerStart;
         }
-        if (kept > 0)
-            std::memcpy(next.data(), blocks.back().bytes.constData() + (layerStart - blockBase), size_t(kept));
-        const qint64 got = device->read(next.data() + kept, size - kept);
-        blocks.push_back(Block{std::move(next), 0});
-        releaseBlocks();
         const char *block = blocks.back().bytes.constData();
-        blockBase = layerStart;
         blockEnd = layerStart + kept + std::max<qint64>(got, 0);
         if (blockEnd < blockBase + size)
             end = blockEnd; // the data ended earlier than the device said

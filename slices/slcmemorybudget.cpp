@@ -26,10 +26,12 @@ qint64 heapBlock(qint64 size)
     return std::max<qint64>(32, (size + qint64(sizeof(void *)) + 15) & ~qint64(15));
 }
 
-// Arranging the slices in a stack keeps, beside each slice, its totals (48 bytes), its place in
-// the lists of work and of the order (24) and in the new list (8), and the totals once more for
-// the slices that stay when the order changed.
-const qint64 arrangingPerSlice = 96;
+// Arranging the slices in a stack keeps, beside each slice, where its totals are (4 bytes) and,
+// when the order changes, its place in the order and in the permutation that applies it (8).
+const qint64 arrangingPerSlice = 12;
+// Beside a slice with contours it keeps as well the totals (48), a place in the list of work (16)
+// and an entry in the table of shared contour lists (40).
+const qint64 arrangingWithContours = 104;
 
 // Kept free of the model: the rest of the program, and the blocks and jobs of the parallel pass.
 const qint64 margin = qint64(64) << 20;
@@ -104,12 +106,16 @@ qint64 SlcMemoryBudget::availableNow()
 qint64 SlcMemoryBudget::sliceCost()
 {
     // The list's pointer to the slice, with room for the list to grow, and the slice's own block.
+    // A slice without contours shares its body with every other one.
     return 2 * qint64(sizeof(void *)) + heapBlock(sizeof(Slice)) + arrangingPerSlice;
 }
 
 qint64 SlcMemoryBudget::contoursCost(qint64 count)
 {
-    return count > 0 ? heapBlock(qint64(sizeof(QArrayData)) + count * qint64(sizeof(Contour))) : 0;
+    if (count <= 0)
+        return 0;
+    return heapBlock(sizeof(Slice::Data)) + arrangingWithContours
+        + heapBlock(qint64(sizeof(QArrayData)) + count * qint64(sizeof(Contour)));
 }
 
 qint64 SlcMemoryBudget::verticesCost(qint64 count)

@@ -30,7 +30,7 @@ public:
 
     // One slice (layer) and its place in a list.
     static qint64 sliceCost();
-    // The contour array of a slice of count contours (0: none).
+    // What count contours add to a slice (0: nothing): its own body and the contour array.
     static qint64 contoursCost(qint64 count);
     // The vertex array of a contour of count vertices (0: none).
     static qint64 verticesCost(qint64 count);

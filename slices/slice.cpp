@@ -102,6 +102,71 @@ const int prefetchDistance = 16;
 
 } // namespace
 
+// A list of slices holds each in a block of its own: the smallest one the allocator gives.
+static_assert(sizeof(Slice) <= 16, "a slice is its height, its thickness and one pointer");
+
+Slice::Data::Data(const Data &other)
+    : format(other.format)
+    , contours(other.contours)
+    , groups(other.groups)
+    , area(other.area)
+    , length(other.length)
+    , bounds(other.bounds)
+    , vertexCount(other.vertexCount)
+{
+}
+
+// Made once and never freed: slices held by objects that outlive this file's statics still point
+// at them. Their count stays -1, so sharing them costs no atomic write that threads would contend
+// for.
+Slice::Data *Slice::emptyData(bool clean)
+{
+    static Data *const stale = [] {
+        Data *data = new Data;
+        data->ref.storeRelaxed(-1);
+        return data;
+    }();
+    static Data *const fresh = [] {
+        Data *data = new Data;
+        data->ref.storeRelaxed(-1);
+        data->vertexCount = 0;
+        return data;
+    }();
+    return clean ? fresh : stale;
+}
+
+void Slice::retain(Data *data)
+{
+    if (data->ref.loadRelaxed() != -1)
+        data->ref.ref();
+}
+
+void Slice::release(Data *data)
+{
+    if (data->ref.loadRelaxed() != -1 && !data->ref.deref())
+        delete data;
+}
+
+Slice::Data &Slice::edit()
+{
+    if (isShared(d)) {
+        Data *own = new Data(*d);
+        release(d);
+        d = own;
+    }
+    return *d;
+}
+
+void Slice::settle()
+{
+    if (isShared(d) || !d->contours.isEmpty() || d->format != 0 || !d->groups.isEmpty())
+        return;
+    // Without contours the caches are stale or hold the totals of nothing.
+    const bool clean = d->vertexCount >= 0;
+    release(d);
+    d = emptyData(clean);
+}
+
 Slice::Slice()
     : Slice(unknown, 0.0f)
 {
@@ -113,61 +178,81 @@ Slice::Slice(float z)
 }
 
 Slice::Slice(float z, float thickness)
-    : m_z(z)
+    : d(emptyData(false))
+    , m_z(z)
     , m_thickness(thickness)
-    , m_format(0)
-    , m_area(0.0)
-    , m_length(0.0)
-    , m_vertexCount(-1)
 {
 }
 
 Slice::Slice(float z, float thickness, const QVector<Contour> &contours)
     : Slice(z, thickness)
 {
-    m_contours = contours;
+    if (contours.isEmpty())
+        return;
+    edit().contours = contours;
     normalizeFormat();
 }
 
 Slice::Slice(float z, float thickness, QVector<Contour> &&contours)
     : Slice(z, thickness)
 {
-    m_contours = std::move(contours);
+    if (contours.isEmpty())
+        return;
+    edit().contours = std::move(contours);
     normalizeFormat();
 }
 
 Slice::Slice(const Slice &other)
-    : m_contours(other.m_contours)
+    : d(other.d)
     , m_z(other.m_z)
     , m_thickness(other.m_thickness)
-    , m_groups(other.m_groups)
-    , m_format(other.m_format)
-    , m_area(other.m_area)
-    , m_length(other.m_length)
-    , m_bounds(other.m_bounds)
-    , m_vertexCount(other.m_vertexCount)
 {
+    retain(d);
     normalizeFormat();
 }
 
-// A move hands the slice over as it is: nothing about its nesting changes.
-Slice::Slice(Slice &&other) noexcept = default;
+// A move hands the slice over as it is: nothing about its nesting changes. The slice moved from
+// is left empty.
+Slice::Slice(Slice &&other) noexcept
+    : d(other.d)
+    , m_z(other.m_z)
+    , m_thickness(other.m_thickness)
+{
+    other.d = emptyData(false);
+}
 
-Slice::~Slice() = default;
+Slice::~Slice()
+{
+    release(d);
+}
 
-Slice &Slice::operator=(const Slice &other) = default;
+Slice &Slice::operator=(const Slice &other)
+{
+    retain(other.d);
+    release(d);
+    d = other.d;
+    m_z = other.m_z;
+    m_thickness = other.m_thickness;
+    return *this;
+}
 
-Slice &Slice::operator=(Slice &&other) noexcept = default;
+Slice &Slice::operator=(Slice &&other) noexcept
+{
+    std::swap(d, other.d);
+    m_z = other.m_z;
+    m_thickness = other.m_thickness;
+    return *this;
+}
 
 void Slice::addContour(const Contour &contour)
 {
-    m_contours.append(contour);
+    edit().contours.append(contour);
     contourAdded();
 }
 
 void Slice::addContour(Contour &&contour)
 {
-    m_contours.append(std::move(contour));
+    edit().contours.append(std::move(contour));
     contourAdded();
 }
 
@@ -175,53 +260,55 @@ void Slice::addContour(Contour &&contour)
 // normalizeFormat() would find them, without walking the whole list again.
 void Slice::contourAdded()
 {
-    invalidate();
-    const Contour &added = m_contours.constLast();
-    if (m_format == 0 && !added.children().isEmpty()) {
-        m_format = hasGrandchildren(added) ? 1 : 2;
-        if (m_format == 2)
+    Data &data = *d;
+    data.vertexCount = -1;
+    const Contour &added = data.contours.constLast();
+    if (data.format == 0 && !added.children().isEmpty()) {
+        data.format = hasGrandchildren(added) ? 1 : 2;
+        if (data.format == 2)
             rebuildGroupMap();
         return;
     }
-    if (m_format != 2)
+    if (data.format != 2)
         return;
     if (hasGrandchildren(added)) {
-        m_format = 1;
+        data.format = 1;
         return;
     }
-    const int first = m_groups.isEmpty() ? 0 : m_groups.lastKey() + 1;
-    m_groups.insert(first + added.children().size(), m_contours.size() - 1);
+    const int first = data.groups.isEmpty() ? 0 : data.groups.lastKey() + 1;
+    data.groups.insert(first + added.children().size(), data.contours.size() - 1);
 }
 
 const Contour &Slice::contourAt(int i) const
 {
-    if (m_contours.isEmpty())
+    const QVector<Contour> &contours = d->contours;
+    if (contours.isEmpty())
         return emptyContour();
-    if (m_format == 2) {
-        const auto group = m_groups.lowerBound(i);
-        if (group != m_groups.cend()) {
-            const Contour &outer = m_contours.at(group.value());
+    if (d->format == 2) {
+        const auto group = d->groups.lowerBound(i);
+        if (group != d->groups.cend()) {
+            const Contour &outer = contours.at(group.value());
             const int k = outer.children().size() - group.key() + i - 1;
             return k < 0 ? outer : outer.children().at(k);
         }
     }
-    return m_contours.at(qBound(0, i, m_contours.size() - 1));
+    return contours.at(qBound(0, i, contours.size() - 1));
 }
 
 int Slice::contourCount() const
 {
-    if (m_contours.isEmpty())
+    if (d->contours.isEmpty())
         return 0;
-    if (m_format == 2)
-        return m_groups.isEmpty() ? 0 : m_groups.lastKey() + 1;
-    return m_contours.size();
+    if (d->format == 2)
+        return d->groups.isEmpty() ? 0 : d->groups.lastKey() + 1;
+    return d->contours.size();
 }
 
 bool Slice::isDirty() const
 {
-    if (m_vertexCount < 0)
+    if (d->vertexCount < 0)
         return true;
-    for (const Contour &contour : m_contours) {
+    for (const Contour &contour : d->contours) {
         if (contour.isDirty())
             return true;
     }
@@ -232,6 +319,12 @@ void Slice::update() const
 {
     if (!isDirty())
         return;
+    // The totals of nothing are those the clean empty body holds; the shared bodies are never
+    // written.
+    if (d == emptyData(false)) {
+        d = emptyData(true);
+        return;
+    }
     double area = 0.0;
     double length = 0.0;
     geom::Bounds2Df bounds;
@@ -244,66 +337,74 @@ void Slice::update() const
         vertexCount += c.points().size();
         length += c.length();
     };
-    if (m_format == 2) {
-        for (const int outerIndex : m_groups) {
-            const Contour &outer = m_contours.at(outerIndex);
+    const QVector<Contour> &all = d->contours;
+    if (d->format == 2) {
+        for (const int outerIndex : d->groups) {
+            const Contour &outer = all.at(outerIndex);
             add(outer);
             for (const Contour &child : outer.children())
                 add(child);
         }
     } else {
-        const int n = m_contours.size();
-        const Contour *contours = m_contours.constData();
+        const int n = all.size();
+        const Contour *contours = all.constData();
         for (int i = 0; i < n; ++i) {
             if (i + prefetchDistance < n)
                 prefetchPoints(contours[i + prefetchDistance]);
             add(contours[i]);
         }
     }
-    m_area = area;
-    m_length = length;
-    m_bounds = bounds;
-    m_vertexCount = vertexCount;
+    d->area = area;
+    d->length = length;
+    d->bounds = bounds;
+    d->vertexCount = vertexCount;
 }
 
 double Slice::area() const
 {
     update();
-    return m_area;
+    return d->area;
 }
 
 double Slice::length() const
 {
     update();
-    return m_length;
+    return d->length;
 }
 
 geom::Bounds2Df Slice::boundingRect() const
 {
     update();
-    return m_bounds;
+    return d->bounds;
 }
 
 int Slice::vertexCount() const
 {
     update();
-    return m_vertexCount;
+    return d->vertexCount;
 }
 
 void Slice::invalidate()
 {
-    m_vertexCount = -1;
+    if (d->vertexCount < 0)
+        return;
+    if (d == emptyData(true)) {
+        d = emptyData(false);
+        return;
+    }
+    edit().vertexCount = -1;
 }
 
 void Slice::sortByArea(bool ascending)
 {
-    const int n = m_contours.size();
+    const int n = d->contours.size();
     if (n < 2)
         return;
     // Each contour's area is read once, which brings all its caches up to date in one pass over
     // its points; the sort then works on small keys, and each contour moves at most once.
     bool (*const less)(const AreaKey &, const AreaKey &) = ascending ? areaKeyLess : areaKeyGreater;
-    const auto keyAt = [this](int i) { return AreaKey{std::fabs(m_contours.at(i).area()), i}; };
+    const QVector<Contour> &list = d->contours;
+    const auto keyAt = [&list](int i) { return AreaKey{std::fabs(list.at(i).area()), i}; };
     // Most slices come in sorted already; leave their (possibly shared) list alone, and spend no
     // memory on keys for them.
     int unsortedAt = 1;
@@ -327,7 +428,7 @@ void Slice::sortByArea(bool ascending)
     // Position i receives the contour that was at keys[i].index: follow each cycle of that
     // permutation, holding one contour aside. A contour is relocatable (QVector moves it so too),
     // so it travels as its bytes: no reference count or cache changes hands on the way.
-    Contour *contours = m_contours.data();
+    Contour *contours = edit().contours.data();
     const auto relocate = [](void *to, const void *from) { std::memcpy(to, from, sizeof(Contour)); };
     alignas(Contour) unsigned char held[sizeof(Contour)];
     for (int start = 0; start < n; ++start) {
@@ -348,14 +449,16 @@ void Slice::sortByArea(bool ascending)
         relocate(contours + to, held);
     }
     // The groups point at list positions, which have just moved.
-    if (m_format == 2)
+    if (d->format == 2)
         rebuildGroupMap();
 }
 
 int Slice::reduce(double tolerance)
 {
+    if (d->contours.isEmpty())
+        return 0;
     int removed = 0;
-    for (Contour &contour : m_contours)
+    for (Contour &contour : edit().contours)
         removed += contour.reduce(tolerance);
     if (removed != 0)
         invalidate();
@@ -364,8 +467,10 @@ int Slice::reduce(double tolerance)
 
 void Slice::snapToGrid(double step)
 {
-    for (Contour &contour : m_contours)
-        contour.snapToGrid(step);
+    if (!d->contours.isEmpty()) {
+        for (Contour &contour : edit().contours)
+            contour.snapToGrid(step);
+    }
     invalidate();
 }
 
@@ -394,43 +499,71 @@ void Slice::translate(const QVector3D &v)
 // The totals other than the box do not depend on the position.
 void Slice::moveContours(float dx, float dy)
 {
-    for (Contour &contour : m_contours)
+    if (d->contours.isEmpty())
+        return;
+    Data &data = edit();
+    for (Contour &contour : data.contours)
         contour.translate(dx, dy);
-    if (m_bounds.isValid()) {
-        m_bounds.minX += dx;
-        m_bounds.maxX += dx;
-        m_bounds.minY += dy;
-        m_bounds.maxY += dy;
+    if (data.bounds.isValid()) {
+        data.bounds.minX += dx;
+        data.bounds.maxX += dx;
+        data.bounds.minY += dy;
+        data.bounds.maxY += dy;
     }
 }
 
-void Slice::normalizeFormat()
+// The format normalizeFormat() arrives at, found without changing anything.
+int Slice::derivedFormat() const
 {
-    if (m_contours.isEmpty()) {
-        if (m_format == 2)
-            rebuildGroupMap();
-        return;
-    }
-    for (const Contour &contour : qAsConst(m_contours)) {
-        if (m_format == 0) {
+    int format = d->format;
+    for (const Contour &contour : d->contours) {
+        if (format == 0) {
             if (contour.children().isEmpty())
                 continue;
-            m_format = 2;
+            format = 2;
         }
-        if (m_format == 2 && hasGrandchildren(contour))
-            m_format = 1;
+        if (format == 2 && hasGrandchildren(contour))
+            format = 1;
     }
-    if (m_format == 2)
+    return format;
+}
+
+// Whether the group map is the one rebuildGroupMap() would make.
+bool Slice::groupMapIsCurrent() const
+{
+    const QVector<Contour> &contours = d->contours;
+    if (d->groups.size() != contours.size())
+        return false;
+    int flat = 0;
+    int g = 0;
+    for (auto group = d->groups.cbegin(); group != d->groups.cend(); ++group, ++g) {
+        const int key = flat + contours.at(g).children().size();
+        if (group.key() != key || group.value() != g)
+            return false;
+        flat = key + 1;
+    }
+    return true;
+}
+
+// A copy runs this on a body it shares: it is made its own only when something changes.
+void Slice::normalizeFormat()
+{
+    const int format = derivedFormat();
+    if (format == d->format && (format != 2 || groupMapIsCurrent()))
+        return;
+    edit().format = format;
+    if (format == 2)
         rebuildGroupMap();
 }
 
 void Slice::rebuildGroupMap()
 {
-    m_groups.clear();
+    Data &data = edit();
+    data.groups.clear();
     int flat = 0;
-    for (int g = 0; g < m_contours.size(); ++g) {
-        const int key = flat + m_contours.at(g).children().size();
-        m_groups.insert(key, g);
+    for (int g = 0; g < data.contours.size(); ++g) {
+        const int key = flat + data.contours.at(g).children().size();
+        data.groups.insert(key, g);
         flat = key + 1;
     }
 }

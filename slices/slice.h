@@ -6,6 +6,7 @@
 #include "bounds2d.h"
 #include "circle2d.h"
 
+#include <QAtomicInt>
 #include <QList>
 #include <QMap>
 #include <QSet>
@@ -61,13 +62,13 @@ public:
     void setThickness(float thickness) { m_thickness = thickness; }
 
     // The top-level contours.
-    const QVector<Contour> &contours() const { return m_contours; }
+    const QVector<Contour> &contours() const { return d->contours; }
     void addContour(const Contour &contour);
     void addContour(Contour &&contour);
-    int format() const { return m_format; }
+    int format() const { return d->format; }
     // Grouped format: flat index of each group's last contour -> list index of
     // its outer contour.
-    const QMap<int, int> &groups() const { return m_groups; }
+    const QMap<int, int> &groups() const { return d->groups; }
 
     // Access by flat index; i is clamped to the existing contours. On a slice
     // without contours an empty contour is returned.
@@ -155,20 +156,52 @@ public:
     Slice(const QSet<int> &indices, const Slice &source);
 
 private:
+    // The reader's memory budget weighs the body.
+    friend class SlcMemoryBudget;
+
+    // Everything but the height and the thickness, shared by copies and
+    // detached before it is changed. A file may hold millions of layers
+    // without a contour: those all point at one of two bodies that are never
+    // counted and never written (one with its caches stale, one with them
+    // up to date), so that such a layer costs only the slice itself.
+    struct Data
+    {
+        // -1 on the shared empty bodies.
+        QAtomicInt ref{1};
+        int format = 0;
+        QVector<Contour> contours;
+        QMap<int, int> groups;
+        mutable double area = 0.0;
+        mutable double length = 0.0;
+        mutable geom::Bounds2Df bounds;
+        // -1: every cache is stale.
+        mutable int vertexCount = -1;
+
+        Data() = default;
+        Data(const Data &other);
+        Data &operator=(const Data &) = delete;
+    };
+
+    static Data *emptyData(bool clean);
+    static bool isShared(const Data *data) { return data->ref.loadRelaxed() != 1; }
+    static void retain(Data *data);
+    static void release(Data *data);
+    // The body, made this slice's own first.
+    Data &edit();
+    // A body without contours, groups or format goes back to the shared one.
+    void settle();
+
     void normalizeFormat();
+    int derivedFormat() const;
+    bool groupMapIsCurrent() const;
     void rebuildGroupMap();
     void contourAdded();
     void moveContours(float dx, float dy);
 
-    QVector<Contour> m_contours;
+    // Written by update() only to trade the stale empty body for the clean one.
+    mutable Data *d;
     float m_z;
     float m_thickness;
-    QMap<int, int> m_groups;
-    int m_format;
-    mutable double m_area;
-    mutable double m_length;
-    mutable geom::Bounds2Df m_bounds;
-    mutable int m_vertexCount;
 };
 
 Q_DECLARE_TYPEINFO(Slice, Q_MOVABLE_TYPE);

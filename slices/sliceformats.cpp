@@ -39,7 +39,7 @@ bool hasChildren(const QVector<Contour> &contours)
 
 void Slice::setFormat(int format)
 {
-    if (format == m_format)
+    if (format == d->format)
         return;
     toFlatFormat();
     if (format == 1)
@@ -53,15 +53,19 @@ void Slice::toFlatFormat()
     bool moved = false;
     // The list grows during the walk: grandchildren come up in their parent's
     // turn.
-    for (int i = 0; i < m_contours.size(); ++i) {
-        while (!m_contours.at(i).children().isEmpty()) {
-            Contour child = m_contours[i].takeChild(0);
-            m_contours.append(std::move(child));
+    for (int i = 0; i < d->contours.size(); ++i) {
+        while (!d->contours.at(i).children().isEmpty()) {
+            QVector<Contour> &contours = edit().contours;
+            Contour child = contours[i].takeChild(0);
+            contours.append(std::move(child));
             moved = true;
         }
     }
-    m_format = 0;
-    m_groups.clear();
+    if (d->format != 0 || !d->groups.isEmpty()) {
+        Data &data = edit();
+        data.format = 0;
+        data.groups.clear();
+    }
     // Nested contours of a hierarchy were out of the flat walk until now.
     if (moved)
         invalidate();
@@ -72,24 +76,25 @@ void Slice::toGroupedFormat()
 {
     // Holes are filed under outer contours of a flat list only; a hole that
     // brought children along would nest two levels deep.
-    if (hasChildren(m_contours))
+    if (hasChildren(d->contours))
         toFlatFormat();
     bool moved = false;
-    for (int i = m_contours.size() - 1; i >= 0; --i) {
-        if (!(m_contours.at(i).area() < 0.0))
+    for (int i = d->contours.size() - 1; i >= 0; --i) {
+        if (!(d->contours.at(i).area() < 0.0))
             continue;
         for (int j = i - 1; j >= 0; --j) {
-            const Contour &outer = m_contours.at(j);
-            const Contour &hole = m_contours.at(i);
+            const Contour &outer = d->contours.at(j);
+            const Contour &hole = d->contours.at(i);
             if (outer.area() >= 0.0 && outer.boundsIntersect(hole) && outer.containsContour(hole)) {
-                Contour taken = m_contours.takeAt(i);
-                m_contours[j].addChild(std::move(taken));
+                QVector<Contour> &contours = edit().contours;
+                Contour taken = contours.takeAt(i);
+                contours[j].addChild(std::move(taken));
                 moved = true;
                 break;
             }
         }
     }
-    m_format = 2;
+    edit().format = 2;
     rebuildGroupMap();
     if (moved)
         invalidate();
@@ -98,26 +103,28 @@ void Slice::toGroupedFormat()
 void Slice::toHierarchyFormat()
 {
     qWarning("Slice.toHierarchyFormat : Not fully working");
-    if (hasChildren(m_contours))
+    if (hasChildren(d->contours))
         toFlatFormat();
     bool moved = false;
     // Later (smaller) contours move first, so an island goes into its hole
     // before the hole goes into the outer boundary.
-    for (int i = m_contours.size() - 1; i >= 0; --i) {
+    for (int i = d->contours.size() - 1; i >= 0; --i) {
         for (int j = i - 1; j >= 0; --j) {
-            const Contour &outer = m_contours.at(j);
-            const Contour &inner = m_contours.at(i);
+            const Contour &outer = d->contours.at(j);
+            const Contour &inner = d->contours.at(i);
             if ((outer.area() >= 0.0) != (inner.area() >= 0.0) && outer.boundsIntersect(inner)
                 && outer.containsContour(inner)) {
-                Contour taken = m_contours.takeAt(i);
-                m_contours[j].addChild(std::move(taken));
+                QVector<Contour> &contours = edit().contours;
+                Contour taken = contours.takeAt(i);
+                contours[j].addChild(std::move(taken));
                 moved = true;
                 break;
             }
         }
     }
-    m_format = 1;
-    m_groups.clear();
+    Data &data = edit();
+    data.format = 1;
+    data.groups.clear();
     // Nested contours leave the flat walk.
     if (moved)
         invalidate();
@@ -161,7 +168,8 @@ QDataStream &operator>>(QDataStream &stream, Slice &slice)
     stream >> z >> thickness;
     if (stream.status() != QDataStream::Ok)
         return stream;
-    slice.m_contours += contours;
+    if (!contours.isEmpty())
+        slice.edit().contours += contours;
     slice.m_z = z;
     slice.m_thickness = thickness;
     slice.invalidate();
@@ -174,15 +182,16 @@ void Slice::paint(QPainter *painter) const
     const QBrush brush = painter->brush().isOpaque() ? painter->brush() : QBrush(Qt::white, Qt::SolidPattern);
     // Largest first, so that smaller contours are drawn over the ones around
     // them; equal areas keep their list order.
-    QVector<int> order(m_contours.size());
+    const QVector<Contour> &contours = d->contours;
+    QVector<int> order(contours.size());
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [this](int a, int b) {
-        return std::fabs(m_contours.at(a).area()) > std::fabs(m_contours.at(b).area());
+    std::stable_sort(order.begin(), order.end(), [&contours](int a, int b) {
+        return std::fabs(contours.at(a).area()) > std::fabs(contours.at(b).area());
     });
-    if (m_format == 2) {
+    if (d->format == 2) {
         painter->setBrush(brush);
         for (const int i : qAsConst(order)) {
-            const Contour &outer = m_contours.at(i);
+            const Contour &outer = contours.at(i);
             outer.draw(painter);
             if (outer.children().isEmpty())
                 continue;
@@ -195,7 +204,7 @@ void Slice::paint(QPainter *painter) const
     }
     QPainterPath path;
     for (const int i : qAsConst(order)) {
-        const Contour &contour = m_contours.at(i);
+        const Contour &contour = contours.at(i);
         if (!contour.children().isEmpty()) {
             // Each ring its own subpath: one polygon through a contour and its holes would
             // bridge them and leave a wedge of material unpainted.

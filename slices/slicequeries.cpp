@@ -50,10 +50,10 @@ private:
 
 bool Slice::contains(const geom::Point2Df &p, int *outerIndex, Qt::FillRule rule) const
 {
-    if (m_contours.isEmpty())
+    if (d->contours.isEmpty())
         return false;
     update();
-    if (!m_bounds.contains(p))
+    if (!d->bounds.contains(p))
         return false;
     int w = 0;
     double best = 0.0;
@@ -95,7 +95,7 @@ bool Slice::hitTest(const geom::Circle2Df &circle) const
 int Slice::windingCount(const Contour &other, int limit) const
 {
     int w = 0;
-    for (const Contour &c : m_contours) {
+    for (const Contour &c : d->contours) {
         const int k = c.countInside(other, limit);
         if (k != 0)
             w += c.area() >= 0.0 ? k : -k;
@@ -127,7 +127,7 @@ bool Slice::anyCornerInside(const geom::Bounds2Df &box) const
 QList<const Contour *> Slice::flatten() const
 {
     QList<const Contour *> list;
-    for (const Contour &c : m_contours)
+    for (const Contour &c : d->contours)
         list += c.flatten();
     return list;
 }
@@ -135,8 +135,8 @@ QList<const Contour *> Slice::flatten() const
 Contour::PointSet Slice::pointSet() const
 {
     Contour::PointSet all;
-    for (const Contour &c : m_contours) {
-        if (m_format == 0) {
+    for (const Contour &c : d->contours) {
+        if (d->format == 0) {
             const Contour::PointSet &own = c.pointSet();
             all.insert(own.cbegin(), own.cend());
         } else {
@@ -224,36 +224,46 @@ QList<QList<int> > Slice::matchContours(const QVector<Contour> &first, const QVe
 
 void Slice::reverse()
 {
-    for (Contour &c : m_contours)
+    if (d->contours.isEmpty())
+        return;
+    for (Contour &c : edit().contours)
         c.reverse();
 }
 
 void Slice::simplify(double tolerance)
 {
-    for (Contour &c : m_contours)
-        c.simplify(tolerance);
+    if (!d->contours.isEmpty()) {
+        for (Contour &c : edit().contours)
+            c.simplify(tolerance);
+    }
     invalidate();
 }
 
 void Slice::smooth(int radius, double decay)
 {
-    for (Contour &c : m_contours)
-        c.smooth(radius, decay);
+    if (!d->contours.isEmpty()) {
+        for (Contour &c : edit().contours)
+            c.smooth(radius, decay);
+    }
     invalidate();
 }
 
 void Slice::resample(double step, unsigned maxDivisions)
 {
-    for (int i = m_contours.size() - 1; i >= 0; --i) {
-        if (maxDivisions == 0 && step > m_contours.at(i).length())
-            m_contours.remove(i);
-        else
-            m_contours[i].resample(step, maxDivisions);
+    if (!d->contours.isEmpty()) {
+        QVector<Contour> &contours = edit().contours;
+        for (int i = contours.size() - 1; i >= 0; --i) {
+            if (maxDivisions == 0 && step > contours.at(i).length())
+                contours.remove(i);
+            else
+                contours[i].resample(step, maxDivisions);
+        }
     }
     // A removed group must not leave its entry pointing past the end.
-    if (m_format == 2)
+    if (d->format == 2)
         rebuildGroupMap();
     invalidate();
+    settle();
 }
 
 Slice Slice::resampled(double step, unsigned maxDivisions) const
@@ -267,15 +277,19 @@ Slice::Slice(const QSet<int> &indices, const Slice &source)
     : Slice(source.m_z, source.m_thickness)
 {
     // A set iterates in no fixed order: take the valid indices ascending.
+    const QVector<Contour> &from = source.d->contours;
     QVector<int> valid;
     for (const int k : indices) {
-        if (k >= 0 && k < source.m_contours.size())
+        if (k >= 0 && k < from.size())
             valid.append(k);
     }
     std::sort(valid.begin(), valid.end());
-    m_contours.reserve(valid.size());
+    if (valid.isEmpty() && source.d->format == 0)
+        return;
+    Data &data = edit();
+    data.contours.reserve(valid.size());
     for (const int k : qAsConst(valid))
-        m_contours.append(source.m_contours.at(k));
-    m_format = source.m_format;
+        data.contours.append(from.at(k));
+    data.format = source.d->format;
     normalizeFormat();
 }

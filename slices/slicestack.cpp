@@ -86,20 +86,24 @@ void forEachSlice(QList<Slice> &slices, int first, Work work)
     };
     std::vector<Job> parallel;
     std::vector<Job> sequential;
-    parallel.reserve(size_t(slices.size() - first));
     QHash<const Contour *, int> holders;
     for (int i = first; i < slices.size(); ++i) {
         Slice *slice = &slices[i];
+        // A slice without contours has nothing to sort or measure: it is done at once, so that a
+        // file of millions of empty layers keeps no job for each.
+        if (slice->contours().isEmpty()) {
+            work(*slice, i);
+            continue;
+        }
         if (slice->format() != 0)
             sequential.push_back(Job{slice, i});
         else
             parallel.push_back(Job{slice, i});
-        if (!slice->contours().isEmpty())
-            ++holders[slice->contours().constData()];
+        ++holders[slice->contours().constData()];
     }
     if (holders.size() < int(parallel.size() + sequential.size())) {
         const auto shared = [&holders](const Job &job) {
-            return !job.slice->contours().isEmpty() && holders.value(job.slice->contours().constData()) > 1;
+            return holders.value(job.slice->contours().constData()) > 1;
         };
         std::copy_if(parallel.cbegin(), parallel.cend(), std::back_inserter(sequential), shared);
         parallel.erase(std::remove_if(parallel.begin(), parallel.end(), shared), parallel.end());
@@ -185,8 +189,8 @@ void SliceStack::addSlices(QList<Slice> &&newSlices, bool deferUpdate)
 }
 
 // What the stack sums of one slice, gathered while the slice is at hand.
-// One is kept beside every slice while a stack is arranged: the wide fields first, so that it
-// takes 48 bytes, not 56.
+// One is kept beside every slice with contours while a stack is arranged: the wide fields first,
+// so that it takes 48 bytes, not 56.
 struct SliceStack::SliceTotals
 {
     double length = 0.0;
@@ -194,15 +198,45 @@ struct SliceStack::SliceTotals
     geom::Bounds2Df box;
     int contours = 0;
     int vertices = 0;
-    bool known = false;
     // A contour of one or two points has no box, so the slice's box need not hold its points.
     bool loosePoints = false;
+};
+
+// The totals gathered so far: rows for the slices with contours, and for each slice the index of
+// its row, or one of the two marks below. A slice without contours has the totals of nothing, so
+// a file of millions of empty layers keeps 4 bytes beside each while it is arranged.
+struct SliceStack::Gathered
+{
+    static constexpr int none = -1;
+    static constexpr int unknown = -2;
+
+    std::vector<int> where;
+    std::vector<SliceTotals> rows;
+
+    // Gives each slice from first on a row when it has contours, and marks the others.
+    void place(const QList<Slice> &slices, int first)
+    {
+        where.resize(size_t(slices.size()), unknown);
+        for (int i = first; i < slices.size(); ++i) {
+            if (slices.at(i).contours().isEmpty()) {
+                where[size_t(i)] = none;
+            } else {
+                where[size_t(i)] = int(rows.size());
+                rows.emplace_back();
+            }
+        }
+    }
+    const SliceTotals &at(int i) const
+    {
+        static const SliceTotals nothing;
+        const int row = where[size_t(i)];
+        return row >= 0 ? rows[size_t(row)] : nothing;
+    }
 };
 
 SliceStack::SliceTotals SliceStack::totalsOf(const Slice &slice)
 {
     SliceTotals t;
-    t.known = true;
     t.contours = slice.contourCount();
     t.vertices = slice.vertexCount();
     t.length = slice.length();
@@ -220,57 +254,88 @@ void SliceStack::arrangeAdded(int first, bool deferUpdate)
     // Contours largest first, caches up to date (in that order: the totals are summed in the
     // order of the contours), and the slice's totals taken while its contours are at hand.
     const int n = m_slices.size();
-    std::vector<SliceTotals> gathered(static_cast<size_t>(n));
+    Gathered gathered;
+    gathered.place(m_slices, first);
     forEachSlice(m_slices, first, [&gathered](Slice &slice, int i) {
         slice.sortByArea(false);
         slice.update();
-        gathered[size_t(i)] = totalsOf(slice);
+        const int row = gathered.where[size_t(i)];
+        if (row >= 0)
+            gathered.rows[size_t(row)] = totalsOf(slice);
     });
 
     // The order by height (stable), then, walking down from the top, each survivor compared with
-    // the slice below it, so that of a run of near-equal heights the last one stays.
-    std::vector<int> order(static_cast<size_t>(n));
-    std::iota(order.begin(), order.end(), 0);
-    const bool sorted = std::is_sorted(m_slices.cbegin(), m_slices.cend(), heightLess);
-    if (!sorted) {
+    // the slice below it, so that of a run of near-equal heights the last one stays. Slices that
+    // come in order and at heights of their own (what files hold) need neither list.
+    std::vector<int> order;
+    if (!std::is_sorted(m_slices.cbegin(), m_slices.cend(), heightLess)) {
+        order.resize(size_t(n));
+        std::iota(order.begin(), order.end(), 0);
         std::stable_sort(order.begin(), order.end(),
                          [this](int a, int b) { return heightLess(m_slices.at(a), m_slices.at(b)); });
     }
-    std::vector<int> kept;
-    kept.reserve(order.size());
-    for (int k = n - 1; k >= 0; --k) {
-        const int i = order[size_t(k)];
-        if (kept.empty() || !sameHeight(m_slices.at(i).z(), m_slices.at(kept.back()).z()))
-            kept.push_back(i);
+    const auto ordered = [&order](int k) { return order.empty() ? k : order[size_t(k)]; };
+    bool repeated = false;
+    for (int k = 0; k + 1 < n && !repeated; ++k)
+        repeated = sameHeight(m_slices.at(ordered(k)).z(), m_slices.at(ordered(k + 1)).z());
+    if (order.empty() && !repeated) {
+        if (!deferUpdate)
+            updateFrom(gathered);
+        return;
     }
-    std::reverse(kept.begin(), kept.end());
 
-    std::vector<SliceTotals> totals;
-    if (sorted && int(kept.size()) == n) {
-        totals = std::move(gathered);
-    } else {
-        QList<Slice> arranged;
-        arranged.reserve(int(kept.size()));
-        totals.reserve(kept.size());
-        for (const int i : kept) {
-            arranged.append(Slice());
-            arranged.last() = std::move(m_slices[i]);
-            totals.push_back(gathered[size_t(i)]);
-        }
-        m_slices = std::move(arranged);
+    // The survivors in their order, then the slices dropped: each position's slice and totals
+    // come from there, following the cycles of that permutation, and the dropped ones at the end
+    // go. A slice is moved as its body pointer, so no slice is made anew.
+    std::vector<int> from;
+    from.reserve(size_t(n));
+    std::vector<int> dropped;
+    for (int k = n - 1; k >= 0; --k) {
+        const int i = ordered(k);
+        if (from.empty() || !sameHeight(m_slices.at(i).z(), m_slices.at(from.back()).z()))
+            from.push_back(i);
+        else
+            dropped.push_back(i);
     }
+    std::reverse(from.begin(), from.end());
+    const int keptCount = int(from.size());
+    from.insert(from.end(), dropped.cbegin(), dropped.cend());
+    dropped = std::vector<int>();
+    order = std::vector<int>();
+    for (int start = 0; start < n; ++start) {
+        int source = from[size_t(start)];
+        if (source < 0)
+            continue;
+        from[size_t(start)] = -1;
+        if (source == start)
+            continue;
+        Slice held = std::move(m_slices[start]);
+        const int heldRow = gathered.where[size_t(start)];
+        int to = start;
+        while (source != start) {
+            m_slices[to] = std::move(m_slices[source]);
+            gathered.where[size_t(to)] = gathered.where[size_t(source)];
+            to = source;
+            source = from[size_t(to)];
+            from[size_t(to)] = -1;
+        }
+        m_slices[to] = std::move(held);
+        gathered.where[size_t(to)] = heldRow;
+    }
+    m_slices.erase(m_slices.begin() + keptCount, m_slices.end());
+    gathered.where.resize(size_t(keptCount));
 
     if (!deferUpdate)
-        updateFrom(totals);
+        updateFrom(gathered);
 }
 
 void SliceStack::update()
 {
-    std::vector<SliceTotals> totals(static_cast<size_t>(m_slices.size()));
-    updateFrom(totals);
+    Gathered gathered;
+    updateFrom(gathered);
 }
 
-void SliceStack::updateFrom(std::vector<SliceTotals> &totals)
+void SliceStack::updateFrom(Gathered &gathered)
 {
     m_bounds.reset();
     m_contourCount = 0;
@@ -285,21 +350,40 @@ void SliceStack::updateFrom(std::vector<SliceTotals> &totals)
         return;
 
     // Each slice's totals are gathered side by side, then summed in slice order as ever.
-    if (!std::all_of(totals.cbegin(), totals.cend(), [](const SliceTotals &t) { return t.known; })) {
-        forEachSlice(m_slices, 0, [&totals](Slice &s, int i) {
-            if (!totals[size_t(i)].known)
-                totals[size_t(i)] = totalsOf(s);
+    const bool complete = int(gathered.where.size()) == n
+        && std::find(gathered.where.cbegin(), gathered.where.cend(), Gathered::unknown) == gathered.where.cend();
+    if (!complete) {
+        const int firstNew = int(gathered.rows.size());
+        gathered.where.resize(size_t(n), Gathered::unknown);
+        for (int i = 0; i < n; ++i) {
+            int &row = gathered.where[size_t(i)];
+            if (row != Gathered::unknown)
+                continue;
+            if (m_slices.at(i).contours().isEmpty()) {
+                row = Gathered::none;
+            } else {
+                row = int(gathered.rows.size());
+                gathered.rows.emplace_back();
+            }
+        }
+        // Slices without contours are brought up to date too: copies of the list may be read on
+        // other threads.
+        forEachSlice(m_slices, 0, [&gathered, firstNew](Slice &s, int i) {
+            const int row = gathered.where[size_t(i)];
+            if (row >= firstNew)
+                gathered.rows[size_t(row)] = totalsOf(s);
+            else if (row < 0)
+                s.update();
         });
     }
     auto accumulate = [&](const Slice &s, int i) {
-        const SliceTotals &t = totals[size_t(i)];
+        const SliceTotals &t = gathered.at(i);
         m_contourCount += t.contours;
         m_vertexCount += t.vertices;
         m_sideArea += double(s.thickness()) * t.length;
         m_volume += double(s.thickness()) * t.area;
         box.unite(t.box);
     };
-
     for (int i = 0; i < n - 1; ++i) {
         Slice &s = m_slices[i];
         s.setThickness(m_slices.at(i + 1).z() - s.z());
@@ -342,10 +426,9 @@ void SliceStack::updateFrom(std::vector<SliceTotals> &totals)
     };
     // Room for the slices with contours only: a file of millions of empty layers has few.
     std::vector<Candidate> candidates;
-    candidates.reserve(static_cast<size_t>(
-        std::count_if(totals.cbegin(), totals.cend(), [](const SliceTotals &t) { return t.contours != 0; })));
+    candidates.reserve(gathered.rows.size());
     for (int i = 0; i < n; ++i) {
-        const SliceTotals &t = totals[size_t(i)];
+        const SliceTotals &t = gathered.at(i);
         const double dz = double(m_slices.at(i).z()) - cz;
         const double dz2 = dz * dz;
         // A height that is not a number adds nothing (no value compares above the maximum).

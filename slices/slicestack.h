@@ -69,10 +69,11 @@ public:
 
 private:
     struct SliceTotals;
+    struct Gathered;
     static SliceTotals totalsOf(const Slice &slice);
     void arrangeAdded(int first, bool deferUpdate);
-    // update() with the totals of the slices already gathered where known is set.
-    void updateFrom(std::vector<SliceTotals> &totals);
+    // update() with the totals of the slices already gathered.
+    void updateFrom(Gathered &gathered);
 
     geom::Bounds3Df m_bounds;
     int m_contourCount;

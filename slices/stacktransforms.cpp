@@ -52,14 +52,18 @@ void reverseTree(Contour &contour)
 
 Slice &Slice::mirror(unsigned flags)
 {
-    for (Contour &c : m_contours)
-        c.mirror(flags);
     if (flags & mirrorZFlags)
         m_z = -m_z;
+    // Without contours there is nothing to mirror, and the box is the empty one or stale.
+    if (d->contours.isEmpty())
+        return *this;
+    Data &data = edit();
+    for (Contour &c : data.contours)
+        c.mirror(flags);
     if (flags & mirrorXFlags)
-        flipRange(m_bounds.minX, m_bounds.maxX);
+        flipRange(data.bounds.minX, data.bounds.maxX);
     if (flags & mirrorYFlags)
-        flipRange(m_bounds.minY, m_bounds.maxY);
+        flipRange(data.bounds.minY, data.bounds.maxY);
     return *this;
 }
 
@@ -69,8 +73,8 @@ Slice Slice::mapped(const QTransform &transform, bool warnProjective) const
     // holes into material; like mirror(), keep the orientation.
     const bool mirrors = transform.m11() * transform.m22() - transform.m12() * transform.m21() < 0.0;
     QVector<Contour> contours;
-    contours.reserve(m_contours.size());
-    for (const Contour &c : m_contours) {
+    contours.reserve(d->contours.size());
+    for (const Contour &c : d->contours) {
         contours.append(c.map(transform, warnProjective));
         if (mirrors)
             reverseTree(contours.last());

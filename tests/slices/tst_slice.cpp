@@ -90,6 +90,8 @@ private slots:
     void formatFromNesting();
     void hierarchyCountsTopLevelOnly();
     void copiesShareContours();
+    void emptySlicesStayApart();
+    void copiesStayApart();
     void totals();
     void groupedTotals();
     void cachesFollowEdits();
@@ -254,6 +256,83 @@ void TestSlice::copiesShareContours()
     QCOMPARE(copy.boundingRect().minX, 5.0f);
     QCOMPARE(original.boundingRect().minX, 0.0f);
     QCOMPARE(original.contours().at(0).points(), square(0, 0, 2, 2));
+}
+
+// Slices without contours share what they hold: an edit or an update of one of them is no
+// edit or update of the others.
+void TestSlice::emptySlicesStayApart()
+{
+    Slice updated(1.0f, 0.1f);
+    updated.update();
+    QVERIFY(!updated.isDirty());
+    QVERIFY(Slice(2.0f, 0.1f).isDirty());
+    QVERIFY(Slice().isDirty());
+
+    Slice copy(updated);
+    copy.addContour(squareOfArea(4));
+    QCOMPARE(copy.area(), 4.0);
+    QCOMPARE(updated.contourCount(), 0);
+    QVERIFY(updated.contours().isEmpty());
+    QCOMPARE(updated.vertexCount(), 0);
+    QVERIFY(!updated.isDirty());
+    const Slice fresh(3.0f, 0.1f);
+    QVERIFY(fresh.contours().isEmpty());
+    QVERIFY(fresh.isDirty());
+    QCOMPARE(fresh.vertexCount(), 0);
+
+    // Made stale again, and grouped: neither reaches another empty slice.
+    updated.invalidate();
+    QVERIFY(updated.isDirty());
+    Slice grouped(4.0f, 0.1f);
+    grouped.setFormat(2);
+    QCOMPARE(grouped.format(), 2);
+    QCOMPARE(Slice(5.0f, 0.1f).format(), 0);
+    Slice other(6.0f, 0.1f);
+    other.update();
+    QVERIFY(!other.isDirty());
+    QVERIFY(!Slice(other).isDirty());
+}
+
+// Copies share contours, groups and totals until one of them changes: the change is its own.
+void TestSlice::copiesStayApart()
+{
+    const GroupedFixture f;
+    Slice original(1.0f, 0.1f, f.contours);
+    const double area = original.area();
+    QCOMPARE(original.format(), 2);
+
+    Slice invalidated(original);
+    invalidated.invalidate();
+    QVERIFY(invalidated.isDirty());
+    QVERIFY(!original.isDirty());
+
+    Slice flattened(original);
+    flattened.setFormat(0);
+    QCOMPARE(flattened.format(), 0);
+    QVERIFY(flattened.groups().isEmpty());
+    QCOMPARE(flattened.contourCount(), 6);
+    QCOMPARE(original.format(), 2);
+    QCOMPARE(original.groups(), groupMap({{2, 0}, {3, 1}, {5, 2}}));
+    QCOMPARE(original.contourAt(4).points(), f.e.points());
+
+    Slice assigned;
+    assigned = original;
+    assigned.snapToGrid(1.0);
+    assigned.translate(10, 0, 0);
+    QCOMPARE(assigned.boundingRect().minX, 10.0f);
+    QCOMPARE(original.boundingRect().minX, 0.0f);
+    QCOMPARE(original.area(), area);
+    QVERIFY(!original.isDirty());
+
+    // A copy taken before the caches were brought up to date shares them once they are.
+    Slice stale(1.0f, 0.1f, {squareOfArea(4), squareOfArea(1, 10)});
+    const Slice sharer(stale);
+    QCOMPARE(stale.area(), 5.0);
+    QVERIFY(!sharer.isDirty());
+    QCOMPARE(sharer.vertexCount(), 8);
+    stale.sortByArea(true);
+    QCOMPARE(stale.contours().at(0).area(), 1.0);
+    QCOMPARE(sharer.contours().at(0).area(), 4.0);
 }
 
 void TestSlice::totals()
