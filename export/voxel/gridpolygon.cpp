@@ -36,10 +36,7 @@ QVector<int> flood(const GridSurface &surface, int start, Claim claim)
         const int t = stack.takeLast();
         const GridFacet &ft = surface.facets.at(t);
         for (int position = 0; position < 3; ++position) {
-            const FacetIndexSet *at = surface.facetsAtPoint(ft.vertex(position));
-            if (!at)
-                continue;
-            for (int j : *at) {
+            for (int j : surface.facetsAtPoint(ft.vertex(position))) {
                 // The normal first: facets of other normals may belong to
                 // another thread's group and are only read where immutable.
                 if (j == t || !sameNormal(surface.facets.at(j), reference)
@@ -98,15 +95,13 @@ QList<QVector<GridPoint>> chain(const GridSurface &surface, const QVector<int> &
         if (it != incident.cend())
             return it.value();
         FacetIndexSet kept;
-        const FacetIndexSet *all = surface.facetsAtPoint(p);
-        if (all) {
-            for (int j : *all) {
-                if (in(j))
-                    kept.append(j);
-            }
-            if (kept.size() == all->size())
-                kept.clear();
+        const FacetIndices all = surface.facetsAtPoint(p);
+        for (int j : all) {
+            if (in(j))
+                kept.append(j);
         }
+        if (kept.size() == all.size())
+            kept.clear();
         incident.insert(p, kept);
         return kept;
     };

@@ -7,17 +7,6 @@ namespace geom {
 
 namespace {
 
-void insertIndex(FacetIndexSet &set, int index)
-{
-    if (std::find(set.cbegin(), set.cend(), index) == set.cend())
-        set.append(index);
-}
-
-bool holds(const FacetIndexSet *set, int index)
-{
-    return set && std::find(set->cbegin(), set->cend(), index) != set->cend();
-}
-
 bool sharePoint(const GridSurface &a, const GridSurface &b)
 {
     // Look the smaller key set up in the larger one.
@@ -40,25 +29,14 @@ void GridSurface::addFacet(const GridFacet &facet)
     }
     const int index = facets.size();
     for (int i = 0; i < 3; ++i)
-        insertIndex(facetsAt[facet.vertex(i)], index);
+        facetsAt.insert(facet.vertex(i), index);
     facets.append(facet);
 }
 
 void GridSurface::merge(GridSurface &other)
 {
     const int offset = facets.size();
-    facetsAt.reserve(facetsAt.size() + other.facetsAt.size());
-    for (auto it = other.facetsAt.cbegin(); it != other.facetsAt.cend(); ++it) {
-        FacetIndexSet &set = facetsAt[it.key()];
-        const bool fresh = set.isEmpty();
-        set.reserve(set.size() + it.value().size());
-        for (int index : it.value()) {
-            if (fresh)
-                set.append(index + offset);
-            else
-                insertIndex(set, index + offset);
-        }
-    }
+    facetsAt.insertShifted(other.facetsAt, offset);
     other.facetsAt.clear();
     facets.reserve(offset + other.facets.size());
     facets += other.facets;
@@ -67,22 +45,13 @@ void GridSurface::merge(GridSurface &other)
 
 bool GridSurface::contains(const GridFacet &facet) const
 {
-    const FacetIndexSet *a = facetsAtPoint(facet.a);
-    const FacetIndexSet *b = facetsAtPoint(facet.b);
-    const FacetIndexSet *c = facetsAtPoint(facet.c);
-    if (!a || !b || !c)
-        return false;
-    for (int index : *a) {
-        if (holds(b, index) && holds(c, index))
+    const FacetIndices b = facetsAtPoint(facet.b);
+    const FacetIndices c = facetsAtPoint(facet.c);
+    for (int index : facetsAtPoint(facet.a)) {
+        if (b.contains(index) && c.contains(index))
             return true;
     }
     return false;
-}
-
-const FacetIndexSet *GridSurface::facetsAtPoint(const GridPoint &p) const
-{
-    const auto it = facetsAt.constFind(p);
-    return it == facetsAt.cend() ? nullptr : &it.value();
 }
 
 double surfaceVolume(const GridSurface &surface)

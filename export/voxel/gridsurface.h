@@ -3,18 +3,20 @@
 
 #include "gridfacet.h"
 #include "gridpoint.h"
+#include "gridpointmap.h"
 
-#include <QHash>
 #include <QList>
 #include <QVarLengthArray>
 #include <QVector>
 
 namespace geom {
 
-// The indices of the facets of a surface at one grid point: a set (no index
+// The indices of some facets of a surface at one grid point: a set (no index
 // twice), small enough in practice (at most a dozen marching-cubes triangles
 // meet at a point) to live inline without an allocation.
 using FacetIndexSet = QVarLengthArray<int, 8>;
+// All facets of a surface at one grid point, in the order they were added.
+using FacetIndices = GridPointMap::Indices;
 
 // One connected piece of a marching-cubes surface: its facets in the order
 // they were added and, for every vertex, the facets that have it.
@@ -26,7 +28,7 @@ using FacetIndexSet = QVarLengthArray<int, 8>;
 struct GridSurface
 {
     QVector<GridFacet> facets;
-    QHash<GridPoint, FacetIndexSet> facetsAt;
+    GridPointMap facetsAt;
     GridPoint lowCorner;
     GridPoint highCorner;
 
@@ -36,15 +38,13 @@ struct GridSurface
     void merge(GridSurface &other);
     // Whether some facet has all three vertices of facet, in any order.
     bool contains(const GridFacet &facet) const;
-    // Facets at the point; null when the point is not a vertex.
-    const FacetIndexSet *facetsAtPoint(const GridPoint &p) const;
+    // Facets at the point; empty when the point is not a vertex.
+    FacetIndices facetsAtPoint(const GridPoint &p) const { return facetsAt.indices(p); }
     template<typename F>
     void forEachFacetAt(const GridPoint &p, F f) const
     {
-        if (const FacetIndexSet *set = facetsAtPoint(p)) {
-            for (int j : *set)
-                f(j);
-        }
+        for (int j : facetsAtPoint(p))
+            f(j);
     }
 
     int order() const { return facetsAt.size(); }

@@ -27,7 +27,7 @@ bool GridSurfaceParts::shareHeight(const GridSurface &lower, const GridSurface &
 {
     for (const GridFacet &f : upper.facets) {
         for (int i = 0; i < 3; ++i) {
-            if (f.vertex(i).z == z && lower.facetsAtPoint(f.vertex(i)))
+            if (f.vertex(i).z == z && lower.facetsAt.contains(f.vertex(i)))
                 return true;
         }
     }

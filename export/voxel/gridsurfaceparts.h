@@ -32,10 +32,8 @@ public:
         for (int i = 0; i < m_pieces.size(); ++i) {
             if (p.z < m_lowZ.at(i) || p.z > m_highZ.at(i))
                 continue;
-            if (const FacetIndexSet *set = m_pieces.at(i).facetsAtPoint(p)) {
-                for (int j : *set)
-                    f(j + m_offsets.at(i));
-            }
+            for (int j : m_pieces.at(i).facetsAtPoint(p))
+                f(j + m_offsets.at(i));
         }
     }
 

@@ -202,7 +202,8 @@ GridPoint MarchingCubesMesher::edgeMidpoint(int edge)
     return GridPoint(qint16((a[0] + b[0]) / 2), qint16((a[1] + b[1]) / 2), qint16((a[2] + b[2]) / 2));
 }
 
-void MarchingCubesMesher::meshLayerPair(const QImage &cubeCodes, int k, QList<GridSurface> &surfaces)
+void MarchingCubesMesher::meshLayerPair(const QImage &cubeCodes, int k, QList<GridSurface> &surfaces,
+                                        const std::atomic<bool> *cancel)
 {
     const TriangleTable &t = table();
     GridPoint midpoints[12];
@@ -210,6 +211,8 @@ void MarchingCubesMesher::meshLayerPair(const QImage &cubeCodes, int k, QList<Gr
         midpoints[e] = edgeMidpoint(e);
     const int w = cubeCodes.width();
     for (int y = 0; y < cubeCodes.height(); ++y) {
+        if (cancel && cancel->load())
+            return;
         const uchar *line = cubeCodes.constScanLine(y);
         for (int x = 0; x < w; ++x) {
             // Whole runs of empty or solid cubes are skipped eight at a time.
@@ -257,7 +260,7 @@ void MarchingCubesMesher::run()
                         .arg(double(heights.at(k))));
             break;
         }
-        meshLayerPair(codes, k, local);
+        meshLayerPair(codes, k, local, &d->cancelled);
         previous = upper;
     }
     *results = local;

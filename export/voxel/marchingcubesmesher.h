@@ -8,6 +8,8 @@
 #include <QList>
 #include <QVector>
 
+#include <atomic>
+
 namespace geom {
 
 class MarchingCubesPrivate;
@@ -37,8 +39,12 @@ struct MarchingCubesMesher
     static QVector<int> triangleEdges(int code);
     // Midpoint of a cube edge relative to the cube centre, half-cell units.
     static GridPoint edgeMidpoint(int edge);
-    // Appends the facets of the cubes between layers k - 1 and k.
-    static void meshLayerPair(const QImage &cubeCodes, int k, QList<GridSurface> &surfaces);
+    // Appends the facets of the cubes between layers k - 1 and k. A layer
+    // pair of a large model can take seconds (a cap meets every surface of
+    // the row before): cancel, when given, is looked at for every row of
+    // cubes, and once it is set the pair is left unfinished.
+    static void meshLayerPair(const QImage &cubeCodes, int k, QList<GridSurface> &surfaces,
+                              const std::atomic<bool> *cancel = nullptr);
 };
 
 } // namespace geom

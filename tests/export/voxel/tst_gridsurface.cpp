@@ -41,8 +41,8 @@ bool consistent(const GridSurface &s)
     }
     for (int i = 0; i < s.facets.size(); ++i) {
         for (int v = 0; v < 3; ++v) {
-            const geom::FacetIndexSet *set = s.facetsAtPoint(s.facets.at(i).vertex(v));
-            if (!set || std::count(set->cbegin(), set->cend(), i) != 1)
+            const geom::FacetIndices set = s.facetsAtPoint(s.facets.at(i).vertex(v));
+            if (std::count(set.begin(), set.end(), i) != 1)
                 return false;
         }
     }
@@ -185,7 +185,7 @@ void TestGridSurface::degenerateTriangle()
     QList<GridSurface> list;
     const GridPoint p(1, 1, 1);
     geom::addGridTriangle(list, facet(p, p, GridPoint(2, 2, 2)));
-    QCOMPARE(list.first().facetsAtPoint(p)->size(), 1);
+    QCOMPARE(list.first().facetsAtPoint(p).size(), 1);
     QCOMPARE(list.first().order(), 2);
 }
 
@@ -199,7 +199,7 @@ void TestGridSurface::mergeKeepsIndices()
     QVERIFY(b.facetsAt.isEmpty());
     QCOMPARE(b.lowCorner, GridPoint(1, 0, 0));
     QVERIFY(consistent(a));
-    QCOMPARE(a.facetsAtPoint(GridPoint(1, 0, 0))->size(), 3);
+    QCOMPARE(a.facetsAtPoint(GridPoint(1, 0, 0)).size(), 3);
 }
 
 void TestGridSurface::mergeListsAppendsStrangers()

@@ -55,6 +55,7 @@ private slots:
     void nothingInACubeFace();
     void neighboursCutFacesAlike_data();
     void neighboursCutFacesAlike();
+    void cancelStopsWithinALayerPair();
 };
 
 void TestMarchingCubesMesher::tableRows()
@@ -209,6 +210,24 @@ void TestMarchingCubesMesher::neighboursCutFacesAlike()
     const stltest::MeshReport report = stltest::checkMesh(asFacets(mesh(stack)));
     QVERIFY2(report.closed(), qPrintable(report.faults()));
     QVERIFY(report.volume > 0);
+}
+
+// A cap of a large layer is one long layer pair: a cancel set before it
+// leaves it unmeshed, and one without a flag meshes all of it.
+void TestMarchingCubesMesher::cancelStopsWithinALayerPair()
+{
+    const QImage blank = layer(64, 64, [](int, int) { return false; });
+    const QImage full = layer(64, 64, [](int x, int y) { return x > 0 && y > 0 && x < 63 && y < 63; });
+    const QImage codes = geom::cubeCodeImage(blank, full);
+    std::atomic<bool> cancel{true};
+    QList<GridSurface> cancelled;
+    MarchingCubesMesher::meshLayerPair(codes, 1, cancelled, &cancel);
+    QVERIFY(cancelled.isEmpty());
+    cancel = false;
+    QList<GridSurface> meshed;
+    MarchingCubesMesher::meshLayerPair(codes, 1, meshed, &cancel);
+    QCOMPARE(meshed.size(), 1);
+    QVERIFY(meshed.first().facets.size() > 62 * 62);
 }
 
 QTEST_APPLESS_MAIN(TestMarchingCubesMesher)
