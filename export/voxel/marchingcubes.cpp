@@ -329,7 +329,7 @@ namespace {
 
 // The pieces of all jobs joined into connected surfaces: job i's pieces
 // meet job i - 1's only in the plane of points planes[i]. Empty once
-// cancelled is set, which is looked at for every piece.
+// cancelled is set, which is looked at within every piece.
 QList<GridSurfaceParts> connectPieces(const QVector<QList<GridSurface>> &jobs, const QVector<int> &planes,
                                       const std::atomic<bool> &cancelled)
 {
@@ -352,15 +352,24 @@ QList<GridSurfaceParts> connectPieces(const QVector<QList<GridSurface>> &jobs, c
         for (int a = 0; a < jobs.at(i - 1).size(); ++a) {
             if (cancelled.load())
                 return {};
-            for (const GridFacet &f : jobs.at(i - 1).at(a).facets)
+            const QVector<GridFacet> &facets = jobs.at(i - 1).at(a).facets;
+            for (int k = 0; k < facets.size(); ++k) {
+                if ((k & 0xFFFF) == 0xFFFF && cancelled.load())
+                    return {};
                 for (int v = 0; v < 3; ++v)
-                    if (f.vertex(v).z == z)
-                        below.insert(f.vertex(v), firstOfJob.at(i - 1) + a);
+                    if (facets.at(k).vertex(v).z == z)
+                        below.insert(facets.at(k).vertex(v), firstOfJob.at(i - 1) + a);
+            }
         }
         for (int b = 0; b < jobs.at(i).size() && !below.isEmpty(); ++b) {
             if (cancelled.load())
                 return {};
-            for (const GridFacet &f : jobs.at(i).at(b).facets) {
+            const QVector<GridFacet> &facets = jobs.at(i).at(b).facets;
+            for (int k = 0; k < facets.size(); ++k) {
+                // One piece can hold millions of facets.
+                if ((k & 0xFFFF) == 0xFFFF && cancelled.load())
+                    return {};
+                const GridFacet &f = facets.at(k);
                 for (int v = 0; v < 3; ++v) {
                     const auto it = f.vertex(v).z == z ? below.constFind(f.vertex(v)) : below.cend();
                     if (it == below.cend())
@@ -376,6 +385,9 @@ QList<GridSurfaceParts> connectPieces(const QVector<QList<GridSurface>> &jobs, c
     QVector<int> surfaceOf(count, -1);
     for (int j = 0, piece = 0; j < jobs.size(); ++j) {
         for (const GridSurface &s : jobs.at(j)) {
+            // Gathering copies every facet, a few hundred megabytes on a large model.
+            if (cancelled.load())
+                return {};
             const int r = root(piece);
             if (surfaceOf[r] < 0) {
                 surfaceOf[r] = surfaces.size();
