@@ -242,13 +242,7 @@ bool LoopClearance::snap(StlLayer &layer, double clearance, double grid)
     if (isMoved.empty())
         return false;
 
-    std::sort(m_inserts.begin(), m_inserts.end(), [](const Insert &a, const Insert &b) {
-        if (a.loop != b.loop)
-            return a.loop < b.loop;
-        if (a.edge != b.edge)
-            return a.edge < b.edge;
-        return a.t < b.t;
-    });
+    std::sort(m_inserts.begin(), m_inserts.end(), alongLoopEdges<Insert>);
     size_t next = 0;
     for (int l = 0; l < layer.loops.size(); ++l) {
         const QVector<double> &loop = layer.loops[l];

@@ -7,6 +7,17 @@
 
 namespace geom {
 
+// Points on loop edges in walking order: by loop, by edge, then along the edge.
+template<typename T>
+bool alongLoopEdges(const T &a, const T &b)
+{
+    if (a.loop != b.loop)
+        return a.loop < b.loop;
+    if (a.edge != b.edge)
+        return a.edge < b.edge;
+    return a.t < b.t;
+}
+
 // Loops of one layer that come closer to each other (or to themselves) than
 // the faces can tell apart: a vertex a fraction of a micrometre from another
 // loop's edge, or on it, as islands, or an island and a hole, do where they

@@ -44,13 +44,7 @@ bool hasUsableContours(const Slice &slice)
 
 void sortSplits(StlEdgeSplits &splits)
 {
-    std::sort(splits.begin(), splits.end(), [](const StlEdgeSplit &a, const StlEdgeSplit &b) {
-        if (a.loop != b.loop)
-            return a.loop < b.loop;
-        if (a.edge != b.edge)
-            return a.edge < b.edge;
-        return a.t < b.t;
-    });
+    std::sort(splits.begin(), splits.end(), alongLoopEdges<StlEdgeSplit>);
     splits.erase(std::unique(splits.begin(), splits.end(),
                              [](const StlEdgeSplit &a, const StlEdgeSplit &b) {
                                  return a.loop == b.loop && a.edge == b.edge && a.point == b.point;
