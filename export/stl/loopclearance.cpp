@@ -13,12 +13,13 @@ int LoopClearance::cellOf(double v, double lo) const
     return std::min(m_side - 1, std::max(0, int((v - lo) * m_scale)));
 }
 
-bool LoopClearance::snap(StlLayer &layer, double clearance, double grid)
+int LoopClearance::index(const StlLayer &layer, double clearance)
 {
     const QList<QVector<double>> &loops = layer.loops;
     int vertices = 0;
     double minX = std::numeric_limits<double>::max(), minY = minX, maxX = -minX, maxY = -minX;
     m_loopStart.clear();
+    m_edges.clear();
     for (const QVector<double> &loop : loops) {
         m_loopStart.push_back(vertices);
         vertices += loop.size() / 2;
@@ -30,7 +31,7 @@ bool LoopClearance::snap(StlLayer &layer, double clearance, double grid)
         }
     }
     if (vertices < 4)
-        return false;
+        return vertices;
     const double extent = std::fmax(maxX - minX, maxY - minY) + 2.0 * clearance;
     m_minX = minX - clearance;
     m_minY = minY - clearance;
@@ -83,6 +84,52 @@ bool LoopClearance::snap(StlLayer &layer, double clearance, double grid)
             m_edges.push_back({l, i, loop[2 * i], loop[2 * i + 1], loop[2 * j], loop[2 * j + 1]});
         }
     }
+    return vertices;
+}
+
+namespace {
+
+inline double orientation(double ax, double ay, double bx, double by, double cx, double cy)
+{
+    return (bx - ax) * (cy - ay) - (by - ay) * (cx - ax);
+}
+
+} // namespace
+
+bool LoopClearance::meets(double ax, double ay, double bx, double by, int loop, int before, int after) const
+{
+    if (m_edges.empty())
+        return false;
+    const int x0 = cellOf(std::fmin(ax, bx), m_minX), x1 = cellOf(std::fmax(ax, bx), m_minX);
+    const int y0 = cellOf(std::fmin(ay, by), m_minY), y1 = cellOf(std::fmax(ay, by), m_minY);
+    for (int y = y0; y <= y1; ++y) {
+        for (int x = x0; x <= x1; ++x) {
+            const size_t c = size_t(y) * m_side + x;
+            for (int k = m_cellStart[c]; k < m_cellStart[c + 1]; ++k) {
+                const Edge &e = m_edges[size_t(m_cellEdges[size_t(k)])];
+                if (e.loop == loop && (e.index == before || e.index == after))
+                    continue;
+                if (std::fmax(ax, bx) < std::fmin(e.ax, e.bx) || std::fmin(ax, bx) > std::fmax(e.ax, e.bx)
+                    || std::fmax(ay, by) < std::fmin(e.ay, e.by) || std::fmin(ay, by) > std::fmax(e.ay, e.by))
+                    continue;
+                const double o1 = orientation(ax, ay, bx, by, e.ax, e.ay), o2 = orientation(ax, ay, bx, by, e.bx, e.by);
+                const double o3 = orientation(e.ax, e.ay, e.bx, e.by, ax, ay), o4 = orientation(e.ax, e.ay, e.bx, e.by, bx, by);
+                if ((o1 > 0 && o2 > 0) || (o1 < 0 && o2 < 0) || (o3 > 0 && o4 > 0) || (o3 < 0 && o4 < 0))
+                    continue;
+                // Touching or crossing; on one line, their boxes overlap.
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool LoopClearance::snap(StlLayer &layer, double clearance, double grid)
+{
+    const QList<QVector<double>> &loops = layer.loops;
+    const int vertices = index(layer, clearance);
+    if (vertices < 4)
+        return false;
 
     // The nearest edge within the clearance of each vertex (its loop also
     // when the vertex lies on one of that edge's ends).

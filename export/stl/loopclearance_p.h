@@ -41,6 +41,14 @@ public:
     // longer an outline (they may share stretches) and must be outlined again.
     bool snap(StlLayer &layer, double clearance, double grid);
 
+    // Puts the layer's edges, widened by the reach, into the grid that
+    // meets() asks; the number of vertices.
+    int index(const StlLayer &layer, double reach);
+    // Whether the segment a-b touches or crosses an edge of the layer last
+    // indexed, but edges before and after of the loop (the ones it leaves
+    // from and goes to).
+    bool meets(double ax, double ay, double bx, double by, int loop, int before, int after) const;
+
 private:
     struct Edge
     {

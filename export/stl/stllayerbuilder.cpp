@@ -2,6 +2,7 @@
 
 #include "polygonsimplifier.h"
 #include "stllayerbuilder_p.h"
+#include "wallline_p.h"
 
 #include <algorithm>
 #include <cmath>
@@ -56,8 +57,11 @@ void sortSplits(StlEdgeSplits &splits)
 // a loop passing through a point twice), the walls of both would share the
 // vertical edge above it: four facets on one edge. Each convex corner at such
 // a point is cut off by a chamfer of the given length, which parts them
-// while changing the area by a negligible amount.
-void separateTouchingCorners(StlLayer &layer, double length)
+// while changing the area by a negligible amount. A chamfer that would touch
+// or cross another edge (the far side of a sliver, a neighbour running close
+// by) is made shorter, down to a few float steps, and left out when even
+// that one would.
+void separateTouchingCorners(StlLayer &layer, double length, LoopClearance &clearance)
 {
     HashTable count;
     int vertices = 0;
@@ -75,7 +79,11 @@ void separateTouchingCorners(StlLayer &layer, double length)
     }
     if (!touching)
         return;
-    for (QVector<double> &loop : layer.loops) {
+    // The chamfers are checked against the loops as they were: each lies
+    // inside its own corner, so the chamfers do not meet each other.
+    clearance.index(layer, 0.0);
+    for (int l = 0; l < layer.loops.size(); ++l) {
+        QVector<double> &loop = layer.loops[l];
         const int n = loop.size() / 2;
         QVector<double> cut;
         cut.reserve(loop.size() + 8);
@@ -87,17 +95,38 @@ void separateTouchingCorners(StlLayer &layer, double length)
             const double la = std::sqrt(ax * ax + ay * ay), lb = std::sqrt(bx * bx + by * by);
             const bool shared = count.find(pointKey(Point2Df(float(px), float(py)))) > 1;
             // Convex: the loop turns left here (material on its left).
-            if (!shared || !(ay * bx - ax * by > 0.0) || !(la > 2.0 * length) || !(lb > 2.0 * length)) {
+            bool chamfered = false;
+            if (shared && ay * bx - ax * by > 0.0) {
+                // Longer first (a neighbour that leaves the corner at a
+                // shallow angle is clear of a longer chamfer only), then
+                // shorter ones.
+                const double floatStep = std::ldexp(1.0, std::ilogb(std::fmax(std::fabs(px), std::fabs(py))) - 20);
+                const double longest = std::fmin(64.0 * length, 0.25 * std::fmin(la, lb));
+                double tries[16];
+                int count = 0;
+                const double first = std::fmin(length, longest);
+                for (double d = first; d <= longest && count < 8; d *= 2.0)
+                    tries[count++] = d;
+                for (double d = first * 0.5; d >= floatStep && count < 16; d *= 0.5)
+                    tries[count++] = d;
+                for (int k = 0; k < count && !chamfered; ++k) {
+                    const double d = tries[k];
+                    const Point2Df a = filePoint(px + ax * d / la, py + ay * d / la);
+                    const Point2Df b = filePoint(px + bx * d / lb, py + by * d / lb);
+                    if (a == b || a == Point2Df(float(px), float(py)) || b == Point2Df(float(px), float(py))
+                        || clearance.meets(a.x, a.y, b.x, b.y, l, prev, i))
+                        continue;
+                    cut.append(double(a.x));
+                    cut.append(double(a.y));
+                    cut.append(double(b.x));
+                    cut.append(double(b.y));
+                    chamfered = true;
+                }
+            }
+            if (!chamfered) {
                 cut.append(px);
                 cut.append(py);
-                continue;
             }
-            const Point2Df a = filePoint(px + ax * length / la, py + ay * length / la);
-            const Point2Df b = filePoint(px + bx * length / lb, py + by * length / lb);
-            cut.append(double(a.x));
-            cut.append(double(a.y));
-            cut.append(double(b.x));
-            cut.append(double(b.y));
         }
         loop = cut;
     }
@@ -217,6 +246,13 @@ inline bool thinTriangle(const double *v)
     return cross * cross <= 2.0 * reach * reach * (ux * ux + uy * uy + wx * wx + wy * wy);
 }
 
+// A few units in the last place of float above z: what parts the upper of
+// two solids that would share an edge or a face at z.
+inline float liftedHeight(float z)
+{
+    return z + std::fmax(1e-6f, std::fabs(z) * std::ldexp(1.0f, -20));
+}
+
 } // namespace
 
 // Where the face up (on the lower layer) and the face down (under the upper
@@ -248,8 +284,7 @@ std::vector<char> StlLayerBuilderPrivate::liftedVertices(const StlLayer &upper, 
         if (!piece.touching && piece.sides == (piece.down ? 1 : 2))
             marks[size_t(piece.u)] = marks[size_t(piece.w)] = 0;
     }
-    const float raised = z + std::fmax(1e-6f, std::fabs(z) * std::ldexp(1.0f, -20));
-    lift = raised - z;
+    lift = liftedHeight(z) - z;
     for (StlEdgeSplit &split : upperSplits) {
         const int v = mesh.vertexIndex.find(pointKey(split.point));
         if (v >= 0 && marks[size_t(v)])
@@ -490,12 +525,73 @@ StlLayerBuilder::LayerStatus StlLayerBuilder::layer(const Slice &slice, double t
     layer.droppedArea = dropSlivers(layer, grid);
     // The corners are cut by at least the clearance, so that what they part
     // stays apart for the faces too (on parts far from the origin).
-    separateTouchingCorners(layer, std::fmax(std::fmax(0.5 * tolerance * tolerance, 1e-6), reach));
+    separateTouchingCorners(layer, std::fmax(std::fmax(0.5 * tolerance * tolerance, 1e-6), reach), d->clearance);
     return layer.loops.isEmpty() && hasUsableContours(slice) ? LayerWithoutOutline : LayerOk;
 }
 
 bool StlLayerBuilder::faces(const StlLayer &lower, const StlLayer &upper, float z, QVector<Facet> &facets,
                             StlEdgeSplits &lowerSplits, StlEdgeSplits &upperSplits)
+{
+    if (lower.loops == upper.loops) {
+        lowerSplits.clear();
+        upperSplits.clear();
+        return true;
+    }
+    const int from = facets.size();
+    if (!facesOf(lower, upper, z, facets, lowerSplits, upperSplits))
+        return false;
+    if (closedAt(lower, upper, z, facets, from, lowerSplits, upperSplits))
+        return true;
+    // Where the faces between the two layers do not close up with the walls
+    // (outlines closer than the faces can tell apart, far from the origin,
+    // where the float steps are coarse), the two layers are parted by a
+    // hair instead: the lower one gets its whole top at z, the upper one its
+    // whole bottom lifted a few float steps above, and the walls meet each
+    // of them along the plain outline edges. Each layer is then closed by
+    // itself; the volume changes by the upper layer's area times the lift.
+    QVector<Facet> parted;
+    StlEdgeSplits tops, bottoms, unused;
+    const StlLayer none;
+    const float lifted = liftedHeight(z);
+    if (!facesOf(lower, none, z, parted, tops, unused) || !facesOf(none, upper, lifted, parted, unused, bottoms))
+        return false;
+    const float lift = lifted - z;
+    for (StlEdgeSplit &split : bottoms)
+        split.lift = lift;
+    for (int l = 0; l < upper.loops.size(); ++l) {
+        const QVector<double> &loop = upper.loops[l];
+        const int n = loop.size() / 2;
+        for (int i = 0; i < n; ++i) {
+            const Point2Df p(float(loop[2 * i]), float(loop[2 * i + 1]));
+            bottoms.push_back({l, i, 0.0, p, lift});
+            bottoms.push_back({l, (i + n - 1) % n, 1.0, p, lift});
+        }
+    }
+    sortSplits(bottoms);
+    if (!closedAt(lower, upper, z, parted, 0, tops, bottoms))
+        return true; // no better: the faces as they were
+    facets.resize(from);
+    facets += parted;
+    lowerSplits.swap(tops);
+    upperSplits.swap(bottoms);
+    return true;
+}
+
+// Whether the faces (from index from) close up with the tops of the lower
+// layer's walls at z and the bottoms of the upper one's.
+bool StlLayerBuilder::closedAt(const StlLayer &lower, const StlLayer &upper, float z, const QVector<Facet> &facets,
+                               int from, const StlEdgeSplits &lowerSplits, const StlEdgeSplits &upperSplits)
+{
+    PairClosure &closure = d->closure;
+    closure.clear(size_t(facets.size() - from) + lowerSplits.size() + upperSplits.size());
+    closure.addFacets(facets, from);
+    closure.addWallTops(lower, lowerSplits, z);
+    closure.addWallBottoms(upper, upperSplits, z);
+    return closure.closed();
+}
+
+bool StlLayerBuilder::facesOf(const StlLayer &lower, const StlLayer &upper, float z, QVector<Facet> &facets,
+                              StlEdgeSplits &lowerSplits, StlEdgeSplits &upperSplits)
 {
     lowerSplits.clear();
     upperSplits.clear();
@@ -632,59 +728,28 @@ void StlLayerBuilder::walls(const StlLayer &layer, const StlEdgeSplits &bottom, 
         points += loop.size() / 2;
     facets.reserve(facets.size() + 2 * points + int(bottom.size() + top.size()));
     size_t bi = 0, ti = 0;
-    std::vector<Point2Df> lowerLine, upperLine;
-    std::vector<double> lowerT, upperT;
-    std::vector<float> lowerZ;
+    WallLine lower, upper;
     for (int l = 0; l < layer.loops.size(); ++l) {
         const QVector<double> &v = layer.loops[l];
         const int n = v.size() / 2;
         for (int i = 0; i < n; ++i) {
             const int j = i + 1 < n ? i + 1 : 0;
             const Point2Df p = Point2Df(float(v[2 * i]), float(v[2 * i + 1])), c = Point2Df(float(v[2 * j]), float(v[2 * j + 1]));
-            lowerLine.assign(1, p);
-            upperLine.assign(1, p);
-            lowerT.assign(1, 0.0);
-            upperT.assign(1, 0.0);
-            lowerZ.assign(1, z0);
-            float endZ = z0;
-            for (; bi < bottom.size() && (bottom[bi].loop < l || (bottom[bi].loop == l && bottom[bi].edge <= i)); ++bi) {
-                const StlEdgeSplit &split = bottom[bi];
-                if (split.loop != l || split.edge != i)
-                    continue;
-                if (split.point == p && split.t == 0.0) {
-                    lowerZ[0] = z0 + split.lift;
-                } else if (split.point == c && split.t == 1.0) {
-                    endZ = z0 + split.lift;
-                } else {
-                    lowerLine.push_back(split.point);
-                    lowerT.push_back(split.t);
-                    lowerZ.push_back(z0 + split.lift);
-                }
-            }
-            for (; ti < top.size() && (top[ti].loop < l || (top[ti].loop == l && top[ti].edge <= i)); ++ti) {
-                if (top[ti].loop == l && top[ti].edge == i) {
-                    upperLine.push_back(top[ti].point);
-                    upperT.push_back(top[ti].t);
-                }
-            }
-            lowerLine.push_back(c);
-            upperLine.push_back(c);
-            lowerT.push_back(1.0);
-            upperT.push_back(1.0);
-            lowerZ.push_back(endZ);
+            lower.bottom(bottom, bi, l, i, p, c, z0);
+            upper.top(top, ti, l, i, p, c, z1);
 
             // Zip the two split lines together, always advancing along the
             // line whose next point comes first.
             size_t lo = 0, hi = 0;
-            const size_t lastLo = lowerLine.size() - 1, lastHi = upperLine.size() - 1;
+            const size_t lastLo = lower.points.size() - 1, lastHi = upper.points.size() - 1;
             while (lo < lastLo || hi < lastHi) {
-                const bool advanceLower = hi == lastHi || (lo < lastLo && lowerT[lo + 1] <= upperT[hi + 1]);
-                const Point3Df b0(lowerLine[lo], lowerZ[lo]), t0(upperLine[hi], z1);
+                const bool advanceLower = hi == lastHi || (lo < lastLo && lower.t[lo + 1] <= upper.t[hi + 1]);
+                const Point3Df b0(lower.points[lo], lower.z[lo]), t0(upper.points[hi], z1);
                 if (advanceLower) {
-                    appendFacet(facets, b0, Point3Df(lowerLine[lo + 1], lowerZ[lo + 1]), t0);
+                    appendFacet(facets, b0, Point3Df(lower.points[lo + 1], lower.z[lo + 1]), t0);
                     ++lo;
                 } else {
-                    appendFacet(facets, b0, Point3Df(upperLine[hi + 1], z1), t0);
+                    appendFacet(facets, b0, Point3Df(upper.points[hi + 1], z1), t0);
                     ++hi;
                 }
             }

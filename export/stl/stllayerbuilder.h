@@ -88,6 +88,11 @@ public:
                       float z1, QVector<Facet> &facets);
 
 private:
+    bool facesOf(const StlLayer &lower, const StlLayer &upper, float z, QVector<Facet> &facets,
+                 StlEdgeSplits &lowerSplits, StlEdgeSplits &upperSplits);
+    bool closedAt(const StlLayer &lower, const StlLayer &upper, float z, const QVector<Facet> &facets, int from,
+                  const StlEdgeSplits &lowerSplits, const StlEdgeSplits &upperSplits);
+
     StlLayerBuilderPrivate *d;
 };
 

@@ -7,6 +7,7 @@
 #include "facemesh_p.h"
 #include "layercontours_p.h"
 #include "loopclearance_p.h"
+#include "pairclosure_p.h"
 #include "stllayerbuilder.h"
 #include "tessellator.h"
 
@@ -34,6 +35,7 @@ public:
     BandWinding bandWinding;
     BandWinding lowerWinding;
     FaceMesh mesh;
+    PairClosure closure;
     EdgeGrid grid;
     struct Deferred
     {

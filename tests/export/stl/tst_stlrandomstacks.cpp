@@ -1,0 +1,107 @@
+// Seeded stacks with the troubles of real files (randomstacks.h), exported in
+// millimetres and in inches, plain and with a minimum thickness of three
+// layers: every model must be a clean solid. QUARNE_STL_SEEDS (for example
+// "1-2000") runs other seeds than the few of every build.
+
+#include "randomstacks.h"
+#include "stltestutil.h"
+
+#include <QtTest>
+
+#include <cmath>
+#include <map>
+#include <tuple>
+
+namespace {
+
+struct SeedRange
+{
+    int first = 1, last = 50;
+};
+
+SeedRange seedRange()
+{
+    SeedRange range;
+    const QByteArray value = qgetenv("QUARNE_STL_SEEDS");
+    if (!value.isEmpty()) {
+        const QList<QByteArray> parts = value.split('-');
+        range.first = parts.first().toInt();
+        range.last = parts.last().toInt();
+    }
+    return range;
+}
+
+// Where the faulty edges of a model lie: in the plane between two layers, or
+// up a wall; a few of them to look at.
+QString whereFaulty(const QVector<geom::Facet> &facets)
+{
+    using Key = std::tuple<float, float, float>;
+    std::map<std::pair<Key, Key>, int> directed;
+    for (const geom::Facet &f : facets) {
+        const geom::Point3Df v[3] = {f.vertex1, f.vertex2, f.vertex3};
+        for (int i = 0; i < 3; ++i)
+            ++directed[{Key(v[i].x, v[i].y, v[i].z), Key(v[(i + 1) % 3].x, v[(i + 1) % 3].y, v[(i + 1) % 3].z)}];
+    }
+    int flat = 0, upright = 0;
+    QStringList examples;
+    for (const auto &entry : directed) {
+        const auto opposite = directed.find({entry.first.second, entry.first.first});
+        if (entry.second == 1 && opposite != directed.end() && opposite->second == 1)
+            continue;
+        const bool horizontal = std::get<2>(entry.first.first) == std::get<2>(entry.first.second);
+        (horizontal ? flat : upright)++;
+        if (examples.size() < 3)
+            examples.append(QStringLiteral("(%1, %2, %3)-(%4, %5, %6)x%7")
+                                .arg(double(std::get<0>(entry.first.first)), 0, 'g', 9)
+                                .arg(double(std::get<1>(entry.first.first)), 0, 'g', 9)
+                                .arg(double(std::get<2>(entry.first.first)), 0, 'g', 9)
+                                .arg(double(std::get<0>(entry.first.second)), 0, 'g', 9)
+                                .arg(double(std::get<1>(entry.first.second)), 0, 'g', 9)
+                                .arg(double(std::get<2>(entry.first.second)), 0, 'g', 9)
+                                .arg(entry.second));
+    }
+    return QStringLiteral("%1 flat, %2 upright: %3").arg(flat).arg(upright).arg(examples.join(QStringLiteral(" ")));
+}
+
+} // namespace
+
+class TestStlRandomStacks : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanSolids();
+};
+
+void TestStlRandomStacks::cleanSolids()
+{
+    const SeedRange range = seedRange();
+    QStringList failures;
+    int exports = 0;
+    for (int seed = range.first; seed <= range.last; ++seed) {
+        for (const bool inch : {false, true}) {
+            float threeLayers = 0;
+            const QList<Slice> slices = stltest::randomStack(quint64(seed), {inch}, &threeLayers);
+            for (const float thickness : {0.0f, threeLayers}) {
+                ++exports;
+                const stltest::Export run = stltest::exportSlices(slices, thickness);
+                const QString name = QStringLiteral("seed %1%2%3").arg(seed).arg(inch ? QStringLiteral(", inch") : QString())
+                                         .arg(thickness > 0 ? QStringLiteral(", thick") : QString());
+                if (!run.succeeded) {
+                    failures.append(name + QStringLiteral(": ") + run.error);
+                    continue;
+                }
+                const stltest::MeshReport mesh = stltest::checkMesh(run.stl.facets);
+                if (!mesh.faults().isEmpty())
+                    failures.append(name + QStringLiteral(": ") + mesh.faults() + QStringLiteral("; ")
+                                    + whereFaulty(run.stl.facets));
+            }
+        }
+    }
+    for (const QString &failure : failures)
+        qInfo("%s", qPrintable(failure));
+    QVERIFY2(failures.isEmpty(), qPrintable(QStringLiteral("%1 of %2 exports are not clean solids").arg(failures.size()).arg(exports)));
+}
+
+QTEST_GUILESS_MAIN(TestStlRandomStacks)
+#include "tst_stlrandomstacks.moc"
