@@ -53,14 +53,41 @@ void sortSplits(StlEdgeSplits &splits)
                  splits.end());
 }
 
+// The ends a and b of a chamfer of the corner at p (whose edges go to
+// p + (ax, ay) and p + (bx, by)) that meets no edge of the layer but the
+// corner's own two: of the given length or longer (a neighbour that leaves
+// the corner at a shallow angle is clear of a longer one only), else shorter,
+// down to a few float steps.
+bool chamfer(double px, double py, double ax, double ay, double bx, double by, double length,
+             const LoopClearance &clearance, int loop, int before, int after, Point2Df &a, Point2Df &b)
+{
+    const double la = std::sqrt(ax * ax + ay * ay), lb = std::sqrt(bx * bx + by * by);
+    const double floatStep = std::ldexp(1.0, std::ilogb(std::fmax(std::fabs(px), std::fabs(py))) - 20);
+    const double longest = std::fmin(64.0 * length, 0.25 * std::fmin(la, lb));
+    const double first = std::fmin(length, longest);
+    double tries[16];
+    int count = 0;
+    for (double d = first; d <= longest && count < 8; d *= 2.0)
+        tries[count++] = d;
+    for (double d = first * 0.5; d >= floatStep && count < 16; d *= 0.5)
+        tries[count++] = d;
+    const Point2Df p{float(px), float(py)};
+    for (int k = 0; k < count; ++k) {
+        a = filePoint(px + ax * tries[k] / la, py + ay * tries[k] / la);
+        b = filePoint(px + bx * tries[k] / lb, py + by * tries[k] / lb);
+        if (!(a == b) && !(a == p) && !(b == p) && !clearance.meets(a.x, a.y, b.x, b.y, loop, before, after))
+            return true;
+    }
+    return false;
+}
+
 // Where outline loops touch at a vertex (two contours meeting at a corner, or
 // a loop passing through a point twice), the walls of both would share the
 // vertical edge above it: four facets on one edge. Each convex corner at such
 // a point is cut off by a chamfer of the given length, which parts them
 // while changing the area by a negligible amount. A chamfer that would touch
 // or cross another edge (the far side of a sliver, a neighbour running close
-// by) is made shorter, down to a few float steps, and left out when even
-// that one would.
+// by) is made longer or shorter, and left out when none fits.
 void separateTouchingCorners(StlLayer &layer, double length, LoopClearance &clearance)
 {
     HashTable count;
@@ -80,7 +107,8 @@ void separateTouchingCorners(StlLayer &layer, double length, LoopClearance &clea
     if (!touching)
         return;
     // The chamfers are checked against the loops as they were: each lies
-    // inside its own corner, so the chamfers do not meet each other.
+    // inside its own convex corner (the loop turns left, material on its
+    // left), so the chamfers do not meet each other.
     clearance.index(layer, 0.0);
     for (int l = 0; l < layer.loops.size(); ++l) {
         QVector<double> &loop = layer.loops[l];
@@ -92,38 +120,14 @@ void separateTouchingCorners(StlLayer &layer, double length, LoopClearance &clea
             const int prev = (i + n - 1) % n, next = (i + 1) % n;
             const double ax = loop[2 * prev] - px, ay = loop[2 * prev + 1] - py;
             const double bx = loop[2 * next] - px, by = loop[2 * next + 1] - py;
-            const double la = std::sqrt(ax * ax + ay * ay), lb = std::sqrt(bx * bx + by * by);
             const bool shared = count.find(pointKey(Point2Df(float(px), float(py)))) > 1;
-            // Convex: the loop turns left here (material on its left).
-            bool chamfered = false;
-            if (shared && ay * bx - ax * by > 0.0) {
-                // Longer first (a neighbour that leaves the corner at a
-                // shallow angle is clear of a longer chamfer only), then
-                // shorter ones.
-                const double floatStep = std::ldexp(1.0, std::ilogb(std::fmax(std::fabs(px), std::fabs(py))) - 20);
-                const double longest = std::fmin(64.0 * length, 0.25 * std::fmin(la, lb));
-                double tries[16];
-                int count = 0;
-                const double first = std::fmin(length, longest);
-                for (double d = first; d <= longest && count < 8; d *= 2.0)
-                    tries[count++] = d;
-                for (double d = first * 0.5; d >= floatStep && count < 16; d *= 0.5)
-                    tries[count++] = d;
-                for (int k = 0; k < count && !chamfered; ++k) {
-                    const double d = tries[k];
-                    const Point2Df a = filePoint(px + ax * d / la, py + ay * d / la);
-                    const Point2Df b = filePoint(px + bx * d / lb, py + by * d / lb);
-                    if (a == b || a == Point2Df(float(px), float(py)) || b == Point2Df(float(px), float(py))
-                        || clearance.meets(a.x, a.y, b.x, b.y, l, prev, i))
-                        continue;
-                    cut.append(double(a.x));
-                    cut.append(double(a.y));
-                    cut.append(double(b.x));
-                    cut.append(double(b.y));
-                    chamfered = true;
-                }
-            }
-            if (!chamfered) {
+            Point2Df a, b;
+            if (shared && ay * bx - ax * by > 0.0 && chamfer(px, py, ax, ay, bx, by, length, clearance, l, prev, i, a, b)) {
+                cut.append(double(a.x));
+                cut.append(double(a.y));
+                cut.append(double(b.x));
+                cut.append(double(b.y));
+            } else {
                 cut.append(px);
                 cut.append(py);
             }
