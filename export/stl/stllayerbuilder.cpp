@@ -566,7 +566,7 @@ bool StlLayerBuilder::faces(const StlLayer &lower, const StlLayer &upper, float 
         const QVector<double> &loop = upper.loops[l];
         const int n = loop.size() / 2;
         for (int i = 0; i < n; ++i) {
-            const Point2Df p(float(loop[2 * i]), float(loop[2 * i + 1]));
+            const Point2Df p{float(loop[2 * i]), float(loop[2 * i + 1])};
             bottoms.push_back({l, i, 0.0, p, lift});
             bottoms.push_back({l, (i + n - 1) % n, 1.0, p, lift});
         }
