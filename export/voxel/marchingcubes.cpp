@@ -383,6 +383,19 @@ QList<GridSurfaceParts> connectPieces(const QVector<QList<GridSurface>> &jobs, c
             }
         }
     }
+    // A surface of several pieces gets its facets' block at its final size
+    // at once: grown piece by piece, the block of the largest surface was
+    // copied whole at every growth, a few hundred megabytes at a time and no
+    // look at the flag in between. One piece alone is shared, not copied.
+    QVector<int> piecesOf(count, 0);
+    QVector<int> facetsOf(count, 0);
+    for (int j = 0, piece = 0; j < jobs.size(); ++j) {
+        for (const GridSurface &s : jobs.at(j)) {
+            const int r = root(piece++);
+            ++piecesOf[r];
+            facetsOf[r] += s.facets.size();
+        }
+    }
     QList<GridSurfaceParts> surfaces;
     QVector<int> surfaceOf(count, -1);
     for (int j = 0, piece = 0; j < jobs.size(); ++j) {
@@ -396,6 +409,8 @@ QList<GridSurfaceParts> connectPieces(const QVector<QList<GridSurface>> &jobs, c
             if (surfaceOf[r] < 0) {
                 surfaceOf[r] = surfaces.size();
                 surfaces.append(GridSurfaceParts());
+                if (piecesOf[r] > 1)
+                    surfaces.last().facets.reserve(facetsOf[r]);
             }
             surfaces[surfaceOf[r]].append(s);
             ++piece;
