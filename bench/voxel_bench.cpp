@@ -24,6 +24,7 @@
 
 #include <QBuffer>
 #include <QElapsedTimer>
+#include <QThreadPool>
 
 #include <cmath>
 #include <ctime>
@@ -85,6 +86,9 @@ void BM_VoxelPasses(benchmark::State &state)
     qint64 peakKiB = 0;
     bool peakKnown = true;
     for (auto _ : state) {
+        // A run's large data is freed on the pool after the run: the
+        // measurement starts once an earlier run's is.
+        QThreadPool::globalInstance()->waitForDone();
         peakKnown = resetPeakMemory() && peakKnown;
         const qint64 before = statusKiB("VmRSS:");
         geom::ImagineSlice raster(slices);
@@ -127,6 +131,9 @@ void BM_VoxelStl(benchmark::State &state)
     bool peakKnown = true;
     qint64 bytes = 0;
     for (auto _ : state) {
+        // A run's large data is freed on the pool after the run: the
+        // measurement starts once an earlier run's is.
+        QThreadPool::globalInstance()->waitForDone();
         peakKnown = resetPeakMemory() && peakKnown;
         const qint64 before = statusKiB("VmRSS:");
         QBuffer buffer;

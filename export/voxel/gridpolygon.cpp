@@ -1,5 +1,8 @@
 #include "gridpolygon.h"
 
+#include "releaselater_p.h"
+#include "sortunlesscancelled_p.h"
+
 #include <QHash>
 #include <QMap>
 #include <QtGlobal>
@@ -266,33 +269,9 @@ struct EdgeRecord
     bool operator<(const EdgeRecord &o) const { return lo != o.lo ? lo < o.lo : hi != o.hi ? hi < o.hi : slot < o.slot; }
 };
 
-// std::sort in pieces, so that a cancel is seen between them: a group of a
-// few million facets took most of a second to sort in one call. Pieces are
-// sorted and then merged pairwise; the order is total, so the result is the
-// one std::sort gives. False when the cancel came first.
-bool sortUnlessCancelled(std::vector<EdgeRecord> &records, const std::atomic<bool> *cancel)
-{
-    const size_t piece = size_t(1) << 18;
-    const size_t n = records.size();
-    if (!cancel || n <= piece) {
-        std::sort(records.begin(), records.end());
-        return true;
-    }
-    for (size_t begin = 0; begin < n; begin += piece) {
-        if (cancel->load())
-            return false;
-        std::sort(records.begin() + begin, records.begin() + std::min(begin + piece, n));
-    }
-    for (size_t width = piece; width < n; width *= 2) {
-        for (size_t begin = 0; begin + width < n; begin += 2 * width) {
-            if (cancel->load())
-                return false;
-            std::inplace_merge(records.begin() + begin, records.begin() + begin + width,
-                               records.begin() + std::min(begin + 2 * width, n));
-        }
-    }
-    return true;
-}
+// How many elements a loop over a large group handles between two looks at
+// the cancel flag: a few milliseconds of work even on a busy machine.
+constexpr int cancelStride = 1 << 16;
 
 quint64 packed(const GridPoint &p)
 {
@@ -385,20 +364,39 @@ QList<GridPolygon> polygonsOfGroup(const Surface &surface, const QVector<int> &g
         return polygons;
     std::vector<EdgeRecord> records;
     records.reserve(size_t(3) * size_t(n));
+    // A cancelled group leaves its records (hundreds of megabytes for the
+    // largest) to be freed elsewhere.
+    auto cancelled = [&records, cancel] {
+        if (!cancel || !cancel->load())
+            return false;
+        releaseLater(records);
+        return true;
+    };
     for (int local = 0; local < n; ++local) {
+        if ((local & (cancelStride - 1)) == 0 && cancelled())
+            return polygons;
         const GridFacet &f = surface.facets.at(group.at(local));
         for (int position = 0; position < 3; ++position) {
             const quint64 p = packed(f.vertex(position)), q = packed(f.vertex((position + 1) % 3));
             records.push_back(EdgeRecord{std::min(p, q), std::max(p, q), 3 * local + position});
         }
     }
-    if (!sortUnlessCancelled(records, cancel))
+    if (!sortUnlessCancelled(records.data(), records.size(), cancel)) {
+        releaseLater(records);
         return polygons;
+    }
     // The slot (3 * local facet + position) across each edge; -1 for none in
     // the group. Runs of more than two facets on one edge are linked in a
     // ring so that the flood still reaches them all.
     std::vector<int> across(records.size(), -1);
-    for (size_t i = 0; i < records.size();) {
+    for (size_t i = 0, looked = 0; i < records.size();) {
+        if (i >= looked) {
+            if (cancelled()) {
+                releaseLater(across);
+                return polygons;
+            }
+            looked = i + cancelStride;
+        }
         size_t j = i + 1;
         while (j < records.size() && records[j].lo == records[i].lo && records[j].hi == records[i].hi)
             ++j;
@@ -409,24 +407,34 @@ QList<GridPolygon> polygonsOfGroup(const Surface &surface, const QVector<int> &g
         i = j;
     }
     std::vector<EdgeRecord>().swap(records);
-    if (cancel && cancel->load())
+    // Once across is made, a cancel leaves it to be freed elsewhere.
+    auto cancelledAfterRecords = [&across, cancel] {
+        if (!cancel || !cancel->load())
+            return false;
+        releaseLater(across);
+        return true;
+    };
+    if (cancelledAfterRecords())
         return polygons;
 
     QVector<int> stack;
     stack.reserve(32);
     for (int start = 0; start < n; ++start) {
         const int first = group.at(start);
+        // Most starts of a large group are facets of patches already made.
+        if ((start & (cancelStride - 1)) == 0 && cancelledAfterRecords())
+            return polygons;
         if (regionOf[first] != -1)
             continue;
-        if (cancel && (polygons.size() & 0xFF) == 0 && cancel->load())
-            break;
+        if ((polygons.size() & 0xFF) == 0 && cancelledAfterRecords())
+            return polygons;
         regionOf[first] = first;
         QVector<int> region{first};
         BoundaryEdges boundary;
         stack.append(start);
         for (int popped = 1; !stack.isEmpty(); ++popped) {
             // A patch can be most of a large surface.
-            if (cancel && (popped & 0x3FFF) == 0 && cancel->load())
+            if ((popped & 0x3FFF) == 0 && cancelledAfterRecords())
                 return polygons;
             const int t = stack.takeLast();
             const GridFacet &ft = surface.facets.at(group.at(t));
@@ -447,7 +455,10 @@ QList<GridPolygon> polygonsOfGroup(const Surface &surface, const QVector<int> &g
                 stack.append(other / 3);
             }
         }
-        std::sort(region.begin(), region.end());
+        if (!sortUnlessCancelled(region.data(), size_t(region.size()), cancel)) {
+            releaseLater(across);
+            return polygons;
+        }
         QList<QVector<GridPoint>> contours;
         if (region.size() >= 2) {
             // The normal first: other groups' entries belong to other threads.

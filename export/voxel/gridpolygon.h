@@ -59,8 +59,10 @@ QVector<QVector<int>> normalGroups(const QVector<GridFacet> &facets, const std::
 QList<GridPolygon> groupPolygons(const GridSurface &surface, const QVector<int> &group, int *regionOf,
                                  bool closed = false, const GridMapping *mapping = nullptr,
                                  const std::atomic<bool> *cancel = nullptr);
-// cancel, when given, is looked at every few hundred patches; once it is
-// set the polygons found so far are returned, incomplete.
+// cancel, when given, is looked at every few ten thousand facets, edges or
+// steps of a patch, and every few hundred patches; once it is set the
+// polygons found so far are returned, incomplete. Set before the call, it
+// leaves regionOf as it was.
 QList<GridPolygon> groupPolygons(const GridSurfaceParts &surface, const QVector<int> &group, int *regionOf,
                                  bool closed = false, const GridMapping *mapping = nullptr,
                                  const std::atomic<bool> *cancel = nullptr);

@@ -20,7 +20,16 @@ void GridSurfaceParts::append(const GridSurface &piece)
     m_lowZ.append(low);
     m_highZ.append(high);
     m_order += piece.order();
-    facets += piece.facets;
+    if (facets.capacity() == 0) {
+        facets = piece.facets; // shared, not copied
+        return;
+    }
+    // Into the room reserved: += would drop a reservation for an empty
+    // vector and share the piece instead, so the next piece copied the
+    // whole again at every growth.
+    const int at = facets.size();
+    facets.resize(at + piece.facets.size());
+    std::copy(piece.facets.cbegin(), piece.facets.cend(), facets.begin() + at);
 }
 
 bool GridSurfaceParts::shareHeight(const GridSurface &lower, const GridSurface &upper, int z)

@@ -20,7 +20,9 @@ public:
     QVector<GridFacet> facets;
 
     // Appends a piece; it must connect to the pieces before it (or be the
-    // first) for the whole to be one surface.
+    // first) for the whole to be one surface. The first piece's facets are
+    // shared, unless room was reserved in facets for all of them: then each
+    // piece is copied into that one block.
     void append(const GridSurface &piece);
     int pieceCount() const { return m_pieces.size(); }
     // Distinct vertices counted per piece (shared points more than once).

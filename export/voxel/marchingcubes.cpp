@@ -4,6 +4,7 @@
 #include "marchingcubesmesher.h"
 #include "marchingcubestessellator.h"
 #include "rastercodes.h"
+#include "releaselater_p.h"
 #include "stl/stlwriter.h"
 
 #include <QDataStream>
@@ -17,6 +18,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <tuple>
 #include <cmath>
 #include <cstring>
 #include <ctime>
@@ -381,17 +383,34 @@ QList<GridSurfaceParts> connectPieces(const QVector<QList<GridSurface>> &jobs, c
             }
         }
     }
+    // A surface of several pieces gets its facets' block at its final size
+    // at once: grown piece by piece, the block of the largest surface was
+    // copied whole at every growth, a few hundred megabytes at a time and no
+    // look at the flag in between. One piece alone is shared, not copied.
+    QVector<int> piecesOf(count, 0);
+    QVector<int> facetsOf(count, 0);
+    for (int j = 0, piece = 0; j < jobs.size(); ++j) {
+        for (const GridSurface &s : jobs.at(j)) {
+            const int r = root(piece++);
+            ++piecesOf[r];
+            facetsOf[r] += s.facets.size();
+        }
+    }
     QList<GridSurfaceParts> surfaces;
     QVector<int> surfaceOf(count, -1);
     for (int j = 0, piece = 0; j < jobs.size(); ++j) {
         for (const GridSurface &s : jobs.at(j)) {
             // Gathering copies every facet, a few hundred megabytes on a large model.
-            if (cancelled.load())
+            if (cancelled.load()) {
+                releaseLater(surfaces);
                 return {};
+            }
             const int r = root(piece);
             if (surfaceOf[r] < 0) {
                 surfaceOf[r] = surfaces.size();
                 surfaces.append(GridSurfaceParts());
+                if (piecesOf[r] > 1)
+                    surfaces.last().facets.reserve(facetsOf[r]);
             }
             surfaces[surfaceOf[r]].append(s);
             ++piece;
@@ -463,7 +482,8 @@ QList<QVector<Facet>> MarchingCubes::process()
         // Connected surfaces: the jobs' pieces that share points across the
         // planes between their layer ranges, in job order.
         QList<GridSurfaceParts> surfaces = connectPieces(d->jobSurfaces, planes, d->cancelled);
-        d->jobSurfaces.clear();
+        // Shared with the surfaces, or after a cancel the only copy.
+        releaseLater(d->jobSurfaces);
         std::stable_sort(surfaces.begin(), surfaces.end(),
                          [](const GridSurfaceParts &a, const GridSurfaceParts &b) { return a.order() < b.order(); });
         std::reverse(surfaces.begin(), surfaces.end()); // largest first
@@ -496,7 +516,6 @@ QList<QVector<Facet>> MarchingCubes::process()
             if (!d->cancelled.load())
                 QtConcurrent::blockingMap(tessellators, [](MarchingCubesTessellator &job) { job.run(); });
         }
-        tessellators.clear();
         if (go && !d->cancelled.load()) {
             // Each surface's pieces back in the order of its patches.
             QVector<QVector<MarchingCubesTessellator::Piece>> bySurface(surfaces.size());
@@ -520,14 +539,14 @@ QList<QVector<Facet>> MarchingCubes::process()
                 d->statistics.facets += block.size();
                 blocks.append(block);
             }
+            releaseLater(bySurface);
         }
         d->statistics.tessellateWallSeconds = double(wall.nsecsElapsed()) * 1e-9;
         d->statistics.tessellateCpuSeconds = cpuSeconds() - cpu;
-        if (d->cancelled.load()) {
-            // Freeing the point maps of a large model takes a good part of a
-            // second: a cancelled run does not wait for it.
-            QtConcurrent::run([heavy = std::move(surfaces)]() mutable { heavy = QList<GridSurfaceParts>(); });
-        }
+        // The surfaces with their point maps and the jobs' lists: a
+        // cancelled run does not wait for them, nor does the file.
+        releaseLater(std::make_tuple(std::move(tessellators), std::move(pieces), std::move(regionOf),
+                                     std::move(surfaces)));
     }
     if (d->cancelled.load() || !d->errorString.isEmpty() || d->fileFailed)
         blocks.clear();

@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <atomic>
 
 using geom::GridFacet;
 using geom::GridPoint;
@@ -102,6 +103,7 @@ private slots:
     void normalsDecideRegions();
     void threePatchesKeepTheirPoint();
     void groupsGiveTheSamePolygons();
+    void setFlagLeavesTheGroupsAlone();
 };
 
 void TestGridPolygon::oneFacet()
@@ -225,6 +227,21 @@ void TestGridPolygon::groupsGiveTheSamePolygons()
         QCOMPARE(parts.at(i).contours, whole.at(i).contours);
     }
     QCOMPARE(geom::allSurfacePolygons({s, s}).size(), 2);
+}
+
+// A cancel that came first: the groups and their patches are not made, and
+// no facet is claimed for a patch (the claims are shared with the other
+// groups' jobs).
+void TestGridPolygon::setFlagLeavesTheGroupsAlone()
+{
+    const GridSurface s = voxelSurface(box(0, 0, 0, 3, 3, 3));
+    std::atomic<bool> cancel{true};
+    QVERIFY(geom::normalGroups(s.facets, &cancel).isEmpty());
+    QVector<int> regionOf(s.facets.size(), -1);
+    for (const QVector<int> &group : geom::normalGroups(s)) {
+        QVERIFY(geom::groupPolygons(s, group, regionOf.data(), true, nullptr, &cancel).isEmpty());
+        QVERIFY(std::all_of(regionOf.cbegin(), regionOf.cend(), [](int r) { return r == -1; }));
+    }
 }
 
 QTEST_APPLESS_MAIN(TestGridPolygon)

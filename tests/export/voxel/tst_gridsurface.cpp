@@ -1,4 +1,5 @@
 #include "voxel/gridsurface.h"
+#include "voxel/gridsurfaceparts.h"
 
 #include <QtTest>
 
@@ -56,6 +57,14 @@ QVector<GridFacet> tetrahedron(int k)
     return {facet(o, y, x), facet(o, x, z), facet(o, z, y), facet(x, y, z)};
 }
 
+// The same facets in the same order (vertices compared; the normals follow).
+bool sameFacets(const QVector<GridFacet> &a, const QVector<GridFacet> &b)
+{
+    return std::equal(a.cbegin(), a.cend(), b.cbegin(), b.cend(), [](const GridFacet &f, const GridFacet &g) {
+        return f.a == g.a && f.b == g.b && f.c == g.c;
+    });
+}
+
 } // namespace
 
 class TestGridSurface : public QObject
@@ -77,6 +86,7 @@ private slots:
     void mergeListsJoinsMatches();
     void removeSmall();
     void contains();
+    void partsKeepTheirReservedBlock();
 };
 
 void TestGridSurface::pointOrder()
@@ -254,6 +264,44 @@ void TestGridSurface::contains()
     QVERIFY(s.contains(facet(f.c, f.b, f.a)));
     QVERIFY(s.contains(facet(GridPoint(0, 0, 0), GridPoint(3, 0, 0), GridPoint(0, 0, 0))));
     QVERIFY(!s.contains(facet(GridPoint(0, 0, 0), GridPoint(3, 0, 0), GridPoint(9, 9, 9))));
+}
+
+// Pieces appended into room reserved for all of them go into that one
+// block, in order and with their indices shifted; without a reservation the
+// first piece is shared, not copied.
+void TestGridSurface::partsKeepTheirReservedBlock()
+{
+    // Three pieces of two layer ranges: facets on planes 0 and 1, 1 and 2.
+    QVector<GridSurface> pieces;
+    QVector<GridFacet> all;
+    for (int p = 0; p < 3; ++p) {
+        QVector<GridFacet> facets;
+        for (int i = 0; i < 50 * (p + 1); ++i)
+            facets.append(facet(GridPoint(qint16(i), qint16(p), qint16(p)), GridPoint(qint16(i + 1), qint16(p), qint16(p)),
+                                GridPoint(qint16(i), qint16(p), qint16(p + 1))));
+        pieces.append(surfaceOf(facets));
+        all += facets;
+    }
+
+    geom::GridSurfaceParts reserved;
+    reserved.facets.reserve(all.size());
+    const GridFacet *block = reserved.facets.constData();
+    for (const GridSurface &piece : pieces)
+        reserved.append(piece);
+    QCOMPARE(reserved.facets.constData(), block);
+    QCOMPARE(reserved.facets.capacity(), all.size());
+    QVERIFY(sameFacets(reserved.facets, all));
+    QCOMPARE(reserved.pieceCount(), 3);
+    // A point of the last piece lists the facet at its place in the whole.
+    QVector<int> at;
+    reserved.forEachFacetAt(GridPoint(0, 2, 3), [&at](int j) { at.append(j); });
+    QCOMPARE(at, QVector<int>{150});
+
+    geom::GridSurfaceParts shared;
+    shared.append(pieces.first());
+    QCOMPARE(shared.facets.constData(), pieces.first().facets.constData());
+    shared.append(pieces.at(1));
+    QVERIFY(sameFacets(shared.facets, all.mid(0, 150)));
 }
 
 QTEST_APPLESS_MAIN(TestGridSurface)
