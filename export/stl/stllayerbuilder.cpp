@@ -55,27 +55,31 @@ void sortSplits(StlEdgeSplits &splits)
 
 // The ends a and b of a chamfer of the corner at p (whose edges go to
 // p + (ax, ay) and p + (bx, by)) that meets no edge of the layer but the
-// corner's own two: of the given length or longer (a neighbour that leaves
-// the corner at a shallow angle is clear of a longer one only), else shorter,
-// down to a few float steps.
+// corner's own two and lands on no point already taken (a vertex, or the end
+// of another chamfer: two loops that leave a point at a shallow angle would
+// have chamfers ending at one float point). It reaches the given length
+// along each edge, or longer (a neighbour that leaves the corner at a shallow
+// angle is clear of a longer one only; along a short edge it stops at a
+// quarter of the edge), else shorter, down to a few float steps.
 bool chamfer(double px, double py, double ax, double ay, double bx, double by, double length,
-             const LoopClearance &clearance, int loop, int before, int after, Point2Df &a, Point2Df &b)
+             const LoopClearance &clearance, const HashTable &taken, int loop, int before, int after, Point2Df &a,
+             Point2Df &b)
 {
     const double la = std::sqrt(ax * ax + ay * ay), lb = std::sqrt(bx * bx + by * by);
     const double floatStep = std::ldexp(1.0, std::ilogb(std::fmax(std::fabs(px), std::fabs(py))) - 20);
-    const double longest = std::fmin(64.0 * length, 0.25 * std::fmin(la, lb));
-    const double first = std::fmin(length, longest);
-    double tries[16];
+    const double longest = std::fmin(256.0 * length, 0.25 * std::fmax(la, lb));
+    double tries[24];
     int count = 0;
-    for (double d = first; d <= longest && count < 8; d *= 2.0)
+    for (double d = length; d <= longest && count < 12; d *= 2.0)
         tries[count++] = d;
-    for (double d = first * 0.5; d >= floatStep && count < 16; d *= 0.5)
+    for (double d = length * 0.5; d >= floatStep && count < 24; d *= 0.5)
         tries[count++] = d;
-    const Point2Df p{float(px), float(py)};
     for (int k = 0; k < count; ++k) {
-        a = filePoint(px + ax * tries[k] / la, py + ay * tries[k] / la);
-        b = filePoint(px + bx * tries[k] / lb, py + by * tries[k] / lb);
-        if (!(a == b) && !(a == p) && !(b == p) && !clearance.meets(a.x, a.y, b.x, b.y, loop, before, after))
+        const double da = std::fmin(tries[k], 0.25 * la), db = std::fmin(tries[k], 0.25 * lb);
+        a = filePoint(px + ax * da / la, py + ay * da / la);
+        b = filePoint(px + bx * db / lb, py + by * db / lb);
+        if (!(a == b) && taken.find(pointKey(a)) < 0 && taken.find(pointKey(b)) < 0
+            && !clearance.meets(a.x, a.y, b.x, b.y, loop, before, after))
             return true;
     }
     return false;
@@ -108,7 +112,8 @@ void separateTouchingCorners(StlLayer &layer, double length, LoopClearance &clea
         return;
     // The chamfers are checked against the loops as they were: each lies
     // inside its own convex corner (the loop turns left, material on its
-    // left), so the chamfers do not meet each other.
+    // left), so the chamfers do not cross each other; their ends are kept
+    // apart by the points taken.
     clearance.index(layer, 0.0);
     for (int l = 0; l < layer.loops.size(); ++l) {
         QVector<double> &loop = layer.loops[l];
@@ -122,7 +127,10 @@ void separateTouchingCorners(StlLayer &layer, double length, LoopClearance &clea
             const double bx = loop[2 * next] - px, by = loop[2 * next + 1] - py;
             const bool shared = count.find(pointKey(Point2Df(float(px), float(py)))) > 1;
             Point2Df a, b;
-            if (shared && ay * bx - ax * by > 0.0 && chamfer(px, py, ax, ay, bx, by, length, clearance, l, prev, i, a, b)) {
+            if (shared && ay * bx - ax * by > 0.0
+                && chamfer(px, py, ax, ay, bx, by, length, clearance, count, l, prev, i, a, b)) {
+                count.insert(pointKey(a), 1, true);
+                count.insert(pointKey(b), 1, true);
                 cut.append(double(a.x));
                 cut.append(double(a.y));
                 cut.append(double(b.x));
