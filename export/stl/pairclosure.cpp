@@ -10,7 +10,9 @@ void PairClosure::clear(size_t expectedPoints)
     m_pointCount = 0;
     m_heightCount = 0;
     m_tooManyHeights = false;
-    m_edges.clear();
+    m_edgeTable.reset(2 * expectedPoints);
+    m_openEdges = 0;
+    m_overused = false;
     m_inside.clear();
     m_side = 0;
 }
@@ -35,13 +37,12 @@ int PairClosure::vertex(const Point3Df &p)
 
 void PairClosure::addFacets(const QVector<Facet> &facets, int from)
 {
-    m_edges.reserve(m_edges.size() + 3 * size_t(facets.size() - from));
     for (int i = from; i < facets.size(); ++i) {
         const Facet &f = facets[i];
         const int a = vertex(f.vertex1), b = vertex(f.vertex2), c = vertex(f.vertex3);
-        m_edges.push_back(edgeOf(a, b));
-        m_edges.push_back(edgeOf(b, c));
-        m_edges.push_back(edgeOf(c, a));
+        addEdge(a, b);
+        addEdge(b, c);
+        addEdge(c, a);
     }
 }
 
@@ -67,7 +68,7 @@ void PairClosure::addLines(const StlLayer &layer, bool reversed, Line line)
                 // A wall facet over a split that falls onto its neighbour has
                 // no area and is not written; neither is its edge.
                 if (a != b)
-                    m_edges.push_back(reversed ? edgeOf(b, a) : edgeOf(a, b));
+                    reversed ? addEdge(b, a) : addEdge(a, b);
                 a = b;
             }
         }
@@ -104,21 +105,28 @@ bool PairClosure::splitsOneEdgeEach()
     return true;
 }
 
+void PairClosure::addEdge(int a, int b)
+{
+    // Both directions of an edge under one key, the directions seen in its
+    // value: an edge is open until its second direction comes, and a
+    // direction that comes twice is an edge used too often.
+    const quint64 key = a < b ? edgeKey(a, b) : edgeKey(b, a);
+    const int direction = a < b ? 1 : 2;
+    const int seen = m_edgeTable.find(key);
+    if (seen < 0) {
+        m_edgeTable.insert(key, direction, true);
+        ++m_openEdges;
+    } else if (seen & direction) {
+        m_overused = true;
+    } else {
+        m_edgeTable.insert(key, seen | direction, true);
+        --m_openEdges;
+    }
+}
+
 bool PairClosure::closed()
 {
-    if (m_tooManyHeights || !splitsOneEdgeEach() || m_edges.size() % 2 != 0)
-        return false;
-    // Sorted, the edges come in pairs: the two directions of each, and no
-    // edge a third time.
-    std::sort(m_edges.begin(), m_edges.end());
-    for (size_t i = 0; i < m_edges.size(); i += 2) {
-        const quint64 e = m_edges[i], f = m_edges[i + 1];
-        if ((e >> 1) != (f >> 1) || (e & 1) != 0 || (f & 1) != 1)
-            return false;
-        if (i + 2 < m_edges.size() && (m_edges[i + 2] >> 1) == (e >> 1))
-            return false;
-    }
-    return true;
+    return !m_tooManyHeights && !m_overused && m_openEdges == 0 && splitsOneEdgeEach();
 }
 
 } // namespace geom

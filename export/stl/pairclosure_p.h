@@ -38,13 +38,7 @@ public:
 
 private:
     int vertex(const Point3Df &p);
-    // An edge between two vertex numbers: the lower and the higher number,
-    // and in the lowest bit its direction.
-    static quint64 edgeOf(int a, int b)
-    {
-        return a < b ? (quint64(quint32(a)) << 32 | quint64(quint32(b)) << 1)
-                     : (quint64(quint32(b)) << 32 | quint64(quint32(a)) << 1 | 1);
-    }
+    void addEdge(int a, int b);
     template <typename Line>
     void addLines(const StlLayer &layer, bool reversed, Line line);
     bool splitsOneEdgeEach();
@@ -57,7 +51,9 @@ private:
     float m_heights[maxHeights];
     int m_heightCount = 0;
     bool m_tooManyHeights = false;
-    std::vector<quint64> m_edges;
+    HashTable m_edgeTable;
+    qint64 m_openEdges = 0;
+    bool m_overused = false;
     // The points that split an edge inside it: the point's key and the edge
     // (its loop and index, and the layer: the tops' or the bottoms').
     struct Inside
