@@ -405,6 +405,22 @@ void TestStlManifold::addStacks()
         layers.append({circle(0, 0, 3 + 0.3 * (i % 3), vertexCount(i, 20), startAngle(i))});
     s = stackAt({0, 0.1, 0.2, 0.2005, 0.3, 0.4}, layers);
     QTest::newRow("very thin layer") << s.slices << s.volume << 2 << 0.0f << -1;
+
+    // A sliced round part 280 mm from the origin: where the outline is
+    // widest, the vertex of one layer lies a grid step (0.4 micrometres)
+    // from the other's, closer than the faces between them can tell apart
+    // at that magnitude (6 unpaired and 2 overused edges). The two layers
+    // are parted by a hair there: more shells, the same volume.
+    auto roundPart = [](double shift) {
+        QVector<Point2Df> points;
+        for (int i = 0; i < 24; ++i) {
+            const double a = 2.0 * M_PI * i / 24;
+            points.append(Point2Df(float(275.0 + 3.966 * std::cos(a)), float(190.0 + 3.966 * std::sin(a) + (i == 0 ? shift : 0.0))));
+        }
+        return QVector<Contour>{Contour(points)};
+    };
+    s = evenStack({roundPart(0), roundPart(0.0004), roundPart(0), roundPart(0.0004)}, 0.2);
+    QTest::newRow("outlines a grid step apart, far from the origin") << s.slices << s.volume << 4 << 0.0f << 2;
 }
 
 void TestStlManifold::slicerLikeStacks_data()
