@@ -124,6 +124,24 @@ bool LoopClearance::meets(double ax, double ay, double bx, double by, int loop, 
     return false;
 }
 
+bool LoopClearance::near(double x, double y, double reach, int loop, int before, int after) const
+{
+    if (m_edges.empty())
+        return false;
+    const size_t c = size_t(cellOf(y, m_minY)) * m_side + cellOf(x, m_minX);
+    for (int k = m_cellStart[c]; k < m_cellStart[c + 1]; ++k) {
+        const Edge &e = m_edges[size_t(m_cellEdges[size_t(k)])];
+        if (e.loop == loop && (e.index == before || e.index == after))
+            continue;
+        const double dx = e.bx - e.ax, dy = e.by - e.ay, l2 = dx * dx + dy * dy;
+        const double t = l2 > 0.0 ? std::fmin(1.0, std::fmax(0.0, ((x - e.ax) * dx + (y - e.ay) * dy) / l2)) : 0.0;
+        const double ex = x - (e.ax + t * dx), ey = y - (e.ay + t * dy);
+        if (ex * ex + ey * ey < reach * reach)
+            return true;
+    }
+    return false;
+}
+
 bool LoopClearance::snap(StlLayer &layer, double clearance, double grid)
 {
     const QList<QVector<double>> &loops = layer.loops;

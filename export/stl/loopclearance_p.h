@@ -48,6 +48,9 @@ public:
     // indexed, but edges before and after of the loop (the ones it leaves
     // from and goes to).
     bool meets(double ax, double ay, double bx, double by, int loop, int before, int after) const;
+    // Whether the point lies within the reach (at most the one indexed) of an
+    // edge of the layer last indexed, but edges before and after of the loop.
+    bool near(double x, double y, double reach, int loop, int before, int after) const;
 
 private:
     struct Edge

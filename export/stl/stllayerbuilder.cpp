@@ -92,7 +92,13 @@ bool chamfer(double px, double py, double ax, double ay, double bx, double by, d
 // while changing the area by a negligible amount. A chamfer that would touch
 // or cross another edge (the far side of a sliver, a neighbour running close
 // by) is made longer or shorter, and left out when none fits.
-void separateTouchingCorners(StlLayer &layer, double length, LoopClearance &clearance)
+//
+// With a reach, a vertex within it of another edge (on it, up to float
+// rounding) counts as touching too: where the clean-up could not settle such
+// a vertex (it put it onto the edge, and the outline, finding it collinear
+// there, dropped the edge's own vertex again), the faces would split that
+// edge at it and the walls of both share the upright edge above it.
+void separateTouchingCorners(StlLayer &layer, double length, LoopClearance &clearance, double reach)
 {
     HashTable count;
     int vertices = 0;
@@ -106,6 +112,18 @@ void separateTouchingCorners(StlLayer &layer, double length, LoopClearance &clea
             const int seen = count.find(key);
             count.insert(key, seen < 0 ? 1 : seen + 1, true);
             touching = touching || seen > 0;
+        }
+    }
+    if (reach > 0.0 && clearance.index(layer, reach) >= 4) {
+        for (int l = 0; l < layer.loops.size(); ++l) {
+            const QVector<double> &loop = layer.loops[l];
+            const int n = loop.size() / 2;
+            for (int i = 0; i < n; ++i) {
+                if (clearance.near(loop[2 * i], loop[2 * i + 1], reach, l, (i + n - 1) % n, i)) {
+                    count.insert(pointKey(Point2Df(float(loop[2 * i]), float(loop[2 * i + 1]))), 2, true);
+                    touching = true;
+                }
+            }
         }
     }
     if (!touching)
@@ -528,7 +546,11 @@ StlLayerBuilder::LayerStatus StlLayerBuilder::layer(const Slice &slice, double t
     // rounds, since the outline's rounding can bring others together.
     const double reach = clearanceOf(layer);
     const double clearance = std::fmax(1.5 * grid, reach);
-    for (int pass = 0; pass < 3 && d->clearance.snap(layer, clearance, grid); ++pass) {
+    bool settled = false;
+    for (int pass = 0; pass < 3 && !settled; ++pass) {
+        settled = !d->clearance.snap(layer, clearance, grid);
+        if (settled)
+            break;
         if (!tessellated(loopsSlice(layer, slice)))
             return LayerFailed;
         layer.loops.clear();
@@ -537,7 +559,8 @@ StlLayerBuilder::LayerStatus StlLayerBuilder::layer(const Slice &slice, double t
     layer.droppedArea = dropSlivers(layer, grid);
     // The corners are cut by at least the clearance, so that what they part
     // stays apart for the faces too (on parts far from the origin).
-    separateTouchingCorners(layer, std::fmax(std::fmax(0.5 * tolerance * tolerance, 1e-6), reach), d->clearance);
+    separateTouchingCorners(layer, std::fmax(std::fmax(0.5 * tolerance * tolerance, 1e-6), reach), d->clearance,
+                            settled ? 0.0 : 0.25 * reach);
     return layer.loops.isEmpty() && hasUsableContours(slice) ? LayerWithoutOutline : LayerOk;
 }
 

@@ -15,21 +15,20 @@
 
 namespace {
 
-struct SeedRange
+// Seeds 1-50, and seeds further on whose stacks once gave faulty exports:
+// a vertex on another loop's edge that the clean-up could not settle (1154,
+// 1291, 1535, 1804), two chamfers ending on one float point (1052).
+QList<int> seeds()
 {
-    int first = 1, last = 50;
-};
-
-SeedRange seedRange()
-{
-    SeedRange range;
+    QList<int> list;
     const QByteArray value = qgetenv("QUARNE_STL_SEEDS");
-    if (!value.isEmpty()) {
-        const QList<QByteArray> parts = value.split('-');
-        range.first = parts.first().toInt();
-        range.last = parts.last().toInt();
-    }
-    return range;
+    const int first = value.isEmpty() ? 1 : value.split('-').first().toInt();
+    const int last = value.isEmpty() ? 50 : value.split('-').last().toInt();
+    for (int seed = first; seed <= last; ++seed)
+        list.append(seed);
+    if (value.isEmpty())
+        list += QList<int>{1052, 1154, 1291, 1535, 1804};
+    return list;
 }
 
 // Where the faulty edges of a model lie: in the plane between two layers, or
@@ -97,10 +96,9 @@ private slots:
 
 void TestStlRandomStacks::cleanSolids()
 {
-    const SeedRange range = seedRange();
     QStringList failures;
     int exports = 0;
-    for (int seed = range.first; seed <= range.last; ++seed) {
+    for (const int seed : seeds()) {
         for (const bool inch : {false, true}) {
             float threeLayers = 0;
             const QList<Slice> slices = stltest::randomStack(quint64(seed), {inch}, &threeLayers);
