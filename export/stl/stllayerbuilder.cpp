@@ -547,7 +547,7 @@ StlLayerBuilder::LayerStatus StlLayerBuilder::layer(const Slice &slice, double t
     const double reach = clearanceOf(layer);
     const double clearance = std::fmax(1.5 * grid, reach);
     bool settled = false;
-    for (int pass = 0; pass < 3 && !settled; ++pass) {
+    for (int pass = 0; pass < 3; ++pass) {
         settled = !d->clearance.snap(layer, clearance, grid);
         if (settled)
             break;

@@ -59,6 +59,13 @@ inline Contour circle(double cx, double cy, double radius, int n, double start, 
     return Contour(points);
 }
 
+// A point as a file in inches stores it and the reader converts it back:
+// coordinates that are not round in millimetres.
+inline geom::Point2Df throughInches(double x, double y)
+{
+    return geom::Point2Df(float(double(float(x / 25.4)) * 25.4), float(double(float(y / 25.4)) * 25.4));
+}
+
 struct StlFile
 {
     bool valid = false; // 84 bytes or more and a whole number of records

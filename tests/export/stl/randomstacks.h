@@ -13,6 +13,7 @@
 #include "contour.h"
 #include "point2d.h"
 #include "slice.h"
+#include "stltestutil.h"
 
 #include <QList>
 #include <QVector>
@@ -81,10 +82,7 @@ inline QList<Slice> randomStack(uint64_t seed, const RandomStackOptions &options
     const double ringGap = r.chance(0.3) ? 0.0 : r.decades(1e-7, 0.02);
 
     auto stored = [&](double x, double y) {
-        if (!options.inch)
-            return geom::Point2Df(float(x), float(y));
-        // As a file in inches stores them and the reader converts them back.
-        return geom::Point2Df(float(double(float(x / 25.4)) * 25.4), float(double(float(y / 25.4)) * 25.4));
+        return options.inch ? throughInches(x, y) : geom::Point2Df(float(x), float(y));
     };
     auto outlineRadius = [&](double a, double layer) {
         return radius * (1.0 + lobeDepth * std::sin(lobes * (a + twist * layer)) + 0.05 * std::sin(3.0 * a + 0.3 * layer));

@@ -276,7 +276,7 @@ void TestStlManifold::addStacks()
     auto inches = [](const Contour &c) {
         QVector<Point2Df> points = c.points();
         for (Point2Df &p : points)
-            p = Point2Df(float(double(float(p.x / 25.4)) * 25.4), float(double(float(p.y / 25.4)) * 25.4));
+            p = stltest::throughInches(p.x, p.y);
         return Contour(points);
     };
     s = evenStack({{inches(post0)}, {inches(post1)}, {inches(post0)}, {inches(post1)}}, 0.2);
