@@ -2,6 +2,7 @@
 
 #include "polygonsimplifier.h"
 #include "stllayerbuilder_p.h"
+#include "util2d.h"
 #include "wallline_p.h"
 
 #include <algorithm>
@@ -74,13 +75,22 @@ bool chamfer(double px, double py, double ax, double ay, double bx, double by, d
         tries[count++] = d;
     for (double d = length * 0.5; d >= floatStep && count < 24; d *= 0.5)
         tries[count++] = d;
-    for (int k = 0; k < count; ++k) {
-        const double da = std::fmin(tries[k], 0.25 * la), db = std::fmin(tries[k], 0.25 * lb);
-        a = filePoint(px + ax * da / la, py + ay * da / la);
-        b = filePoint(px + bx * db / lb, py + by * db / lb);
-        if (!(a == b) && taken.find(pointKey(a)) < 0 && taken.find(pointKey(b)) < 0
-            && !clearance.meets(a.x, a.y, b.x, b.y, loop, before, after))
-            return true;
+    // First a chamfer that passes at least half its length from the corner
+    // point, which the other loops through it keep: a chamfer of a nearly
+    // straight corner passes within a hair of it, and the faces would put
+    // that point on the chamfer as well. Failing that, any that fits.
+    for (const double margin : {0.5 * length, 0.0}) {
+        for (int k = 0; k < count; ++k) {
+            const double da = std::fmin(tries[k], 0.25 * la), db = std::fmin(tries[k], 0.25 * lb);
+            a = filePoint(px + ax * da / la, py + ay * da / la);
+            b = filePoint(px + bx * db / lb, py + by * db / lb);
+            const Point2Dd corner(px, py), from(a.x, a.y), to(b.x, b.y);
+            if (margin > 0.0 && !(util2D::distanceToSegment(corner, to, from) >= margin))
+                continue;
+            if (!(a == b) && taken.find(pointKey(a)) < 0 && taken.find(pointKey(b)) < 0
+                && !clearance.meets(a.x, a.y, b.x, b.y, loop, before, after))
+                return true;
+        }
     }
     return false;
 }
@@ -159,6 +169,90 @@ void separateTouchingCorners(StlLayer &layer, double length, LoopClearance &clea
             }
         }
         loop = cut;
+    }
+}
+
+// Blunts needles: a corner so sharp that its two edges run closer together
+// than the reach for a stretch (a spike or a crack a few grid steps wide at
+// its base, as an island following the outline at a tiny gap leaves). A
+// vertex of the next layer's faces that falls in that stretch would lie on
+// both edges for the faces, which split both walls at it: the two walls share
+// the upright edge above it. The tip is cut off where the edges are twice the
+// reach apart; a needle that narrow over half its shorter edge loses its tip
+// vertex instead, and the corners it leaves are looked at again.
+void bluntNeedles(StlLayer &layer, double reach, LoopClearance &clearance)
+{
+    if (!(reach > 0.0))
+        return;
+    // What becomes of a tip: left out, or replaced by the chamfer a-b.
+    struct Cut
+    {
+        int vertex;
+        bool removed;
+        Point2Df a, b;
+    };
+    std::vector<Cut> cuts;
+    // The edges are indexed when the first needle turns up (most layers have
+    // none), and again once cuts have changed them. Within a round each cut
+    // stays inside its own corner, so it is checked against the loops as
+    // they were at the round's start.
+    bool indexed = false;
+    for (int l = 0; l < layer.loops.size(); ++l) {
+        for (int round = 0; round < 8; ++round) {
+            const QVector<double> &loop = layer.loops[l];
+            const int n = loop.size() / 2;
+            int removed = 0;
+            cuts.clear();
+            for (int i = 0; i < n; ++i) {
+                // Never two neighbours in one round.
+                if (!cuts.empty() && (cuts.back().vertex == i - 1 || (i == n - 1 && cuts.front().vertex == 0)))
+                    continue;
+                const double px = loop[2 * i], py = loop[2 * i + 1];
+                const int prev = (i + n - 1) % n, next = (i + 1) % n;
+                const double ax = loop[2 * prev] - px, ay = loop[2 * prev + 1] - py;
+                const double bx = loop[2 * next] - px, by = loop[2 * next + 1] - py;
+                const double la = std::sqrt(ax * ax + ay * ay), lb = std::sqrt(bx * bx + by * by);
+                const double sine = std::fabs(ax * by - ay * bx) / (la * lb);
+                // Only needles: under about 6 degrees.
+                if (!(ax * bx + ay * by > 0.0 && sine < 0.1))
+                    continue;
+                if (!indexed) {
+                    clearance.index(layer, 0.0);
+                    indexed = true;
+                }
+                const double narrow = reach / sine, half = 0.5 * std::fmin(la, lb);
+                if (1.25 * narrow > half) {
+                    if (n - removed > 3
+                        && !clearance.meets(loop[2 * prev], loop[2 * prev + 1], loop[2 * next], loop[2 * next + 1], l,
+                                            prev, i)) {
+                        cuts.push_back({i, true, {}, {}});
+                        ++removed;
+                    }
+                    continue;
+                }
+                const double d = std::fmin(2.0 * narrow, half);
+                const Point2Df a = filePoint(px + ax * d / la, py + ay * d / la);
+                const Point2Df b = filePoint(px + bx * d / lb, py + by * d / lb);
+                if (!(a == b) && !clearance.meets(a.x, a.y, b.x, b.y, l, prev, i))
+                    cuts.push_back({i, false, a, b});
+            }
+            if (cuts.empty())
+                break;
+            QVector<double> blunted;
+            blunted.reserve(loop.size() + 2 * int(cuts.size()));
+            size_t c = 0;
+            for (int i = 0; i < n; ++i) {
+                if (c < cuts.size() && cuts[c].vertex == i) {
+                    const Cut &cut = cuts[c++];
+                    if (!cut.removed)
+                        blunted << double(cut.a.x) << double(cut.a.y) << double(cut.b.x) << double(cut.b.y);
+                } else {
+                    blunted << loop[2 * i] << loop[2 * i + 1];
+                }
+            }
+            layer.loops[l] = blunted;
+            indexed = false;
+        }
     }
 }
 
@@ -557,6 +651,7 @@ StlLayerBuilder::LayerStatus StlLayerBuilder::layer(const Slice &slice, double t
         roundOutline(outline, grid, layer);
     }
     layer.droppedArea = dropSlivers(layer, grid);
+    bluntNeedles(layer, reach, d->clearance);
     // The corners are cut by at least the clearance, so that what they part
     // stays apart for the faces too (on parts far from the origin).
     separateTouchingCorners(layer, std::fmax(std::fmax(0.5 * tolerance * tolerance, 1e-6), reach), d->clearance,

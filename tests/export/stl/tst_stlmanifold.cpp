@@ -421,6 +421,18 @@ void TestStlManifold::addStacks()
     };
     s = evenStack({roundPart(0), roundPart(0.0004), roundPart(0), roundPart(0.0004)}, 0.2);
     QTest::newRow("outlines a grid step apart, far from the origin") << s.slices << s.volume << 4 << 0.0f << 2;
+
+    // An outline with a needle, two grid steps wide at its base and 1.8 mm
+    // long, as an island that followed the outline at a tiny gap leaves it;
+    // the next layer's corner lies inside it where its two edges are closer
+    // than the faces can tell apart, so the faces split the walls of both at
+    // that corner. The layers had to be parted by a hair there (three
+    // shells), and where that did not close either, an edge was used by four
+    // facets (seed 1024 of the seeded stacks). Its tip is cut off instead.
+    const Contour needle(QVector<Point2Df>{{0, 0}, {10, 0}, {10, 10}, {5.0004f, 10}, {5, 11.8f}, {4.9996f, 10}, {0, 10}});
+    const Contour roof(QVector<Point2Df>{{0, 0}, {10, 0}, {10, 10}, {5, 11.7f}, {0, 10}});
+    s = evenStack({{needle}, {roof}, {needle}}, 0.1);
+    QTest::newRow("needle narrower than the faces can tell apart") << s.slices << s.volume << 2 << 0.0f << -1;
 }
 
 void TestStlManifold::slicerLikeStacks_data()
