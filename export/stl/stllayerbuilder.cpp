@@ -178,17 +178,18 @@ void separateTouchingCorners(StlLayer &layer, double length, LoopClearance &clea
 // vertex of the next layer's faces that falls in that stretch would lie on
 // both edges for the faces, which split both walls at it: the two walls share
 // the upright edge above it. The tip is cut off where the edges are twice the
-// reach apart; a needle that narrow over half its shorter edge loses its tip
-// vertex instead, and the corners it leaves are looked at again.
+// reach apart. A needle that narrow over most of its shorter edge is left as
+// it is: its base is at most 2.5 reaches wide, so neither a cut there nor
+// an edge straight across the base (leaving the tip out) would be clear of
+// its neighbours.
 void bluntNeedles(StlLayer &layer, double reach, LoopClearance &clearance)
 {
     if (!(reach > 0.0))
         return;
-    // What becomes of a tip: left out, or replaced by the chamfer a-b.
+    // A tip and the chamfer a-b that replaces it.
     struct Cut
     {
         int vertex;
-        bool removed;
         Point2Df a, b;
     };
     std::vector<Cut> cuts;
@@ -201,7 +202,6 @@ void bluntNeedles(StlLayer &layer, double reach, LoopClearance &clearance)
         for (int round = 0; round < 8; ++round) {
             const QVector<double> &loop = layer.loops[l];
             const int n = loop.size() / 2;
-            int removed = 0;
             cuts.clear();
             for (int i = 0; i < n; ++i) {
                 // Never two neighbours in one round.
@@ -221,20 +221,13 @@ void bluntNeedles(StlLayer &layer, double reach, LoopClearance &clearance)
                     indexed = true;
                 }
                 const double narrow = reach / sine, half = 0.5 * std::fmin(la, lb);
-                if (1.25 * narrow > half) {
-                    if (n - removed > 3
-                        && !clearance.meets(loop[2 * prev], loop[2 * prev + 1], loop[2 * next], loop[2 * next + 1], l,
-                                            prev, i)) {
-                        cuts.push_back({i, true, {}, {}});
-                        ++removed;
-                    }
+                if (1.25 * narrow > half)
                     continue;
-                }
                 const double d = std::fmin(2.0 * narrow, half);
                 const Point2Df a = filePoint(px + ax * d / la, py + ay * d / la);
                 const Point2Df b = filePoint(px + bx * d / lb, py + by * d / lb);
                 if (!(a == b) && !clearance.meets(a.x, a.y, b.x, b.y, l, prev, i))
-                    cuts.push_back({i, false, a, b});
+                    cuts.push_back({i, a, b});
             }
             if (cuts.empty())
                 break;
@@ -244,8 +237,7 @@ void bluntNeedles(StlLayer &layer, double reach, LoopClearance &clearance)
             for (int i = 0; i < n; ++i) {
                 if (c < cuts.size() && cuts[c].vertex == i) {
                     const Cut &cut = cuts[c++];
-                    if (!cut.removed)
-                        blunted << double(cut.a.x) << double(cut.a.y) << double(cut.b.x) << double(cut.b.y);
+                    blunted << double(cut.a.x) << double(cut.a.y) << double(cut.b.x) << double(cut.b.y);
                 } else {
                     blunted << loop[2 * i] << loop[2 * i + 1];
                 }

@@ -428,7 +428,7 @@ void TestStlManifold::addStacks()
     // than the faces can tell apart, so the faces split the walls of both at
     // that corner. The layers had to be parted by a hair there (three
     // shells), and where that did not close either, an edge was used by four
-    // facets (seed 1024 of the seeded stacks). Its tip is cut off instead.
+    // facets (seed 2711 of the seeded stacks). Its tip is cut off instead.
     const Contour needle(QVector<Point2Df>{{0, 0}, {10, 0}, {10, 10}, {5.0004f, 10}, {5, 11.8f}, {4.9996f, 10}, {0, 10}});
     const Contour roof(QVector<Point2Df>{{0, 0}, {10, 0}, {10, 10}, {5, 11.7f}, {0, 10}});
     s = evenStack({{needle}, {roof}, {needle}}, 0.1);

@@ -19,7 +19,8 @@ namespace {
 // a vertex on another loop's edge that the clean-up could not settle (1154,
 // 1291, 1535, 1804), two chamfers ending on one float point (1052), needles
 // narrower than the faces can tell apart (1024, 2711), a corner cut of a
-// nearly straight corner passing within a hair of the point it parted (2302).
+// nearly straight corner passing within a hair of the point it parted (1024,
+// 2302).
 QList<int> seeds()
 {
     QList<int> list;
