@@ -343,7 +343,22 @@ inline void appendFacet(QVector<Facet> &facets, const Point3Df &a, const Point3D
     const double length = std::sqrt(nx * nx + ny * ny + nz * nz);
     if (!(length > 0.0) || !std::isfinite(length))
         return;
-    facets.append(Facet(a, b, c, Point3Df(float(nx / length), float(ny / length), float(nz / length))));
+    const Point3Df normal(float(nx / length), float(ny / length), float(nz / length));
+    // The facet starts at the vertex opposite its longest edge: a reader that
+    // works the normal out in single precision from the first vertex (admesh
+    // does, and "fixes" the ones that differ) then crosses the two shorter
+    // edges. On a sliver (a wall facet under a top edge a few hundredths of
+    // a micrometre long) the long edges' products cancel in single precision
+    // and leave rounding noise instead of the facet's direction.
+    const double ab = ux * ux + uy * uy + uz * uz, ca = wx * wx + wy * wy + wz * wz;
+    const double vx = double(c.x) - b.x, vy = double(c.y) - b.y, vz = double(c.z) - b.z;
+    const double bc = vx * vx + vy * vy + vz * vz;
+    if (bc >= ab && bc >= ca)
+        facets.append(Facet(a, b, c, normal));
+    else if (ca >= ab)
+        facets.append(Facet(b, c, a, normal));
+    else
+        facets.append(Facet(c, a, b, normal));
 }
 
 // Whether the triangle (x, y pairs in double) is so thin that its centroid

@@ -106,6 +106,7 @@ struct MeshReport
     int flatFaces = 0;       // facets without area (collinear vertices)
     int misnormaled = 0;     // stored normal against the vertex winding, or not a unit vector
     int normalsOff = 0;      // stored normal more than 1e-4 off (in a component) the vertices' own
+    int singleOff = 0;       // ... more than 0.001 off them worked out in single precision (admesh)
     bool finite = true;
     double volume = 0;       // signed, from the vertex winding
     double area = 0;
@@ -130,6 +131,7 @@ struct MeshReport
         add(flatFaces, "facets without area");
         add(misnormaled, "facets facing against their winding");
         add(normalsOff, "stored normals off their facets' own");
+        add(singleOff, "stored normals off their facets' own in single precision");
         return list.join(QStringLiteral(", "));
     }
 };
@@ -174,6 +176,17 @@ inline MeshReport checkMesh(const QVector<geom::Facet> &facets)
             && (std::fabs(cx / cl - f.normal.x) > 1e-4 || std::fabs(cy / cl - f.normal.y) > 1e-4
                 || std::fabs(cz / cl - f.normal.z) > 1e-4))
             ++report.normalsOff;
+        // The same as admesh works it out: in single precision, from the
+        // first vertex; where that cancels to noise it "fixes" the normal.
+        // (Coordinates near float's range overflow there; those are left.)
+        const float fu[3] = {f.vertex2.x - f.vertex1.x, f.vertex2.y - f.vertex1.y, f.vertex2.z - f.vertex1.z};
+        const float fw[3] = {f.vertex3.x - f.vertex1.x, f.vertex3.y - f.vertex1.y, f.vertex3.z - f.vertex1.z};
+        const float fc[3] = {fu[1] * fw[2] - fu[2] * fw[1], fu[2] * fw[0] - fu[0] * fw[2], fu[0] * fw[1] - fu[1] * fw[0]};
+        const float fl = std::sqrt(fc[0] * fc[0] + fc[1] * fc[1] + fc[2] * fc[2]);
+        if (fl > 0 && std::isfinite(fl)
+            && (std::fabs(fc[0] / fl - f.normal.x) > 0.001f || std::fabs(fc[1] / fl - f.normal.y) > 0.001f
+                || std::fabs(fc[2] / fl - f.normal.z) > 0.001f))
+            ++report.singleOff;
         report.area += 0.5 * cl;
         report.volume += (ax * cx + ay * cy + az * cz) / 6.0;
     }
