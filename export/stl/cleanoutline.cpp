@@ -1,5 +1,7 @@
 #include "cleanoutline_p.h"
 
+#include "segments_p.h"
+
 #include <cmath>
 #include <limits>
 
@@ -11,25 +13,14 @@ namespace {
 // double arithmetic.
 int orientation(const Point2Df &a, const Point2Df &b, const Point2Df &c)
 {
-    const double l = (double(b.x) - a.x) * (double(c.y) - a.y);
-    const double r = (double(b.y) - a.y) * (double(c.x) - a.x);
-    const double det = l - r;
-    const double bound = 1e-12 * (std::fabs(l) + std::fabs(r));
-    return det > bound ? 1 : (det < -bound ? -1 : 0);
+    return geom::orientation(a.x, a.y, b.x, b.y, c.x, c.y, 1e-12);
 }
 
 // Whether the closed segments a-b and c-d may share a point (uncertain signs
 // count as contact).
 bool mayTouch(const Point2Df &a, const Point2Df &b, const Point2Df &c, const Point2Df &d)
 {
-    if (std::fmax(a.x, b.x) < std::fmin(c.x, d.x) || std::fmax(c.x, d.x) < std::fmin(a.x, b.x)
-        || std::fmax(a.y, b.y) < std::fmin(c.y, d.y) || std::fmax(c.y, d.y) < std::fmin(a.y, b.y))
-        return false;
-    const int o1 = orientation(a, b, c), o2 = orientation(a, b, d);
-    if (o1 != 0 && o1 == o2)
-        return false;
-    const int o3 = orientation(c, d, a), o4 = orientation(c, d, b);
-    return !(o3 != 0 && o3 == o4);
+    return segmentsMayTouch(a.x, a.y, b.x, b.y, c.x, c.y, d.x, d.y, 1e-12);
 }
 
 // Twice the signed area.

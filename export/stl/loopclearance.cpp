@@ -1,6 +1,8 @@
 #include "loopclearance_p.h"
 
 #include "facemesh_p.h"
+#include "segments_p.h"
+#include "util2d.h"
 
 #include <algorithm>
 #include <cmath>
@@ -87,15 +89,6 @@ int LoopClearance::index(const StlLayer &layer, double clearance)
     return vertices;
 }
 
-namespace {
-
-inline double orientation(double ax, double ay, double bx, double by, double cx, double cy)
-{
-    return (bx - ax) * (cy - ay) - (by - ay) * (cx - ax);
-}
-
-} // namespace
-
 bool LoopClearance::meets(double ax, double ay, double bx, double by, int loop, int before, int after) const
 {
     if (m_edges.empty())
@@ -109,15 +102,9 @@ bool LoopClearance::meets(double ax, double ay, double bx, double by, int loop, 
                 const Edge &e = m_edges[size_t(m_cellEdges[size_t(k)])];
                 if (e.loop == loop && (e.index == before || e.index == after))
                     continue;
-                if (std::fmax(ax, bx) < std::fmin(e.ax, e.bx) || std::fmin(ax, bx) > std::fmax(e.ax, e.bx)
-                    || std::fmax(ay, by) < std::fmin(e.ay, e.by) || std::fmin(ay, by) > std::fmax(e.ay, e.by))
-                    continue;
-                const double o1 = orientation(ax, ay, bx, by, e.ax, e.ay), o2 = orientation(ax, ay, bx, by, e.bx, e.by);
-                const double o3 = orientation(e.ax, e.ay, e.bx, e.by, ax, ay), o4 = orientation(e.ax, e.ay, e.bx, e.by, bx, by);
-                if ((o1 > 0 && o2 > 0) || (o1 < 0 && o2 < 0) || (o3 > 0 && o4 > 0) || (o3 < 0 && o4 < 0))
-                    continue;
-                // Touching or crossing; on one line, their boxes overlap.
-                return true;
+                // Exact signs: touching counts, a hair apart does not.
+                if (segmentsMayTouch(ax, ay, bx, by, e.ax, e.ay, e.bx, e.by, 0.0))
+                    return true;
             }
         }
     }
@@ -133,10 +120,7 @@ bool LoopClearance::near(double x, double y, double reach, int loop, int before,
         const Edge &e = m_edges[size_t(m_cellEdges[size_t(k)])];
         if (e.loop == loop && (e.index == before || e.index == after))
             continue;
-        const double dx = e.bx - e.ax, dy = e.by - e.ay, l2 = dx * dx + dy * dy;
-        const double t = l2 > 0.0 ? std::fmin(1.0, std::fmax(0.0, ((x - e.ax) * dx + (y - e.ay) * dy) / l2)) : 0.0;
-        const double ex = x - (e.ax + t * dx), ey = y - (e.ay + t * dy);
-        if (ex * ex + ey * ey < reach * reach)
+        if (util2D::squaredDistanceToSegment(Point2Dd(x, y), Point2Dd(e.bx, e.by), Point2Dd(e.ax, e.ay)) < reach * reach)
             return true;
     }
     return false;

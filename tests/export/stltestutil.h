@@ -110,6 +110,13 @@ struct MeshReport
     bool finite = true;
     double volume = 0;       // signed, from the vertex winding
     double area = 0;
+    // The unpaired and overused directed edges, and how often each is used.
+    struct Edge
+    {
+        geom::Point3Df from, to;
+        int uses;
+    };
+    QVector<Edge> faultyEdges;
 
     int euler() const { return vertices - edges + faces; }
     bool closed() const { return unpairedEdges == 0 && overusedEdges == 0; }
@@ -192,12 +199,15 @@ inline MeshReport checkMesh(const QVector<geom::Facet> &facets)
     }
     report.vertices = int(vertices.size());
     int undirected = 0;
+    auto point = [](const Key &k) { return geom::Point3Df(std::get<0>(k), std::get<1>(k), std::get<2>(k)); };
     for (const auto &entry : directed) {
         if (entry.second > 1)
             ++report.overusedEdges;
         const auto opposite = directed.find(std::make_pair(entry.first.second, entry.first.first));
         if (opposite == directed.end() || opposite->second != entry.second)
             ++report.unpairedEdges;
+        if (entry.second > 1 || opposite == directed.end() || opposite->second != entry.second)
+            report.faultyEdges.append({point(entry.first.first), point(entry.first.second), entry.second});
         if (entry.first.first < entry.first.second || opposite == directed.end())
             ++undirected;
     }

@@ -10,8 +10,6 @@
 #include <QtTest>
 
 #include <cmath>
-#include <map>
-#include <tuple>
 
 namespace {
 
@@ -36,32 +34,21 @@ QList<int> seeds()
 
 // Where the faulty edges of a model lie: in the plane between two layers, or
 // up a wall; a few of them to look at.
-QString whereFaulty(const QVector<geom::Facet> &facets)
+QString whereFaulty(const stltest::MeshReport &mesh)
 {
-    using Key = std::tuple<float, float, float>;
-    std::map<std::pair<Key, Key>, int> directed;
-    for (const geom::Facet &f : facets) {
-        const geom::Point3Df v[3] = {f.vertex1, f.vertex2, f.vertex3};
-        for (int i = 0; i < 3; ++i)
-            ++directed[{Key(v[i].x, v[i].y, v[i].z), Key(v[(i + 1) % 3].x, v[(i + 1) % 3].y, v[(i + 1) % 3].z)}];
-    }
     int flat = 0, upright = 0;
     QStringList examples;
-    for (const auto &entry : directed) {
-        const auto opposite = directed.find({entry.first.second, entry.first.first});
-        if (entry.second == 1 && opposite != directed.end() && opposite->second == 1)
-            continue;
-        const bool horizontal = std::get<2>(entry.first.first) == std::get<2>(entry.first.second);
-        (horizontal ? flat : upright)++;
+    for (const stltest::MeshReport::Edge &e : mesh.faultyEdges) {
+        (e.from.z == e.to.z ? flat : upright)++;
         if (examples.size() < 3)
             examples.append(QStringLiteral("(%1, %2, %3)-(%4, %5, %6)x%7")
-                                .arg(double(std::get<0>(entry.first.first)), 0, 'g', 9)
-                                .arg(double(std::get<1>(entry.first.first)), 0, 'g', 9)
-                                .arg(double(std::get<2>(entry.first.first)), 0, 'g', 9)
-                                .arg(double(std::get<0>(entry.first.second)), 0, 'g', 9)
-                                .arg(double(std::get<1>(entry.first.second)), 0, 'g', 9)
-                                .arg(double(std::get<2>(entry.first.second)), 0, 'g', 9)
-                                .arg(entry.second));
+                                .arg(double(e.from.x), 0, 'g', 9)
+                                .arg(double(e.from.y), 0, 'g', 9)
+                                .arg(double(e.from.z), 0, 'g', 9)
+                                .arg(double(e.to.x), 0, 'g', 9)
+                                .arg(double(e.to.y), 0, 'g', 9)
+                                .arg(double(e.to.z), 0, 'g', 9)
+                                .arg(e.uses));
     }
     return QStringLiteral("%1 flat, %2 upright: %3").arg(flat).arg(upright).arg(examples.join(QStringLiteral(" ")));
 }
@@ -137,7 +124,7 @@ void TestStlRandomStacks::cleanSolids()
                 const stltest::MeshReport mesh = stltest::checkMesh(run.stl.facets);
                 if (!mesh.faults().isEmpty()) {
                     failures.append(name + QStringLiteral(": ") + mesh.faults() + QStringLiteral("; ")
-                                    + whereFaulty(run.stl.facets));
+                                    + whereFaulty(mesh));
                     continue;
                 }
                 // Slivers left out and corners cut change the volume by far
